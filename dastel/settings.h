@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace Tavrix::Dastel {
+
+// The values of settings.json the service uses. Missing keys read as 0,
+// empty text or an empty list; ports are narrowed to 16 bits.
+struct Settings
+{
+    quint16 webApiPort = 0;
+    quint16 adcPort = 0;
+    quint16 eventPort = 0;
+    quint16 terminalPort = 0;
+    QString errorLogPath;
+    QStringList htmlDirectories;
+    QString defaultHtmlDirectory;
+
+    static Settings fromVariantMap(const QVariantMap& map, const QString& appDir);
+    static quint16 portOf(const QVariantMap& map, const QString& section);
+};
+
+} // namespace Tavrix::Dastel
