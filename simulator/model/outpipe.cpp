@@ -103,6 +103,14 @@ std::size_t OutPipe::dropOldestFrames(std::size_t keep)
     return dropped;
 }
 
+std::size_t OutPipe::pendingBytes() const
+{
+    std::size_t total = 0;
+    for (const Chunk& c : m_chunks)
+        total += c.bytes.size();
+    return total - m_frontOffset;
+}
+
 void OutPipe::clear()
 {
     m_chunks.clear();

@@ -37,6 +37,7 @@ public:
     std::size_t dropOldestFrames(std::size_t keep);
     void clear();
     bool empty() const { return m_chunks.empty(); }
+    std::size_t pendingBytes() const;
 
     void addGarbage(int frames, int bytes);
     void addSplit(int frames, int chunkSize);

@@ -84,6 +84,9 @@ public:
     // of state (documented in docs/simulator.md); returns false for an
     // unknown key or an unparsable value.
     bool setValue(const std::string& key, const std::string& value);
+    // True once after the recorder answered a Restart request: it is about to
+    // leave the bus and come back (the attachment plays the unplug/re-plug).
+    bool takeRestartRequest();
     // All state as one JSON object text (flat keys, as accepted by setValue
     // where writable) plus counters: requests seen, answers sent, frames
     // streamed, bytes read out.

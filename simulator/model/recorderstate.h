@@ -55,6 +55,9 @@ public:
     // Seconds since 2000-01-01 00:00:00 at `now`.
     int64_t clockSeconds(Clock::time_point now) const;
     void setClockSeconds(int64_t secondsSince2000, Clock::time_point now);
+    // Makes the clock tick from `now` on, keeping its reading (the model's
+    // first sight of the host's time).
+    void startClock(Clock::time_point now) { m_clockSetAt = now; }
     // False (clock unchanged) when a byte is not BCD or a field is out of range.
     bool setClockFromBcd(const std::array<uint8_t, 6>& bcd, Clock::time_point now);
 
@@ -62,6 +65,7 @@ public:
     void advance(Clock::time_point now);
     void setRecording(bool on, Clock::time_point now);
     uint64_t writtenMaxAddress() const;   // last written byte; min when nothing is written
+    bool memoryFull() const { return flashWrittenEnd >= flashMax; }
     uint8_t flashByte(uint64_t address) const;
 
     // Frequency in frames per second for a frequency code (2, 4, 8, 16);
@@ -86,11 +90,11 @@ public:
     std::string extension;
 
     uint16_t power = 3950;
-    uint8_t frequencyCode = 2;
-    uint8_t lastValidFrequencyCode = 2;
+    uint8_t frequencyCode = 4;
+    uint8_t lastValidFrequencyCode = 4;
     bool recording = false;
     std::optional<uint8_t> writingStateOverride;
-    bool preparedForWriting = true;
+    bool preparedForWriting = false;
     uint8_t ecgMode = 4;        // device byte: 4 is twelve-lead
     bool reo = false;
     bool pel = false;
@@ -110,12 +114,15 @@ public:
     uint8_t leadType = 1;
     std::map<uint8_t, std::vector<uint8_t>> examFields;   // WriteExamInfo tag -> bytes
 
-    uint64_t flashMin = 0x1000;
-    uint64_t flashMax = 0x00FFFFFF;
-    uint64_t flashWrittenEnd = 0x1000 + 0x4000;            // one past the last written byte
+    // Recording area [flashMin, flashMax); flashWrittenEnd is the write pointer.
+    uint64_t flashMin = 0;
+    uint64_t flashMax = 0x100000;
+    uint64_t flashWrittenEnd = 0x8000;
     std::map<uint64_t, uint8_t> flashOverlay;              // bytes set through setValue
 
     std::vector<uint8_t> eeprom;
+    // Calibration clear/save and cable writes take this long to answer.
+    uint32_t slowAnswerMs = 0;
     std::map<CalibrationKey, CalibrationPoint> calibration;        // working set
     std::map<CalibrationKey, CalibrationPoint> savedCalibration;   // restored by Restart
 
