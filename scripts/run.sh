@@ -36,7 +36,7 @@ fi
 
 if [ "$simulate" = yes ]; then
   echo "dastel: no recorder attached (or --simulate): using the simulated recorder"
-  exec "$BUILD_DIR/simulator/dastel-sim" "${args[@]}" -- "$BUILD_DIR/dastel"
+  exec "$BUILD_DIR/dastel-sim" "${args[@]}" -- "$BUILD_DIR/dastel"
 else
   exec "$BUILD_DIR/dastel" "${args[@]}"
 fi
