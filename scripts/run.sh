@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the service. With a real Orvim recorder attached
 # (USB 0483:7503) the service talks to it directly; otherwise, or with
-# --simulate, it runs against the simulated recorder on a virtual USB bus.
+# --simulate, it runs against the simulated recorder on a virtual USB bus
+# (simulator options in DASTEL_SIM_OPTIONS, e.g. "--frequency 2000").
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -36,7 +37,10 @@ fi
 
 if [ "$simulate" = yes ]; then
   echo "dastel: no recorder attached (or --simulate): using the simulated recorder"
-  exec "$BUILD_DIR/dastel-sim" "${args[@]}" -- "$BUILD_DIR/dastel"
+  # Simulator options (e.g. "--frequency 2000 --device-type 22") come from
+  # DASTEL_SIM_OPTIONS; the remaining arguments go to the service.
+  # shellcheck disable=SC2086
+  exec "$BUILD_DIR/dastel-sim" ${DASTEL_SIM_OPTIONS:-} -- "$BUILD_DIR/dastel" "${args[@]}"
 else
   exec "$BUILD_DIR/dastel" "${args[@]}"
 fi
