@@ -1,0 +1,47 @@
+#include "net/webapi/exeget.h"
+
+#include "common/jterminal.h"
+
+#include <QFile>
+#include <QTcpSocket>
+
+namespace Tavrix::Net::WebApi {
+
+void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
+{
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    socket->write(response.m_raw);
+    socket->disconnectFromHost();
+}
+
+exeGet::exeGet(QObject* parent)
+    : QObject(parent)
+{
+}
+
+void exeGet::exe(ParsingURI&, QTcpSocket* socket)
+{
+    m_makeResponse->ret501();
+    sentResponse(socket);
+}
+
+void exeGet::sentResponse(QTcpSocket* socket)
+{
+    writeAndClose(socket, *m_makeResponse);
+}
+
+void exeGet::file_reader(const QString& path, const QString& extension)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_makeResponse->ret404(path);
+        Common::JTerminal('1') << "file read error" << path.toLocal8Bit().constData();
+        return;
+    }
+    const QByteArray contents = file.readAll();
+    file.close();
+    m_makeResponse->ret200(extension, contents);
+}
+
+} // namespace Tavrix::Net::WebApi

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "net/webapi/makeresponse.h"
+#include "net/webapi/parsinguri.h"
+
+#include <QObject>
+
+class QTcpSocket;
+
+namespace Tavrix::Net::WebApi {
+
+// Base of GET handlers. A handler answers on the socket itself; the base
+// answers "501 Error; Not Implemented".
+class exeGet : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit exeGet(QObject* parent = nullptr);
+
+    virtual void exe(ParsingURI& uri, QTcpSocket* socket);
+
+    MakeResponse* response() const { return m_makeResponse; }
+
+    // Builds the 200 answer with the file's contents, or the 404 answer with
+    // the full path; the caller writes it.
+    void file_reader(const QString& path, const QString& extension);
+
+    // Writes the built response and closes the connection once it is sent.
+    void sentResponse(QTcpSocket* socket);
+
+protected:
+    MakeResponse m_response;
+    MakeResponse* m_makeResponse = &m_response;
+};
+
+// Requests that cannot be served at all.
+class exeGetError : public exeGet
+{
+    Q_OBJECT
+
+public:
+    using exeGet::exeGet;
+};
+
+// Writes the bytes of `response` and asks the socket to close once they are
+// sent. A socket that is already gone gets nothing.
+void writeAndClose(QTcpSocket* socket, const MakeResponse& response);
+
+} // namespace Tavrix::Net::WebApi

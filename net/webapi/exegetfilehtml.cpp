@@ -1,0 +1,72 @@
+#include "net/webapi/exegetfilehtml.h"
+
+#include "common/jterminal.h"
+#include "net/webapi/directoryqueue.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace Tavrix::Net::WebApi {
+
+exeGetFileHtml::exeGetFileHtml(DirectoryQueue* directories, const QString& defaultDirectory, QObject* parent)
+    : exeGet(parent)
+    , m_directories(directories)
+    , m_defaultDirectory(defaultDirectory)
+{
+}
+
+QString exeGetFileHtml::applicationDirectory() const
+{
+    return m_applicationDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : m_applicationDirectory;
+}
+
+bool exeGetFileHtml::climbsOut(const QString& path)
+{
+    // The file system does not decode, but a proxy or a later change might:
+    // judge the decoded form too.
+    const QString decoded = QString::fromUtf8(QByteArray::fromPercentEncoding(path.toUtf8()));
+    for (const QString& form : {path, decoded}) {
+        if (form.contains(QLatin1Char('\\')) || form.contains(QChar(0)))
+            return true;
+        const QStringList segments = form.split(QLatin1Char('/'));
+        for (const QString& segment : segments) {
+            if (segment == QLatin1String(".."))
+                return true;
+        }
+    }
+    return false;
+}
+
+void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
+{
+    QString path = uri.m_path;
+    QString extension = uri.m_extension;
+    QString directory = m_defaultDirectory;
+    const QString appDir = applicationDirectory();
+    std::printf("exeGetFileHtml (1): %s\n", path.toLocal8Bit().constData());
+    std::printf("exeGetFileHtml (2): %s\n", appDir.toLocal8Bit().constData());
+    std::fflush(stdout);
+
+    if (path.isEmpty()) {
+        path = QStringLiteral("index.html");
+        extension = QStringLiteral("html");
+        if (m_directories)
+            m_directories->SetLastName(m_defaultDirectory);
+    } else if (climbsOut(path)) {
+        // Refused before any file system access, with the answer of a missing file.
+        const QString refused = appDir + "/" + directory + "/" + path;
+        Common::JTerminal('1') << "refused file path" << refused.toLocal8Bit().constData();
+        m_makeResponse->ret404(refused);
+        sentResponse(socket);
+        return;
+    } else if (m_directories) {
+        const QString found = m_directories->GetDirectoryName(appDir, path);
+        if (!found.isEmpty())
+            directory = found;
+    }
+
+    file_reader(appDir + "/" + directory + "/" + path, extension);
+    sentResponse(socket);
+}
+
+} // namespace Tavrix::Net::WebApi

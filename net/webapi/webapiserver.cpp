@@ -1,0 +1,222 @@
+#include "net/webapi/webapiserver.h"
+
+#include "common/jterminal.h"
+#include "net/webapi/exeget.h"
+#include "net/webapi/exegetevent.h"
+#include "net/webapi/exepost.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace Tavrix::Net::WebApi {
+
+using Common::JTerminal;
+
+WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<QString, exePost*>& postTable,
+                           QObject* parent, const QHostAddress& address)
+    : QTcpServer(parent)
+    , m_exeGet(getTable)
+    , m_exePost(postTable)
+{
+    m_eventHandler = qobject_cast<exeGetEvent*>(m_exeGet.value(QStringLiteral("event"), nullptr));
+
+    if (listen(address, port)) {
+        JTerminal('2') << "listen...." << serverAddress().toString().toLocal8Bit().constData() << serverPort()
+                       << maxPendingConnections();
+    } else {
+        JTerminal('3') << "Error" << errorString().toLocal8Bit().constData();
+    }
+
+    connect(this, &QTcpServer::acceptError, this, &WebApiServer::onAcceptError);
+    connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
+}
+
+void WebApiServer::onAcceptError(QAbstractSocket::SocketError)
+{
+}
+
+void WebApiServer::onNewConnection()
+{
+    while (QTcpSocket* socket = nextPendingConnection()) {
+        Connection connection;
+        connection.m_idleTimer = new QTimer(socket);
+        connection.m_idleTimer->setSingleShot(true);
+        connection.m_idleTimer->setInterval(m_idleTimeoutMs);
+        connect(connection.m_idleTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
+        connection.m_idleTimer->start();
+        m_connections.insert(socket, connection);
+
+        connect(socket, &QTcpSocket::readyRead, this, &WebApiServer::onReadyRead);
+        connect(socket, &QTcpSocket::disconnected, this, &WebApiServer::onDisConnected);
+    }
+}
+
+void WebApiServer::onDisConnected()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket)
+        return;
+    socket->disconnect(this);
+    const auto connection = m_connections.find(socket);
+    if (connection != m_connections.end()) {
+        connection->m_idleTimer->stop();
+        m_connections.erase(connection);
+    }
+    socket->close();
+    // Deferred: a handler further up the stack may still hold the socket.
+    socket->deleteLater();
+    const auto pending = findPending(socket);
+    if (pending != m_pending.end())
+        m_pending.erase(pending);
+    if (m_eventHandler)
+        m_eventHandler->removeSubscriber(socket);
+}
+
+void WebApiServer::onReadyRead()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (!socket)
+        return;
+    const QByteArray bytes = socket->readAll();
+    const auto connection = m_connections.find(socket);
+    // One request per connection: whatever follows it is dropped.
+    if (connection == m_connections.end() || connection->m_dispatched)
+        return;
+    connection->m_idleTimer->start();
+
+    const auto pending = findPending(socket);
+    if (pending != m_pending.end()) {
+        pending->m_query.m_http.m_body.append(bytes);
+        if (pending->m_query.m_http.m_body.size() < pending->m_contentLength)
+            return;
+        ParsingQuery query = std::move(pending->m_query);
+        m_pending.erase(pending);
+        executor(query, socket);
+        return;
+    }
+
+    // The request line and headers are collected until the empty line that
+    // ends them, so a header block split over reads is parsed whole.
+    connection->m_header.append(bytes);
+    const int end = headerBlockEnd(connection->m_header);
+    if (end < 0 ? connection->m_header.size() > maxHeaderSize : end > maxHeaderSize) {
+        refuse(socket, QStringLiteral("431 Request Header Fields Too Large"));
+        return;
+    }
+    if (end < 0)
+        return;
+    QByteArray request;
+    request.swap(connection->m_header);
+    m_query(request);
+    executor(m_query, socket);
+}
+
+void WebApiServer::executor(ParsingQuery& query, QTcpSocket* socket)
+{
+    if (const HttpHeader* header = query.m_http.header(QStringLiteral("Content-Length"))) {
+        bool ok = false;
+        qint64 length = header->m_value.toLongLong(&ok);
+        if (!ok)
+            length = 0;
+        if (length > maxBodySize) {
+            refuse(socket, QStringLiteral("413 Payload Too Large"));
+            return;
+        }
+        if (query.m_http.m_body.size() < length) {
+            m_pending.push_back({socket, length, query});
+            return;
+        }
+    }
+    dispatch(query, socket);
+}
+
+void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
+{
+    const auto connection = m_connections.find(socket);
+    if (connection != m_connections.end()) {
+        connection->m_dispatched = true;
+        connection->m_idleTimer->stop();
+    }
+
+    const QString& method = query.m_method;
+    if (method == QLatin1String("GET")) {
+        exeGet* handler = m_exeGet.value(query.m_uri.m_path, nullptr);
+        if (!handler)
+            handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
+        if (handler) {
+            handler->exe(query.m_uri, socket);
+            return;
+        }
+    } else if (method == QLatin1String("POST")) {
+        exePost* handler = m_exePost.value(query.m_uri.m_path, nullptr);
+        if (!handler)
+            handler = m_exePost.value(QStringLiteral("__err"), nullptr);
+        if (handler) {
+            // A handler without its own exe answers 501 through the base.
+            handler->exe(query.m_uri, query.m_http.m_body, socket);
+            return;
+        }
+    } else if (method == QLatin1String("OPTIONS")) {
+        m_response.ret200Options();
+        writeAndClose(socket, m_response);
+        return;
+    } else {
+        JTerminal('3') << "error";
+        if (exeGet* handler = m_exeGet.value(QStringLiteral("__err"), nullptr)) {
+            handler->exe(query.m_uri, socket);
+            return;
+        }
+    }
+    // A route table without its fallback entries: still answer.
+    m_response.ret501();
+    writeAndClose(socket, m_response);
+}
+
+void WebApiServer::refuse(QTcpSocket* socket, const QString& status)
+{
+    const auto connection = m_connections.find(socket);
+    if (connection != m_connections.end()) {
+        connection->m_dispatched = true;
+        connection->m_header.clear();
+        connection->m_idleTimer->stop();
+    }
+    const auto pending = findPending(socket);
+    if (pending != m_pending.end())
+        m_pending.erase(pending);
+    JTerminal('3') << "request refused:" << status.toLocal8Bit().constData();
+    m_response.retError(status);
+    writeAndClose(socket, m_response);
+}
+
+void WebApiServer::onIdleTimeout(QTcpSocket* socket)
+{
+    const auto connection = m_connections.find(socket);
+    if (connection == m_connections.end() || connection->m_dispatched)
+        return;
+    refuse(socket, QStringLiteral("408 Request Timeout"));
+}
+
+std::list<SocketInfo>::iterator WebApiServer::findPending(QTcpSocket* socket)
+{
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (it->m_socket == socket)
+            return it;
+    }
+    return m_pending.end();
+}
+
+int WebApiServer::headerBlockEnd(const QByteArray& bytes)
+{
+    const int firstLineEnd = bytes.indexOf('\n');
+    if (firstLineEnd < 0)
+        return -1;
+    const int crlf = bytes.indexOf("\n\r\n", firstLineEnd);
+    const int lf = bytes.indexOf("\n\n", firstLineEnd);
+    if (crlf < 0 && lf < 0)
+        return -1;
+    if (crlf >= 0 && (lf < 0 || crlf < lf))
+        return crlf + 3;
+    return lf + 2;
+}
+
+} // namespace Tavrix::Net::WebApi

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "net/webapi/makeresponse.h"
+#include "net/webapi/parsingquery.h"
+
+#include <QHash>
+#include <QHostAddress>
+#include <QMap>
+#include <QTcpServer>
+#include <list>
+
+class QTcpSocket;
+class QTimer;
+
+namespace Tavrix::Net::WebApi {
+
+class exeGet;
+class exeGetEvent;
+class exePost;
+
+// A connection whose headers are in and whose body is still owed.
+struct SocketInfo
+{
+    QTcpSocket* m_socket = nullptr;
+    qint64 m_contentLength = 0;
+    ParsingQuery m_query;
+};
+
+// The HTTP/1.1 endpoint: one request per connection, handed to the GET or POST
+// route table; OPTIONS (CORS preflight) is answered here.
+class WebApiServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    // What one client can make the server hold before its request is complete.
+    static constexpr qint64 maxBodySize = 1024 * 1024;
+    static constexpr int maxHeaderSize = 64 * 1024;
+    static constexpr int defaultIdleTimeoutMs = 30000;
+
+    WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<QString, exePost*>& postTable,
+                 QObject* parent = nullptr, const QHostAddress& address = QHostAddress::Any);
+
+    void executor(ParsingQuery& query, QTcpSocket* socket);
+
+    // Time a client may stay silent while its request is incomplete.
+    void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
+
+public slots:
+    void onAcceptError(QAbstractSocket::SocketError error);
+    void onNewConnection();
+    void onDisConnected();
+    void onReadyRead();
+
+private:
+    struct Connection
+    {
+        QByteArray m_header; // bytes before the end of the header block
+        bool m_dispatched = false;
+        QTimer* m_idleTimer = nullptr;
+    };
+
+    void dispatch(ParsingQuery& query, QTcpSocket* socket);
+    void refuse(QTcpSocket* socket, const QString& status);
+    void onIdleTimeout(QTcpSocket* socket);
+    std::list<SocketInfo>::iterator findPending(QTcpSocket* socket);
+    // Offset just past the empty line that ends the header block, or -1.
+    static int headerBlockEnd(const QByteArray& bytes);
+
+    QMap<QString, exeGet*>& m_exeGet;
+    QMap<QString, exePost*>& m_exePost;
+    ParsingQuery m_query;
+    exeGetEvent* m_eventHandler = nullptr;
+    MakeResponse m_response;
+    std::list<SocketInfo> m_pending;
+    QHash<QTcpSocket*, Connection> m_connections;
+    int m_idleTimeoutMs = defaultIdleTimeoutMs;
+};
+
+} // namespace Tavrix::Net::WebApi

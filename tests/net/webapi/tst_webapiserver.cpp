@@ -1,0 +1,544 @@
+#include "common/jmessagehandler.h"
+#include "net/webapi/directoryqueue.h"
+#include "net/webapi/exeget.h"
+#include "net/webapi/exegetfilehtml.h"
+#include "net/webapi/exegetconfigfile.h"
+#include "net/webapi/exegetevent.h"
+#include "net/webapi/exegetflash.h"
+#include "net/webapi/exepost.h"
+#include "net/webapi/exepostconfigfile.h"
+#include "net/webapi/jsoncommandanswer.h"
+#include "net/webapi/jsoncommandfactory.h"
+#include "net/webapi/jsonwebapicommandwrapper.h"
+#include "net/webapi/webapiserver.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace Tavrix::Net::WebApi;
+
+namespace {
+
+const QByteArray cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n";
+
+QByteArray statusOnly(const QByteArray& status)
+{
+    return "HTTP/1.1 " + status + "\r\n" + cors + "\r\n";
+}
+
+QByteArray ok(const QByteArray& contentType, const QByteArray& body)
+{
+    return "HTTP/1.1 200 OK\r\n" + cors + "Content-Type: " + contentType + "\r\n\r\n" + body;
+}
+
+QByteArray postRequest(const QByteArray& route, const QByteArray& body)
+{
+    return "POST /" + route + " HTTP/1.1\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+}
+
+// A raw client: sends each chunk as its own read on the server side, then
+// collects everything until the server closes the connection.
+struct Exchange
+{
+    QByteArray received;
+    bool closedByServer = false;
+};
+
+Exchange exchange(quint16 port, const QList<QByteArray>& chunks, int waitMs = 5000)
+{
+    Exchange result;
+    QTcpSocket socket;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { result.received += socket.readAll(); });
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000))
+        return result;
+    for (int i = 0; i < chunks.size(); ++i) {
+        socket.write(chunks[i]);
+        socket.flush();
+        if (i + 1 < chunks.size())
+            QTest::qWait(60); // let the server read this chunk on its own
+    }
+    result.closedByServer =
+        QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, waitMs);
+    result.received += socket.readAll();
+    return result;
+}
+
+// Answers with the body it got, counting its calls.
+class EchoPost : public exePost
+{
+public:
+    void exe(ParsingURI&, QByteArray& body, QTcpSocket* socket) override
+    {
+        ++calls;
+        m_makeResponse->ret200("txt", body);
+        sentResponse(socket);
+    }
+    int calls = 0;
+};
+
+// The JSON command route as the device side will run it, without a device:
+// request envelope, factory lookup, start, answer.
+class TestJsonRoute : public exePost
+{
+public:
+    explicit TestJsonRoute(JsonCommandFactory& factory)
+        : m_factory(factory)
+    {
+    }
+
+    void exe(ParsingURI&, QByteArray& body, QTcpSocket* socket) override
+    {
+        const QJsonDocument document = QJsonDocument::fromJson(body);
+        if (!document.isObject()) {
+            m_makeResponse->retError("400 Bad Request");
+            sentResponse(socket);
+            return;
+        }
+        const QVariantMap request = document.object().toVariantMap();
+        const QString name = request.value("cmd").toString();
+        const uint32_t uid = request.value("uid").toUInt();
+        const auto item = m_factory.find(name.toStdString());
+        std::string failure;
+        if (!item) {
+            failure = "NOT_EXIST";
+        } else {
+            auto info = std::make_shared<VariantJsonCommandInfo>(name.toStdString(), uid, request.value("data"));
+            const bool started = JsonWebApiCommandWrapper::start(
+                *item, info, socket, this,
+                [this](JsonWebApiCommandWrapper* wrapper, QJsonDocument answer,
+                       std::shared_ptr<JsonCommandStatus> status) {
+                    JsonCommandAnswer::write(*m_makeResponse, wrapper, answer, status);
+                });
+            if (started)
+                return;
+            failure = "BAD_DATA";
+        }
+        m_makeResponse->ret200("json",
+                               JsonCommandAnswer::toBytes(JsonCommandAnswer::failureBeforeStart(name, uid, failure)));
+        sentResponse(socket);
+    }
+
+private:
+    JsonCommandFactory& m_factory;
+};
+
+int liveCommands = 0;
+
+// Data {"delay": ms, "fail": "CODE", "answer": any, "reject": true}.
+class ScriptedCommand : public JsonCommand
+{
+public:
+    explicit ScriptedCommand(std::shared_ptr<JsonCommandDescription> description)
+        : JsonCommand(std::move(description))
+    {
+        ++liveCommands;
+    }
+    ~ScriptedCommand() override { --liveCommands; }
+
+    std::shared_ptr<JsonCommandStatus> execute(std::shared_ptr<IJsonCommandInfo> info) override
+    {
+        m_uid = info->m_uid;
+        const QVariantMap data = static_cast<VariantJsonCommandInfo*>(info.get())->m_data.toMap();
+        if (data.value("reject").toBool())
+            return std::make_shared<ErrorJsonCommandStatus>("TIMEOUT");
+        const QJsonDocument answer = QJsonDocument::fromVariant(data.value("answer"));
+        std::shared_ptr<JsonCommandStatus> status = std::make_shared<OkJsonCommandStatus>();
+        if (data.contains("fail"))
+            status = std::make_shared<ErrorJsonCommandStatus>(data.value("fail").toString().toStdString());
+        if (!data.contains("delay")) {
+            emit answerIsReady(this, answer, status);
+        } else {
+            QTimer::singleShot(data.value("delay").toInt(), this, [this, answer, status] {
+                emit answerIsReady(this, answer, status);
+            });
+        }
+        return std::make_shared<OkJsonCommandStatus>();
+    }
+};
+
+class WebApiServerTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Keep the server's log lines out of the test output.
+        m_previousHandler = qInstallMessageHandler(&Tavrix::Common::JMessageHandler::handler);
+        m_console = std::tmpfile();
+        Tavrix::Common::JMessageHandler::setConsole(m_console, m_console);
+
+        ASSERT_TRUE(m_appDir.isValid());
+        write("web/index.html", "<html>index</html>");
+        write("web/logo.png", "PNG");
+        write("web/data.json", "{\"a\":1}");
+        write("web/style.css", "b{}");
+        write("web/sub/page.html", "sub page");
+        write("web/a..b.txt", "dots");
+        write("extra/app.js", "var x;");
+        write("secret.txt", "SECRET");
+        m_directories.append("web");
+        m_directories.append("extra");
+        m_file = new exeGetFileHtml(&m_directories, "web");
+        m_file->setApplicationDirectory(m_appDir.path());
+
+        m_get.insert("__file", m_file);
+        m_get.insert("__err", &m_getError);
+        m_post.insert("__err", &m_postError);
+        m_post.insert("echo", &m_echo);
+        m_post.insert("cmd", &m_route);
+        m_configGet = std::make_unique<exeGetConfigFile>(path("web/data.json"));
+        m_configPost = std::make_unique<exePostConfigFile>(path("written.json"));
+        m_unwritablePost = std::make_unique<exePostConfigFile>(path("no/such/dir/x.json"));
+        m_get.insert("event", &m_event);
+        m_get.insert("flash", &m_flash);
+        m_get.insert("config", m_configGet.get());
+        m_post.insert("config", m_configPost.get());
+        m_post.insert("unwritable", m_unwritablePost.get());
+        m_factory.add<ScriptedCommand>(std::make_shared<JsonCommandDescription>(
+            "RunScript", std::make_shared<NamelessEmptyJsonCommandUnit>(),
+            std::make_shared<NamelessEmptyJsonCommandUnit>()));
+
+        m_server = std::make_unique<WebApiServer>(0, m_get, m_post, nullptr, QHostAddress::LocalHost);
+        ASSERT_TRUE(m_server->isListening());
+        m_port = m_server->serverPort();
+    }
+
+    void TearDown() override
+    {
+        m_server.reset();
+        delete m_file;
+        Tavrix::Common::JMessageHandler::setConsole(nullptr, nullptr);
+        qInstallMessageHandler(m_previousHandler);
+        std::fclose(m_console);
+    }
+
+    void write(const QString& relative, const QByteArray& content)
+    {
+        const QString path = m_appDir.filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+
+    QByteArray get(const QByteArray& target)
+    {
+        return exchange(m_port, {"GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n"}).received;
+    }
+
+    QJsonObject command(const QByteArray& body)
+    {
+        const Exchange result = exchange(m_port, {postRequest("cmd", body)});
+        const QByteArray head = "HTTP/1.1 200 OK\r\n" + cors + "Content-Type: application/json\r\n\r\n";
+        EXPECT_TRUE(result.closedByServer);
+        EXPECT_TRUE(result.received.startsWith(head)) << result.received.constData();
+        m_lastAnswerBody = result.received.mid(head.size());
+        return QJsonDocument::fromJson(m_lastAnswerBody).object();
+    }
+
+    QString path(const QString& relative) const { return m_appDir.path() + "/" + relative; }
+
+    QTemporaryDir m_appDir;
+    DirectoryQueue m_directories;
+    exeGetFileHtml* m_file = nullptr;
+    exeGetError m_getError;
+    exePostError m_postError;
+    EchoPost m_echo;
+    exeGetEvent m_event;
+    exeGetFlash m_flash;
+    std::unique_ptr<exeGetConfigFile> m_configGet;
+    std::unique_ptr<exePostConfigFile> m_configPost;
+    std::unique_ptr<exePostConfigFile> m_unwritablePost;
+    JsonCommandFactory m_factory;
+    TestJsonRoute m_route{m_factory};
+    QMap<QString, exeGet*> m_get;
+    QMap<QString, exePost*> m_post;
+    std::unique_ptr<WebApiServer> m_server;
+    quint16 m_port = 0;
+    QByteArray m_lastAnswerBody;
+    QtMessageHandler m_previousHandler = nullptr;
+    FILE* m_console = nullptr;
+};
+
+} // namespace
+
+TEST_F(WebApiServerTest, AnswersWithExactStatusLinesAndClosesTheConnection)
+{
+    const QByteArray notImplemented = statusOnly("501 Error; Not Implemented");
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"GET /x HTTP/1.0\r\n\r\n", notImplemented},
+        {"PUT /cmd HTTP/1.1\r\n\r\n", notImplemented},
+        {"get / HTTP/1.1\r\n\r\n", notImplemented},
+        {"GET  / HTTP/1.1\r\n\r\n", notImplemented},
+        {"\x01\x02 garbage \xff\r\n\r\n", notImplemented},
+        {"POST /nowhere HTTP/1.1\r\n\r\n", notImplemented},
+        {"GET /__err HTTP/1.1\r\n\r\n", notImplemented},
+        {"OPTIONS /anything?x=1 HTTP/1.1\r\n\r\n",
+         "HTTP/1.1 200 OK\r\n" + cors
+             + "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\nAccess-Control-Max-Age: 86400\r\n\r\n"},
+        {"GET /missing.html HTTP/1.1\r\n\r\n",
+         statusOnly("404 Error; not found : " + path("web/missing.html").toUtf8())},
+    };
+    for (const auto& [request, expected] : cases) {
+        const Exchange result = exchange(m_port, {request});
+        EXPECT_TRUE(result.closedByServer) << request.constData();
+        EXPECT_EQ(result.received, expected) << request.constData();
+    }
+}
+
+TEST_F(WebApiServerTest, ServesStaticFilesWithTheirContentTypes)
+{
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"/", ok("text/html; charset=utf8;", "<html>index</html>")},
+        {"/index.html?v=2", ok("text/html; charset=utf8;", "<html>index</html>")},
+        {"/app.js", ok("text/javascript; charset=utf8;", "var x;")}, // only in the second directory
+        {"/style.css", ok("text/css; charset=utf8;", "b{}")},
+        {"/data.json", ok("application/json", "{\"a\":1}")},
+        {"/logo.png", ok("text/plain; charset=utf8;", "PNG")},
+        {"/sub/page.html", ok("text/html; charset=utf8;", "sub page")},
+        {"/a..b.txt", ok("text/plain; charset=utf8;", "dots")},
+    };
+    for (const auto& [target, expected] : cases)
+        EXPECT_EQ(get(target), expected) << target.constData();
+}
+
+TEST_F(WebApiServerTest, IndexRequestMovesTheDefaultDirectoryToTheFront)
+{
+    m_directories.SetLastName("extra");
+    get("/");
+    EXPECT_EQ(m_directories.names(), QStringList({"web", "extra"}));
+}
+
+TEST_F(WebApiServerTest, PathsClimbingOutOfTheWebDirectoriesAreRefused)
+{
+    const QByteArray targets[] = {
+        "/../secret.txt",          "/sub/../../secret.txt",  "/%2e%2e/secret.txt",
+        "/%2E%2e/secret.txt",      "/.%2e/secret.txt",       "/sub/..%2f..%2fsecret.txt",
+        "/..\\secret.txt",         "/sub\\..\\..\\secret.txt", "/..%5csecret.txt",
+        "/../web/index.html",      "/%00index.html",
+    };
+    for (const QByteArray& target : targets) {
+        const QByteArray answer = get(target);
+        EXPECT_EQ(answer, statusOnly("404 Error; not found : " + path("web/").toUtf8() + target.mid(1)))
+            << target.constData();
+        EXPECT_FALSE(answer.contains("SECRET"));
+    }
+}
+
+TEST_F(WebApiServerTest, BodyIsCollectedUntilTheAnnouncedLength)
+{
+    struct Case
+    {
+        const char* name;
+        QList<QByteArray> chunks;
+        QByteArray body;
+    };
+    const Case cases[] = {
+        {"headers, then body", {"POST /echo HTTP/1.1\r\nContent-Length: 5\r\n\r\n", "hello"}, "hello"},
+        {"body over three reads",
+         {"POST /echo HTTP/1.1\r\nContent-Length: 9\r\n\r\nabc", "def", "ghi"},
+         "abcdefghi"},
+        {"header block split", {"POST /echo HTTP/1.1\r\nConte", "nt-Length: 3\r\n\r\nxyz"}, "xyz"},
+        {"bytes beyond the length stay", {"POST /echo HTTP/1.1\r\nContent-Length: 4\r\n\r\nab", "cdEF"}, "abcdEF"},
+        {"zero length", {"POST /echo HTTP/1.1\r\nContent-Length: 0\r\n\r\n"}, ""},
+        {"lower-case header is not the length", {"POST /echo HTTP/1.1\r\ncontent-length: 5\r\n\r\nab"}, "ab"},
+        {"not a number counts as zero", {"POST /echo HTTP/1.1\r\nContent-Length: lots\r\n\r\nab"}, "ab"},
+    };
+    for (const Case& c : cases) {
+        m_echo.calls = 0;
+        const Exchange result = exchange(m_port, c.chunks);
+        EXPECT_TRUE(result.closedByServer) << c.name;
+        EXPECT_EQ(result.received, ok("text/plain; charset=utf8;", c.body)) << c.name;
+        EXPECT_EQ(m_echo.calls, 1) << c.name;
+    }
+}
+
+TEST_F(WebApiServerTest, OnlyTheFirstOfPipelinedRequestsIsAnswered)
+{
+    const Exchange result =
+        exchange(m_port, {"GET /one.html HTTP/1.1\r\n\r\nGET /two.html HTTP/1.1\r\n\r\n", postRequest("echo", "x")});
+    EXPECT_TRUE(result.closedByServer);
+    EXPECT_EQ(result.received, statusOnly("404 Error; not found : " + path("web/one.html").toUtf8()));
+    EXPECT_EQ(m_echo.calls, 0);
+}
+
+TEST_F(WebApiServerTest, OversizedBodyIsRefusedWithoutWaitingForIt)
+{
+    const QByteArray tooLong = QByteArray::number(WebApiServer::maxBodySize + 1);
+    const Exchange refused = exchange(m_port, {"POST /echo HTTP/1.1\r\nContent-Length: " + tooLong + "\r\n\r\n"});
+    EXPECT_TRUE(refused.closedByServer);
+    EXPECT_EQ(refused.received, statusOnly("413 Payload Too Large"));
+    EXPECT_EQ(m_echo.calls, 0);
+
+    // The limit itself is still accepted.
+    const QByteArray body(WebApiServer::maxBodySize, 'b');
+    const QByteArray request = postRequest("echo", body);
+    const Exchange accepted = exchange(m_port, {request.left(request.size() - body.size()), body});
+    EXPECT_EQ(accepted.received, ok("text/plain; charset=utf8;", body));
+}
+
+TEST_F(WebApiServerTest, EndlessHeaderBlockIsRefused)
+{
+    const QByteArray line = "X-Filler: " + QByteArray(1000, 'f') + "\r\n";
+    QList<QByteArray> chunks{"GET / HTTP/1.1\r\n"};
+    for (int i = 0; i < 70; ++i)
+        chunks.append(line);
+    const Exchange result = exchange(m_port, {chunks.join()});
+    EXPECT_TRUE(result.closedByServer);
+    EXPECT_EQ(result.received, statusOnly("431 Request Header Fields Too Large"));
+}
+
+TEST_F(WebApiServerTest, IncompleteRequestsTimeOut)
+{
+    m_server->setIdleTimeout(200);
+    const QList<QByteArray> cases[] = {
+        {},                                                     // nothing at all
+        {"GET / HTTP/1.1\r\nHost: x\r\n"},                      // no empty line
+        {"POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc"}, // body owed
+    };
+    for (const QList<QByteArray>& chunks : cases) {
+        const Exchange result = exchange(m_port, chunks);
+        EXPECT_TRUE(result.closedByServer);
+        EXPECT_EQ(result.received, statusOnly("408 Request Timeout"));
+    }
+    EXPECT_EQ(m_echo.calls, 0);
+}
+
+TEST_F(WebApiServerTest, ClientLeavingWithABodyOwedIsForgotten)
+{
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000));
+        socket.write("POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+        socket.flush();
+        QTest::qWait(60);
+        socket.abort();
+    }
+    QTest::qWait(60);
+    EXPECT_EQ(exchange(m_port, {"POST /echo HTTP/1.1\r\nContent-Length: 2\r\n\r\nok"}).received,
+              ok("text/plain; charset=utf8;", "ok"));
+    EXPECT_EQ(m_echo.calls, 1);
+}
+
+TEST_F(WebApiServerTest, JsonAnswersHaveTheirThreeShapesWithMembersInNameOrder)
+{
+    struct Case
+    {
+        const char* request;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {R"({"cmd":"RunScript","uid":7,"data":{"answer":{"b":1,"a":[2]}}})",
+         R"({"data":{"a":[2],"b":1},"status":"ok","uid":7})"},
+        {R"({"cmd":"runscript","uid":8,"data":{"answer":[1,"x"]}})", R"({"data":[1,"x"],"status":"ok","uid":8})"},
+        {R"({"cmd":"RUNSCRIPT","data":{}})", R"({"data":null,"status":"ok","uid":0})"},
+        {R"({"cmd":"RunScript","uid":9,"data":{"delay":30,"fail":"TIMEOUT"}})",
+         R"({"errorcode":"TIMEOUT","status":"error","uid":9})"},
+        {R"({"cmd":"RunScript","uid":10,"data":{"delay":10,"answer":{"late":true}}})",
+         R"({"data":{"late":true},"status":"ok","uid":10})"},
+        {R"({"cmd":"NoSuchThing","uid":11})",
+         R"({"cmd":"NoSuchThing","errorcode":"NOT_EXIST","status":"error","uid":11})"},
+        {R"({"cmd":"runScript","uid":12,"data":{"reject":true}})",
+         R"({"cmd":"runScript","errorcode":"BAD_DATA","status":"error","uid":12})"},
+        {R"({"cmd":"RunScript","uid":4294967295})", R"({"data":null,"status":"ok","uid":4294967295})"},
+    };
+    for (const Case& c : cases) {
+        command(c.request);
+        EXPECT_EQ(m_lastAnswerBody, QByteArray(c.answer)) << c.request;
+    }
+    QTest::qWait(10); // released wrappers are deleted later
+    EXPECT_EQ(liveCommands, 0);
+}
+
+TEST_F(WebApiServerTest, BodyThatIsNotAJsonObjectIsABadRequest)
+{
+    for (const QByteArray body : {QByteArray("[1,2]"), QByteArray("garbage"), QByteArray("")}) {
+        const Exchange result = exchange(m_port, {postRequest("cmd", body)});
+        EXPECT_EQ(result.received, statusOnly("400 Bad Request")) << body.constData();
+    }
+}
+
+TEST_F(WebApiServerTest, CommandsInFlightAnswerEachOnItsOwnConnection)
+{
+    QTcpSocket slow;
+    QTcpSocket fast;
+    QByteArray slowAnswer;
+    QByteArray fastAnswer;
+    QObject::connect(&slow, &QTcpSocket::readyRead, [&] { slowAnswer += slow.readAll(); });
+    QObject::connect(&fast, &QTcpSocket::readyRead, [&] { fastAnswer += fast.readAll(); });
+    slow.connectToHost(QHostAddress::LocalHost, m_port);
+    fast.connectToHost(QHostAddress::LocalHost, m_port);
+    const QByteArray slowBody = R"({"cmd":"RunScript","uid":1,"data":{"delay":600,"answer":{"who":"slow"}}})";
+    const QByteArray fastBody = R"({"cmd":"RunScript","uid":2,"data":{"delay":10,"answer":{"who":"fast"}}})";
+    slow.write(postRequest("cmd", slowBody));
+    fast.write(postRequest("cmd", fastBody));
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fast.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(fastAnswer.endsWith(R"({"data":{"who":"fast"},"status":"ok","uid":2})"));
+    EXPECT_TRUE(slowAnswer.isEmpty()) << "the slow command is still running";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slow.state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_TRUE(slowAnswer.endsWith(R"({"data":{"who":"slow"},"status":"ok","uid":1})"));
+}
+
+TEST_F(WebApiServerTest, AnswerForAClientThatLeftIsDroppedAndTheCommandReleased)
+{
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState; }, 5000));
+        const QByteArray body = R"({"cmd":"RunScript","uid":3,"data":{"delay":150}})";
+        socket.write(postRequest("cmd", body));
+        ASSERT_TRUE(QTest::qWaitFor([] { return liveCommands == 1; }, 5000));
+        socket.abort();
+    }
+    // The server deletes the socket before the command answers.
+    EXPECT_TRUE(QTest::qWaitFor([] { return liveCommands == 0; }, 5000));
+    EXPECT_EQ(get("/data.json"), ok("application/json", "{\"a\":1}"));
+}
+
+TEST_F(WebApiServerTest, UnregisteredHandlerKindsAnswerAsTheirKindRequires)
+{
+    QSignalSpy flashRequests(&m_flash, &exeGetFlash::signalSetFlash);
+    EXPECT_EQ(get("/flash"), statusOnly("200 OK"));
+    EXPECT_EQ(flashRequests.count(), 1);
+    EXPECT_EQ(get("/flash?now=1"), statusOnly("501 Error; Not Implemented"));
+    EXPECT_EQ(flashRequests.count(), 1);
+
+    EXPECT_EQ(get("/config"), ok("application/json", "{\"a\":1}"));
+    const Exchange written = exchange(m_port, {"POST /config HTTP/1.1\r\nContent-Length: 7\r\n\r\n{\"b\":2}"});
+    EXPECT_EQ(written.received, statusOnly("200 OK"));
+    QFile file(path("written.json"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("{\"b\":2}"));
+    EXPECT_EQ(exchange(m_port, {"POST /unwritable HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"}).received,
+              statusOnly("404 Error; not found : " + path("no/such/dir/x.json").toUtf8()));
+}
+
+TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
+{
+    m_server->setIdleTimeout(100); // a stream that is answered never times out
+    {
+        QTcpSocket socket;
+        QByteArray received;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        socket.write("GET /event HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_event.subscribers().size() == 1; }, 5000));
+        QTest::qWait(300);
+        EXPECT_EQ(received, "HTTP/1.1 200 OK\r\nCache-Control: no-cache\r\nContent-Type: text/event-stream\r\n" + cors
+                                + "\r\n");
+        EXPECT_EQ(socket.state(), QAbstractSocket::ConnectedState);
+        socket.disconnectFromHost();
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_event.subscribers().isEmpty(); }, 5000));
+}
