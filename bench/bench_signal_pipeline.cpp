@@ -1,0 +1,149 @@
+// How many recorder frames per second one core turns into signal messages:
+// the channel manager's whole path (frame parser, decoders, point collection,
+// MessagePack packing) fed with the ADC listener's length-prefixed hand-overs.
+// The recorder sends 2000 frames per second at its fastest rate; the
+// "x_realtime" counter is the measured rate divided by that.
+
+#include "usb/deviceinfo.h"
+#include "usb/useradcchannelsmanager.h"
+
+#include <QByteArray>
+#include <QDataStream>
+#include <QObject>
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+using namespace Tavrix::Usb;
+using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
+using Tavrix::DevicesInfo::EChannelSource;
+using Tavrix::DevicesInfo::EChannelType;
+
+namespace {
+
+constexpr double recorderFramesPerSecond = 2000.0;
+// One hand-over per 20 ms at 2000 frames/s.
+constexpr uint32_t framesPerHandOver = 40;
+
+void put24(std::vector<uint8_t>& frame, size_t offset, int32_t value)
+{
+    frame[offset] = static_cast<uint8_t>(value & 0xFF);
+    frame[offset + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
+    frame[offset + 2] = static_cast<uint8_t>((value >> 16) & 0xFF);
+}
+
+void appendRecorderFrame(std::vector<uint8_t>& stream, uint32_t n, bool withAd)
+{
+    std::vector<uint8_t> frame(57, 0);
+    frame[0] = 0x7E;
+    frame[1] = 0x32;
+    frame[3] = 0x80;
+    // Realistic ECG magnitudes: a few hundred to tens of thousands of counts,
+    // both signs, so every sample encoding occurs.
+    for (int slot = 0; slot < (withAd ? 15 : 13); ++slot)
+        put24(frame, 4 + 3 * slot, static_cast<int32_t>((n * 7919u + slot * 104729u) % 120000u) - 60000);
+    frame[52] = static_cast<uint8_t>(n & 0xFF);
+    frame[53] = static_cast<uint8_t>(n >> 8);
+    frame[54] = 0xFF;
+    frame[55] = 0xFF;
+    frame[56] = 0xBD;
+    stream.insert(stream.end(), frame.begin(), frame.end());
+}
+
+void appendCableFrame(std::vector<uint8_t>& stream, uint32_t n)
+{
+    std::vector<uint8_t> frame(21, 0);
+    frame[0] = 0x7E;
+    frame[1] = 0x0E;
+    frame[3] = 0x81;
+    for (int axis = 0; axis < 3; ++axis)
+        put24(frame, 4 + 3 * axis, static_cast<int32_t>(n * 3 + axis) - 500);
+    frame[16] = static_cast<uint8_t>(n & 0xFF);
+    frame[17] = static_cast<uint8_t>(n >> 8);
+    frame[18] = 0xFF;
+    frame[19] = 0xFF;
+    frame[20] = 0xBD;
+    stream.insert(stream.end(), frame.begin(), frame.end());
+}
+
+// The listener's hand-over: 128-byte reads, each a serialised byte array.
+std::vector<uint8_t> handOver(const std::vector<uint8_t>& stream)
+{
+    QByteArray collected;
+    QDataStream out(&collected, QIODevice::WriteOnly);
+    for (size_t pos = 0; pos < stream.size(); pos += 128) {
+        const size_t n = std::min<size_t>(128, stream.size() - pos);
+        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
+    }
+    return std::vector<uint8_t>(collected.begin(), collected.end());
+}
+
+DeviceInfo device(bool withAd)
+{
+    const DeviceChannelTypeInfo ecg{EChannelType::Ecg, EChannelSource::Device};
+    const DeviceChannelTypeInfo reo{EChannelType::Reo, EChannelSource::Device};
+    const DeviceChannelTypeInfo acc{EChannelType::Acc, EChannelSource::Device};
+    const DeviceChannelTypeInfo extAcc{EChannelType::Acc, EChannelSource::Cable};
+    DeviceInfo info;
+    info.type = withAd ? 22 : 21;
+    info.visFrameFormat = withAd ? "DeviceFerrowSeriesWithAD" : "DeviceFerrowSeries";
+    info.channels = {{"ecg", ecg, 8}, {"reo", reo, 2}, {"acc", acc, 3}};
+    if (withAd) {
+        info.channels.push_back({"prs", {EChannelType::Prs, EChannelSource::Device}, 1});
+        info.channels.push_back({"ton", {EChannelType::Ton, EChannelSource::Device}, 1});
+    }
+    info.channels.push_back({"extAcc", extAcc, 3});
+    return info;
+}
+
+void signalPipeline(benchmark::State& state, bool withAd)
+{
+    UserAdcChannelsManager manager(128, nullptr);
+    manager.setConnectedDeviceInfo(device(withAd));
+    int64_t messages = 0;
+    int64_t messageBytes = 0;
+    QObject::connect(&manager, &AdcChannelsManager::signalTransfer, [&](const QByteArray& message) {
+        ++messages;
+        messageBytes += message.size();
+    });
+
+    // One hand-over of 40 recorder frames and the one cable frame that
+    // arrives in the same 20 ms; frame numbers avoid the every-1000th log line.
+    std::vector<uint8_t> stream;
+    for (uint32_t n = 1; n <= framesPerHandOver; ++n) {
+        appendRecorderFrame(stream, n, withAd);
+        if (n == framesPerHandOver / 2)
+            appendCableFrame(stream, n);
+    }
+    const std::vector<uint8_t> block = handOver(stream);
+    const int64_t framesPerBlock = framesPerHandOver + 1;
+
+    for (auto _ : state)
+        manager.slotAdcAnswer(block, 0);
+
+    const double frames = static_cast<double>(state.iterations()) * framesPerBlock;
+    state.SetItemsProcessed(static_cast<int64_t>(frames));
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(frames / recorderFramesPerSecond, benchmark::Counter::kIsRate);
+    state.counters["messages"] = static_cast<double>(messages);
+    state.counters["bytes_per_msg"] = messages ? static_cast<double>(messageBytes) / messages : 0.0;
+    if (messages != state.iterations())
+        state.SkipWithError("expected one signal message per 40 recorder frames");
+}
+
+void BM_SignalPipelineFerrow8(benchmark::State& state)
+{
+    signalPipeline(state, false);
+}
+
+void BM_SignalPipelineFerrow8AD(benchmark::State& state)
+{
+    signalPipeline(state, true);
+}
+
+} // namespace
+
+BENCHMARK(BM_SignalPipelineFerrow8);
+BENCHMARK(BM_SignalPipelineFerrow8AD);
+
+BENCHMARK_MAIN();

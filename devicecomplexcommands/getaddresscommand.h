@@ -1,0 +1,20 @@
+#pragma once
+
+#include "usb/complexcommand.h"
+
+namespace Tavrix::DeviceComplexCommands {
+
+// Caller-side face of the "GetAddress" operation; the device-specific subclass
+// registered for the connected device implements execute().
+class GetAddressCommand : public Usb::ComplexCommand
+{
+    Q_OBJECT
+
+public:
+    using Usb::ComplexCommand::ComplexCommand;
+
+signals:
+    void answerIsReady(Usb::ComplexCommand* command, uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status);
+};
+
+} // namespace Tavrix::DeviceComplexCommands

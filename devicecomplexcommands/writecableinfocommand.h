@@ -1,0 +1,20 @@
+#pragma once
+
+#include "usb/complexcommand.h"
+
+namespace Tavrix::DeviceComplexCommands {
+
+// Caller-side face of the "WriteCableInfo" operation; the device-specific subclass
+// registered for the connected device implements execute().
+class WriteCableInfoCommand : public Usb::ComplexCommand
+{
+    Q_OBJECT
+
+public:
+    using Usb::ComplexCommand::ComplexCommand;
+
+signals:
+    void answerIsReady(Usb::ComplexCommand* command, std::shared_ptr<Usb::DeviceCommandStatus> status);
+};
+
+} // namespace Tavrix::DeviceComplexCommands

@@ -1,0 +1,111 @@
+#include "net/websockets/websocketserver.h"
+
+#include "common/jterminal.h"
+
+#include <QHostAddress>
+#include <QWebSocket>
+#include <QWebSocketServer>
+
+namespace Tavrix::Net::WebSockets {
+
+using Common::JTerminal;
+
+WebSocketServer::WebSocketServer(unsigned short port, QObject* parent)
+    : WebSocketServer(port, QHostAddress(QHostAddress::Any), parent)
+{
+}
+
+WebSocketServer::WebSocketServer(unsigned short port, const QHostAddress& address, QObject* parent)
+    : QObject(parent)
+{
+    Init(port, address);
+}
+
+WebSocketServer::~WebSocketServer()
+{
+    if (m_debugOutput)
+        JTerminal('0');
+    if (m_server)
+        m_server->close();
+    const QList<QWebSocket*> sockets = m_clients.keys();
+    m_clients.clear();
+    for (QWebSocket* socket : sockets) {
+        // The server is going away: its own disconnect handling must not run.
+        socket->disconnect(this);
+        socket->deleteLater();
+    }
+}
+
+void WebSocketServer::Init(unsigned short port, const QHostAddress& address)
+{
+    if (m_debugOutput)
+        JTerminal('0');
+    m_server = new QWebSocketServer(QStringLiteral("WebSocketServer"), QWebSocketServer::NonSecureMode, this);
+    if (!m_server->listen(address, port)) {
+        JTerminal('3') << "listen error" << port;
+        return;
+    }
+    JTerminal('2') << "listen ..." << port << m_server->serverUrl().toString().toStdString();
+    connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::slotNewConnection);
+    connect(m_server, &QWebSocketServer::closed, this, &WebSocketServer::slotClosed);
+}
+
+bool WebSocketServer::isListening() const
+{
+    return m_server && m_server->isListening();
+}
+
+unsigned short WebSocketServer::serverPort() const
+{
+    return m_server ? m_server->serverPort() : 0;
+}
+
+void WebSocketServer::connectMessageListener(QWebSocket* socket)
+{
+    connect(socket, &QWebSocket::textMessageReceived, this, &WebSocketServer::slotMessageReceived);
+}
+
+void WebSocketServer::slotNewConnection()
+{
+    QWebSocket* socket = m_server->nextPendingConnection();
+    if (!socket)
+        return;
+    connectMessageListener(socket);
+    connect(socket, &QWebSocket::disconnected, this, &WebSocketServer::socketDisconnected);
+    m_clients.insert(socket, true);
+    JTerminal('0') << "clients:" << m_clients.size() << socket;
+}
+
+void WebSocketServer::socketDisconnected()
+{
+    auto* socket = qobject_cast<QWebSocket*>(sender());
+    if (!socket)
+        return;
+    m_clients.remove(socket);
+    socket->deleteLater();
+    JTerminal('0') << "clients:" << m_clients.size() << socket;
+}
+
+void WebSocketServer::slotMessageReceived(QString msg)
+{
+    if (m_debugOutput)
+        JTerminal('0') << sender() << msg.toStdString();
+}
+
+void WebSocketServer::slotClosed()
+{
+    JTerminal('0');
+}
+
+void WebSocketServer::slotTransfer(QByteArray _data)
+{
+    // Iterate a snapshot: the map must not change under the loop should a
+    // socket report its disconnection while sending.
+    const QList<QWebSocket*> sockets = m_clients.keys();
+    for (QWebSocket* socket : sockets) {
+        if (m_clients.value(socket, false))
+            socket->sendBinaryMessage(_data);
+    }
+}
+
+} // namespace Tavrix::Net::WebSockets

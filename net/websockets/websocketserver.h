@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QWebSocket;
+class QWebSocketServer;
+
+namespace Tavrix::Net::WebSockets {
+
+// Pushes ready-made binary messages (signal blocks or events) to every
+// connected WebSocket client. Clients send nothing that the server acts on.
+class WebSocketServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Starts listening at once, on all addresses unless told otherwise; a
+    // failed listen is logged and leaves a server without clients.
+    WebSocketServer(unsigned short port, QObject* parent = nullptr);
+    WebSocketServer(unsigned short port, const QHostAddress& address, QObject* parent = nullptr);
+    ~WebSocketServer() override;
+
+    bool isListening() const;
+    // The port actually listened on (the given one, or the chosen one for 0).
+    unsigned short serverPort() const;
+    int clientCount() const { return m_clients.size(); }
+
+    // Connects the socket's incoming text messages; called for every new socket.
+    virtual void connectMessageListener(QWebSocket* socket);
+
+public slots:
+    void slotClosed();
+    void slotNewConnection();
+    void socketDisconnected();
+    void slotMessageReceived(QString msg);
+    // Sends the bytes as one binary message to every receiving client.
+    void slotTransfer(QByteArray _data);
+
+protected:
+    void Init(unsigned short port, const QHostAddress& address = QHostAddress::Any);
+
+private:
+    bool m_debugOutput = false;
+    QWebSocketServer* m_server = nullptr;
+    QMap<QWebSocket*, bool> m_clients;
+};
+
+} // namespace Tavrix::Net::WebSockets

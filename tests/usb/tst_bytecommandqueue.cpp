@@ -1,0 +1,392 @@
+#include "common/simplelogger.h"
+#include "common/threadlogging.h"
+#include "usb/bytecommand.h"
+#include "usb/bytecommandqueue.h"
+#include "usb/usbcmdlistener.h"
+#include "usb/usbcmdwriter.h"
+#include "usb/usbcontext.h"
+#include "usb/usbreadtransfer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <libusb.h>
+#include <memory>
+
+using namespace Tavrix::Usb;
+
+namespace {
+
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes frame(uint8_t code, const Bytes& data)
+{
+    Bytes out{0x7E, static_cast<uint8_t>(data.size() & 0xFF), static_cast<uint8_t>(data.size() >> 8), code};
+    out.insert(out.end(), data.begin(), data.end());
+    out.insert(out.end(), {0xFF, 0xFF, 0xBD});
+    return out;
+}
+
+struct LinkLogs
+{
+    QTemporaryDir dir;
+    Tavrix::Common::ThreadLogging threadLog;
+    Tavrix::Common::SimpleLogger errorLog{(dir.path() + "/ErrorLog.txt").toStdString(), 4194304, 1048576};
+    // No device is open, so every submission is refused before reaching libusb.
+    Tavrix::Usb::UsbContext context{&threadLog, &errorLog};
+};
+
+// Places the bytes in the listener's buffer and runs its completion callback
+// the way libusb's event handling does when a bulk read finishes.
+template<typename Listener>
+void completeRead(Listener& listener, const Bytes& bytes, libusb_transfer_status status = LIBUSB_TRANSFER_COMPLETED)
+{
+    if (!bytes.empty())
+        std::memcpy(listener.buffer(), bytes.data(), bytes.size());
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    transfer->status = status;
+    transfer->actual_length = static_cast<int>(bytes.size());
+    transfer->user_data = static_cast<Tavrix::Usb::UsbEndPointReader*>(&listener);
+    listener.setBusy(true);
+    Tavrix::Usb::UsbReadTransfer<Listener>::callback(transfer);
+    libusb_free_transfer(transfer);
+}
+
+
+struct Outcome
+{
+    std::string name;
+    Bytes answer;
+    int status;
+};
+
+struct CommandError
+{
+    std::string name;
+    Bytes sent;
+    Bytes answer;
+    int code;
+};
+
+// The real writer and listener, without a device: what the queue hands to
+// the writer is read back from its pending bytes, and the recorder's answers
+// are completed reads on the listener.
+class ByteCommandQueueTest : public ::testing::Test
+{
+protected:
+    ByteCommandQueueTest()
+    {
+        queue.setDeviceConnected(true);
+        QObject::connect(&queue,
+                         &ByteCommandQueue::signalCommandError,
+                         [this](std::string name, Bytes sent, Bytes answer, int32_t code) {
+                             errors.push_back({name, sent, answer, code});
+                             if (onError)
+                                 onError(name, code);
+                         });
+    }
+
+    std::shared_ptr<ByteCommand> command(const std::string& name, uint8_t code, int timeout = 1000)
+    {
+        auto cmd = std::make_shared<ByteCommand>(name, queue.generateUid(), frame(code, {0xDD}), timeout);
+        QObject::connect(cmd.get(),
+                         &ByteCommand::answerIsReady,
+                         [this](std::shared_ptr<ByteCommand> c, Bytes answer, int32_t status) {
+                             outcomes.push_back({c->name(), answer, status});
+                             if (onAnswer)
+                                 onAnswer(c->name(), status);
+                         });
+        return cmd;
+    }
+
+    // The USB loop takes the pending bytes when it writes them.
+    Bytes written()
+    {
+        Bytes bytes = writer.pendingBytes();
+        writer.dropPendingBytes();
+        return bytes;
+    }
+
+    void deviceAnswers(const Bytes& answer)
+    {
+        completeRead(listener, answer);
+        listener.exe();
+        // The answer crosses to the queue by queued connection.
+        QCoreApplication::processEvents();
+    }
+
+    bool waitForOutcomes(std::size_t count, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (outcomes.size() < count && timer.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        return outcomes.size() >= count;
+    }
+
+    LinkLogs logs;
+    UsbCmdWriter<4> writer{"cmd", &logs.context};
+    UsbCmdListener<133> listener{"l_cmd", &logs.context, 65535};
+    ByteCommandQueue queue{&writer, &listener};
+    std::vector<Outcome> outcomes;
+    std::vector<CommandError> errors;
+    std::function<void(const std::string&, int)> onAnswer;
+    std::function<void(const std::string&, int)> onError;
+};
+
+TEST_F(ByteCommandQueueTest, commandsGoOutOneAtATimeInOrder)
+{
+    queue.enqueue(command("A", 0x01));
+    queue.enqueue(command("B", 0x02, 30));
+    queue.enqueue(command("C", 0x03));
+
+    EXPECT_EQ(written(), frame(0x01, {0xDD}));
+    EXPECT_EQ(queue.waitingCount(), 2u);
+    EXPECT_TRUE(written().empty()) << "B must wait for A's answer";
+
+    const Bytes answerA = frame(0x01, {0x01});
+    deviceAnswers(answerA);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].name, "A");
+    EXPECT_EQ(outcomes[0].answer, answerA);
+    EXPECT_EQ(outcomes[0].status, 0);
+    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+
+    // B gets no answer and times out; C follows at once.
+    ASSERT_TRUE(waitForOutcomes(2, 5000));
+    EXPECT_EQ(outcomes[1].name, "B");
+    EXPECT_EQ(outcomes[1].status, 4);
+    EXPECT_TRUE(outcomes[1].answer.empty());
+    EXPECT_EQ(written(), frame(0x03, {0xDD}));
+
+    deviceAnswers(frame(0x03, {0x03}));
+    ASSERT_EQ(outcomes.size(), 3u);
+    EXPECT_EQ(outcomes[2].name, "C");
+    EXPECT_EQ(outcomes[2].status, 0);
+
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].name, "B");
+    EXPECT_EQ(errors[0].sent, frame(0x02, {0xDD}));
+    EXPECT_EQ(errors[0].code, 4);
+}
+
+TEST_F(ByteCommandQueueTest, unansweredCommandTimesOutAfterItsTimeoutAndTheNextIsSent)
+{
+    queue.enqueue(command("Name", 0x02, 1000));
+    queue.enqueue(command("Echo", 0x01, 1000));
+    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+
+    QTest::qWait(500);
+    EXPECT_TRUE(outcomes.empty()) << "time-out reported too early";
+
+    ASSERT_TRUE(waitForOutcomes(1, 5000));
+    EXPECT_EQ(outcomes[0].status, 4);
+    EXPECT_EQ(written(), frame(0x01, {0xDD}));
+    EXPECT_EQ(queue.currentCommand()->name(), "Echo");
+}
+
+TEST_F(ByteCommandQueueTest, commandQueuedWhileDisconnectedFailsAtOnceAndIsNeverSent)
+{
+    queue.setDeviceConnected(false);
+    queue.enqueue(command("Name", 0x02));
+
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, 5);
+    EXPECT_TRUE(outcomes[0].answer.empty());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].name, "Name");
+    EXPECT_EQ(errors[0].sent, frame(0x02, {0xDD}));
+    EXPECT_EQ(errors[0].code, 5);
+    EXPECT_TRUE(written().empty());
+    EXPECT_FALSE(queue.currentCommand());
+}
+
+TEST_F(ByteCommandQueueTest, endpointBusyForTheWholeTimeoutFailsWithoutSending)
+{
+    writer.setBusy(true);
+    queue.enqueue(command("Echo", 0x01, 5));
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, 4);
+    EXPECT_TRUE(written().empty());
+
+    writer.setBusy(false);
+    queue.enqueue(command("Zero", 0x01, 0));
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].status, 4) << "a zero time-out cannot wait for an answer";
+    EXPECT_TRUE(written().empty());
+}
+
+TEST_F(ByteCommandQueueTest, answerWithoutACommandInFlightIsDropped)
+{
+    deviceAnswers(frame(0x01, {0xDD}));
+    EXPECT_TRUE(outcomes.empty());
+
+    queue.enqueue(command("Echo", 0x01));
+    deviceAnswers(frame(0x01, {0xDD}));
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, 0);
+}
+
+TEST_F(ByteCommandQueueTest, negativeTimeoutWaitsTheDefaultInsteadOfForever)
+{
+    queue.enqueue(command("Odd", 0x01, -5));
+    queue.enqueue(command("Next", 0x02));
+    EXPECT_EQ(written(), frame(0x01, {0xDD}));
+    ASSERT_TRUE(waitForOutcomes(1, 5000));
+    EXPECT_EQ(outcomes[0].name, "Odd");
+    EXPECT_EQ(outcomes[0].status, 4);
+    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+}
+
+TEST_F(ByteCommandQueueTest, deviceLossAnswersTheCommandInFlightOnlyAndKeepsTheWaitingOnes)
+{
+    queue.enqueue(command("A", 0x01));
+    queue.enqueue(command("B", 0x02));
+    written();
+    queue.handleDeviceDisconnect();
+
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].name, "A");
+    EXPECT_EQ(outcomes[0].status, 5);
+    EXPECT_TRUE(errors.empty()) << "a lost link is not a command error";
+    EXPECT_EQ(queue.waitingCount(), 1u);
+    EXPECT_FALSE(queue.isDeviceConnected());
+
+    // After reconnection the older waiting command goes first.
+    queue.setDeviceConnected(true);
+    queue.enqueue(command("Name", 0x03));
+    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+}
+
+TEST_F(ByteCommandQueueTest, uidsRunUpToTheLimitThenWrapToZero)
+{
+    unsigned int uid = 0;
+    for (unsigned int i = 1; i <= ByteCommandQueue::uidLimit; ++i) {
+        uid = queue.generateUid();
+        ASSERT_EQ(uid, i);
+    }
+    EXPECT_EQ(queue.generateUid(), 0u);
+    EXPECT_EQ(queue.generateUid(), 1u);
+}
+
+// Every way a command can end, with the handler enqueuing the follow-up
+// command from inside answerIsReady (and, for failures, signalCommandError).
+enum class Ending { Answered, TimedOut, EndpointBusy, Disconnected, DeviceLost };
+
+struct ReentryCase
+{
+    const char* name;
+    Ending ending;
+    int status;
+    bool followUpSent; // the link is up, so the follow-up is written
+};
+
+class ByteCommandQueueReentry : public ByteCommandQueueTest, public ::testing::WithParamInterface<ReentryCase>
+{
+};
+
+TEST_P(ByteCommandQueueReentry, handlersEnqueueTheirNextCommand)
+{
+    const ReentryCase& c = GetParam();
+    bool enqueuedFromAnswer = false;
+    bool enqueuedFromError = false;
+    // The endpoint frees up by the time the handlers run.
+    onAnswer = [&](const std::string& name, int) {
+        writer.setBusy(false);
+        if (name == "first" && !enqueuedFromAnswer) {
+            enqueuedFromAnswer = true;
+            queue.enqueue(command("fromAnswer", 0x11));
+        }
+    };
+    onError = [&](const std::string& name, int) {
+        writer.setBusy(false);
+        if (name == "first" && !enqueuedFromError) {
+            enqueuedFromError = true;
+            queue.enqueue(command("fromError", 0x12));
+        }
+    };
+
+    const int timeout = c.ending == Ending::TimedOut ? 20 : (c.ending == Ending::EndpointBusy ? 3 : 1000);
+    if (c.ending == Ending::Disconnected)
+        queue.setDeviceConnected(false);
+    if (c.ending == Ending::EndpointBusy)
+        writer.setBusy(true);
+
+    queue.enqueue(command("first", 0x10, timeout));
+
+    switch (c.ending) {
+    case Ending::Answered:
+        written();
+        deviceAnswers(frame(0x10, {0}));
+        break;
+    case Ending::TimedOut:
+        written();
+        ASSERT_TRUE(waitForOutcomes(1, 5000));
+        break;
+    case Ending::DeviceLost:
+        written();
+        queue.handleDeviceDisconnect();
+        break;
+    case Ending::EndpointBusy:
+    case Ending::Disconnected:
+        break;
+    }
+
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes[0].name, "first");
+    EXPECT_EQ(outcomes[0].status, c.status);
+    EXPECT_TRUE(enqueuedFromAnswer);
+    EXPECT_EQ(enqueuedFromError, c.status != 0 && c.ending != Ending::DeviceLost);
+
+    if (c.followUpSent) {
+        // signalCommandError comes first, so its follow-up is in flight and
+        // the answer handler's waits behind it.
+        const std::string first = enqueuedFromError ? "fromError" : "fromAnswer";
+        ASSERT_TRUE(queue.currentCommand());
+        EXPECT_EQ(queue.currentCommand()->name(), first);
+        EXPECT_EQ(written(), frame(enqueuedFromError ? 0x12 : 0x11, {0xDD}));
+        EXPECT_EQ(queue.waitingCount(), enqueuedFromError ? 1u : 0u);
+    } else {
+        // No link: every follow-up has already finished as disconnected.
+        EXPECT_FALSE(queue.currentCommand());
+        EXPECT_EQ(queue.waitingCount(), 0u);
+        for (std::size_t i = 1; i < outcomes.size(); ++i)
+            EXPECT_EQ(outcomes[i].status, 5) << outcomes[i].name;
+        EXPECT_EQ(outcomes.size(), enqueuedFromError ? 3u : 2u);
+        EXPECT_TRUE(written().empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings,
+                         ByteCommandQueueReentry,
+                         ::testing::Values(ReentryCase{"answered", Ending::Answered, 0, true},
+                                           ReentryCase{"timedOut", Ending::TimedOut, 4, true},
+                                           ReentryCase{"endpointBusy", Ending::EndpointBusy, 4, true},
+                                           ReentryCase{"disconnected", Ending::Disconnected, 5, false},
+                                           ReentryCase{"deviceLost", Ending::DeviceLost, 5, false}),
+                         [](const ::testing::TestParamInfo<ReentryCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(ByteCommandQueueTest, longChainOfImmediateFailuresDoesNotGrowTheStack)
+{
+    // A handler that retries on every failure while the link is down: each
+    // retry fails at once. The chain must run without recursing per command.
+    queue.setDeviceConnected(false);
+    constexpr int retries = 50000;
+    int attempts = 0;
+    onAnswer = [&](const std::string&, int) {
+        if (++attempts < retries)
+            queue.enqueue(command("Retry", 0x01));
+    };
+    queue.enqueue(command("Retry", 0x01));
+    EXPECT_EQ(attempts, retries);
+    EXPECT_FALSE(queue.currentCommand());
+}
+
+} // namespace

@@ -1,0 +1,163 @@
+#include "usb/bytecommandqueue.h"
+
+#include "common/jterminal.h"
+#include "usb/devicecommand.h"
+
+#include <QMutexLocker>
+#include <QThread>
+
+namespace Tavrix::Usb {
+
+ByteCommandQueue::ByteCommandQueue(UsbCmdWriter<4>* writer, UsbCmdListener<133>* listener, QObject* parent)
+    : QObject(parent)
+    , m_writer(writer)
+    , m_listener(listener)
+{
+    UsbEndPoint::registerMetaTypes();
+    m_answerTimer.setSingleShot(true);
+    m_answerTimer.setTimerType(Qt::PreciseTimer);
+    if (m_listener != nullptr)
+        connect(m_listener,
+                &UsbEndPoint::signalAnswer,
+                this,
+                &ByteCommandQueue::handleCommandAnswerThreadSafe,
+                Qt::QueuedConnection);
+    connect(&m_answerTimer, &QTimer::timeout, this, &ByteCommandQueue::handleCommandTimeout);
+}
+
+unsigned int ByteCommandQueue::generateUid()
+{
+    QMutexLocker lock(&m_uidMutex);
+    ++m_uid;
+    if (m_uid > uidLimit)
+        m_uid = 0;
+    return m_uid;
+}
+
+void ByteCommandQueue::enqueue(std::shared_ptr<ByteCommand> command)
+{
+    if (!command)
+        return;
+    QMutexLocker lock(&m_mutex);
+    m_waiting.push_back(std::move(command));
+    executeNextCommand();
+}
+
+std::size_t ByteCommandQueue::waitingCount()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_waiting.size();
+}
+
+std::shared_ptr<ByteCommand> ByteCommandQueue::currentCommand()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_current;
+}
+
+void ByteCommandQueue::executeNextCommand()
+{
+    // A command finished at once (not connected, endpoint busy) emits from
+    // inside this loop; whatever its handlers enqueue is picked up here, in
+    // order, instead of in a nested call.
+    if (m_starting)
+        return;
+    m_starting = true;
+    while (!m_current && !m_waiting.empty()) {
+        m_current = m_waiting.front();
+        m_waiting.pop_front();
+        if (m_deviceConnected.load()) {
+            std::vector<uint8_t> bytes = m_current->bytes();
+            sendCommand(std::move(bytes), m_current->timeout());
+        } else {
+            handleCommandAnswer({}, DeviceCommand::DEVICE_DISCONNECTED);
+        }
+    }
+    m_starting = false;
+}
+
+bool ByteCommandQueue::sendCommand(std::vector<uint8_t>&& bytes, int timeout)
+{
+    if (timeout < 0) {
+        Common::JTerminal('3') << " negative time-out of command"
+                               << (m_current ? m_current->name().c_str() : "")
+                               << "- waiting" << defaultTimeoutMs << "ms";
+        timeout = defaultTimeoutMs;
+    }
+
+    for (int waits = 0; m_writer->isBusy() && waits < timeout; ++waits)
+        QThread::msleep(1);
+
+    if (timeout == 0 || m_writer->isBusy()) {
+        Common::JTerminal('1') << " Can't send command - transfer is busy!";
+        handleCommandAnswer({}, DeviceCommand::TIMEOUT);
+        return false;
+    }
+
+    m_writer->setPendingBytes(std::move(bytes));
+    m_answerTimer.start(timeout);
+    return true;
+}
+
+void ByteCommandQueue::finish(const std::shared_ptr<ByteCommand>& command,
+                              const std::vector<uint8_t>& answer,
+                              int status)
+{
+    if (!command)
+        return;
+    if (status != DeviceCommand::OK)
+        emit signalCommandError(command->name(), command->bytes(), answer, status);
+    emit command->answerIsReady(command, answer, status);
+}
+
+void ByteCommandQueue::handleCommandAnswer(std::vector<uint8_t> answer, int status)
+{
+    m_answerTimer.stop();
+    std::shared_ptr<ByteCommand> command = std::move(m_current);
+    m_current.reset();
+    finish(command, answer, status);
+    if (!m_waiting.empty())
+        executeNextCommand();
+}
+
+void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer, int32_t status)
+{
+    std::shared_ptr<ByteCommand> command;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_answerTimer.stop();
+        command = std::move(m_current);
+        m_current.reset();
+    }
+    if (!command)
+        return;
+
+    finish(command, answer, status);
+
+    QMutexLocker lock(&m_mutex);
+    if (!m_waiting.empty())
+        executeNextCommand();
+}
+
+void ByteCommandQueue::handleCommandTimeout()
+{
+    Common::JTerminal('0') << "****";
+    QMutexLocker lock(&m_mutex);
+    handleCommandAnswer({}, DeviceCommand::TIMEOUT);
+}
+
+void ByteCommandQueue::handleDeviceDisconnect()
+{
+    QMutexLocker lock(&m_mutex);
+    m_answerTimer.stop();
+    std::shared_ptr<ByteCommand> command = std::move(m_current);
+    m_current.reset();
+    // Cleared before the answer goes out, so that a command enqueued by its
+    // handler finishes as disconnected instead of being written to a link
+    // that is gone.
+    m_deviceConnected.store(false);
+    if (command)
+        emit command->answerIsReady(command, {}, DeviceCommand::DEVICE_DISCONNECTED);
+}
+
+} // namespace Tavrix::Usb

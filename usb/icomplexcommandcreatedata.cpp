@@ -1,0 +1,7 @@
+#include "usb/icomplexcommandcreatedata.h"
+
+namespace Tavrix::Usb {
+
+IComplexCommandCreateData::~IComplexCommandCreateData() = default;
+
+} // namespace Tavrix::Usb

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+struct libusb_device_handle;
+
+namespace Tavrix::Common {
+class ThreadLogging;
+class SimpleLogger;
+}
+
+namespace Tavrix::Usb {
+
+// State shared by the dispatcher and every endpoint of one USB worker: the
+// open device, the link error state and the log sinks. The error state is the
+// only channel through which endpoints report a broken link to the loop.
+class UsbContext
+{
+public:
+    // No device is open: every endpoint refuses to submit until the
+    // dispatcher has opened and claimed the device.
+    static constexpr int32_t noDevice = 5;
+
+    UsbContext(Common::ThreadLogging* threadLog, Common::SimpleLogger* fileLog);
+    UsbContext(const UsbContext&) = delete;
+    UsbContext& operator=(const UsbContext&) = delete;
+
+    // Appends the text, a blank and a line feed to the thread log.
+    void logInfo(const std::string& text);
+    // As logInfo, and also writes the text to the error log file.
+    void logError(const std::string& text);
+
+    int32_t errorState() const { return m_errorState.load(); }
+    void setErrorState(int32_t state) { m_errorState.store(state); }
+
+    libusb_device_handle* m_deviceHandle = nullptr;
+
+private:
+    Common::ThreadLogging* m_threadLog;
+    Common::SimpleLogger* m_fileLog;
+    std::atomic<int32_t> m_errorState{noDevice};
+};
+
+} // namespace Tavrix::Usb

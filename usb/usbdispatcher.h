@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QVector>
+#include <cstdint>
+
+struct libusb_context;
+struct libusb_device;
+
+namespace Tavrix::Usb {
+
+class UsbContext;
+class UsbEndPoint;
+
+// The libusb calls of the USB worker: session, device search, open and claim,
+// event handling, transfer cancellation and close. Used only on the USB thread.
+class UsbDispatcher
+{
+public:
+    static constexpr uint16_t vendorId = 0x0483;
+    static constexpr uint16_t productId = 0x7503;
+
+    UsbDispatcher(int interfaceNumber, UsbContext* context, const QVector<UsbEndPoint*>& endpoints);
+    ~UsbDispatcher();
+    UsbDispatcher(const UsbDispatcher&) = delete;
+    UsbDispatcher& operator=(const UsbDispatcher&) = delete;
+
+    bool initUsbLib();
+    bool receiveLibusbVersion();
+    // The recorders on the bus, in libusb's list order.
+    QVector<libusb_device*>& createRealDevicesList();
+    bool openDevice();
+    // One round of libusb event handling (1 ms); failures go to the context.
+    void handleUsbEvents();
+    // Cancels every transfer in flight and waits for its callback.
+    bool freeTransfers();
+    bool closeDevice();
+    void deinitUsbLib();
+
+    const QVector<UsbEndPoint*>& endpoints() const { return m_endpoints; }
+    uint8_t deviceAddress() const { return m_deviceAddress; }
+    bool isInterfaceClaimed() const { return m_interfaceClaimed; }
+
+    libusb_context* m_context = nullptr;
+
+private:
+    void releaseDeviceList();
+    void logLibusbError(const char* what, int code);
+
+    int m_interfaceNumber;
+    UsbContext* m_usbContext;
+    libusb_device* m_device = nullptr;
+    libusb_device** m_deviceList = nullptr;
+    QVector<libusb_device*> m_matchingDevices;
+    uint8_t m_deviceAddress = 0;
+    QVector<UsbEndPoint*> m_endpoints;
+    bool m_interfaceClaimed = false;
+};
+
+} // namespace Tavrix::Usb

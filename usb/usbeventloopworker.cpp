@@ -1,0 +1,229 @@
+#include "usb/usbeventloopworker.h"
+
+#include "common/jterminal.h"
+#include "usb/useradcchannelsmanager.h"
+
+#include <QMutexLocker>
+#include <libusb.h>
+
+namespace Tavrix::Usb {
+
+UsbEventLoopWorker::UsbEventLoopWorker(const std::string& errorLogPath,
+                                       const std::unordered_map<int, DevicesInfo::DeviceCommonInfo>& devices,
+                                       const std::vector<CableTypeInfo>& cableTypes,
+                                       ComplexCommandFactory* factory,
+                                       const std::unordered_set<UsbDeviceManagerFlags>& flags,
+                                       QObject* parent)
+    : QThread(parent)
+    , m_errorLog(errorLogPath, errorLogMaxSize, errorLogCutSize)
+    , m_context(&m_threadLog, &m_errorLog)
+    , m_cmdWriter("cmd", &m_context)
+    , m_cmdListener("l_cmd", &m_context, commandBufferSize)
+    , m_adcListener("l_adc", &m_context, adcBufferSize, adcAggregationPeriodMs)
+    , m_dataListener("l_data", &m_context, dataBufferSize)
+    , m_dispatcher(interfaceNumber, &m_context, {&m_cmdWriter, &m_cmdListener, &m_adcListener, &m_dataListener})
+    , m_channels(createChannelsManager())
+    , m_deviceManager(&m_cmdWriter, &m_cmdListener, devices, cableTypes, factory, m_channels, flags)
+{
+    UsbEndPoint::registerMetaTypes();
+}
+
+UsbEventLoopWorker::~UsbEventLoopWorker()
+{
+    m_running.store(false);
+    wait();
+    // The loop's last lines ("stop !", the session end) would otherwise be lost.
+    slotLog();
+}
+
+std::shared_ptr<AdcChannelsManager> UsbEventLoopWorker::createChannelsManager()
+{
+    // The manager connects itself to the ADC listener (queued).
+    return std::make_shared<UserAdcChannelsManager>(adcBufferSize, &m_adcListener);
+}
+
+void UsbEventLoopWorker::startWork()
+{
+    Common::JTerminal('3') << "UsbEventLoopWorker::startWork thread" << QThread::currentThreadId();
+
+    connect(&m_logTimer, &QTimer::timeout, this, &UsbEventLoopWorker::slotLog);
+    m_logTimer.setInterval(logIntervalMs);
+    m_logTimer.start();
+
+    connect(this, &UsbEventLoopWorker::signalConnect, this, &UsbEventLoopWorker::slotConnect, Qt::QueuedConnection);
+    connect(this,
+            &UsbEventLoopWorker::signalDisconnect,
+            this,
+            &UsbEventLoopWorker::slotDisconnect,
+            Qt::QueuedConnection);
+    connect(&m_deviceManager,
+            &UsbDeviceManager::deviceIsConnected,
+            this,
+            &UsbEventLoopWorker::handleDeviceIsConnected);
+    connect(&m_deviceManager,
+            &UsbDeviceManager::cableIsConnected,
+            this,
+            &UsbEventLoopWorker::handleCableIsConnected);
+    connect(&m_deviceManager,
+            &UsbDeviceManager::cableIsDisconnected,
+            this,
+            &UsbEventLoopWorker::handleCableIsDisconnected);
+    connect(&m_deviceManager, &UsbDeviceManager::signalError, this, &UsbEventLoopWorker::handleCommandError);
+
+    // Set here rather than in run(), so that a worker destroyed right after
+    // starting cannot have its stop request overwritten by the new thread.
+    m_running.store(true);
+    start();
+}
+
+bool UsbEventLoopWorker::allocateTransfers()
+{
+    for (UsbEndPoint* endpoint : m_dispatcher.endpoints()) {
+        endpoint->m_transfer = libusb_alloc_transfer(0);
+        if (endpoint->m_transfer == nullptr) {
+            m_context.logError(" m_transfer == nullptr");
+            return false;
+        }
+    }
+    return true;
+}
+
+void UsbEventLoopWorker::serveDataEndpoint()
+{
+    if (m_dataListener.isBusy())
+        return;
+    if (m_dataListener.isFrameMode() && !m_dataListener.isActive())
+        return;
+    const int received = m_dataListener.receivedCount();
+    if (received > 0) {
+        std::vector<uint8_t> bytes(m_dataListener.buffer(), m_dataListener.buffer() + received);
+        if (m_dataListener.isFrameMode())
+            m_dataListener.handleDataBlockIsReceived(bytes);
+        else
+            emit m_dataListener.signalAnswer(std::move(bytes), 0);
+    }
+    m_dataListener.submitRead();
+}
+
+void UsbEventLoopWorker::restartEndpoints()
+{
+    m_channels->restart();
+    m_adcListener.reset();
+    m_adcListener.submitRead();
+    m_dataListener.resetParcer();
+    if (m_dataListener.isActive())
+        m_dataListener.submitRead();
+    m_cmdListener.resetParcer();
+    m_cmdListener.submitRead();
+    // Bytes queued while the link was down belong to no device.
+    m_cmdWriter.dropPendingBytes();
+}
+
+void UsbEventLoopWorker::sleepBeforeReconnect()
+{
+    // Sliced, so that a stop request does not wait for the whole delay.
+    constexpr unsigned long slice = 10;
+    for (uint32_t slept = 0; slept < reconnectDelayMs && m_running.load(); slept += slice)
+        QThread::msleep(slice);
+}
+
+void UsbEventLoopWorker::run()
+{
+    m_threadLog << "start !" << '\n';
+
+    bool ready = m_dispatcher.initUsbLib() && m_dispatcher.receiveLibusbVersion() && allocateTransfers();
+    if (!ready)
+        m_running.store(false);
+
+    while (m_running.load()) {
+        while (m_context.errorState() == 0 && m_running.load()) {
+            m_dispatcher.handleUsbEvents();
+            if (m_cmdWriter.hasPendingBytes())
+                m_cmdWriter.transfer();
+            m_cmdListener.exe();
+            m_adcListener.exe();
+            serveDataEndpoint();
+        }
+        if (!m_running.load())
+            break;
+
+        m_cmdWriter.dropPendingBytes();
+        m_dispatcher.freeTransfers();
+        m_dispatcher.closeDevice();
+        emit signalDisconnect();
+
+        sleepBeforeReconnect();
+        if (!m_running.load())
+            break;
+        if (!m_dispatcher.openDevice())
+            continue;
+
+        restartEndpoints();
+        emit signalConnect();
+    }
+
+    m_threadLog << "stop !" << '\n';
+    if (ready) {
+        m_dispatcher.freeTransfers();
+        for (UsbEndPoint* endpoint : m_dispatcher.endpoints())
+            endpoint->releaseTransfer();
+        m_dispatcher.closeDevice();
+    }
+    m_dispatcher.deinitUsbLib();
+}
+
+void UsbEventLoopWorker::slotConnect()
+{
+    m_threadLog << '\n';
+    m_connected = true;
+    m_deviceManager.handleDeviceConnect();
+}
+
+void UsbEventLoopWorker::slotDisconnect()
+{
+    if (!m_connected)
+        return;
+    m_threadLog << '\n';
+    m_connected = false;
+    m_deviceManager.handleDeviceDisconnect();
+    emit deviceIsDisconnected();
+}
+
+void UsbEventLoopWorker::slotLog()
+{
+    const std::string text = m_threadLog.take();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            Common::JTerminal('0') << text.substr(start, end - start);
+        start = end + 1;
+    }
+}
+
+void UsbEventLoopWorker::slotReset() {}
+
+void UsbEventLoopWorker::handleDeviceIsConnected()
+{
+    Common::JTerminal('0') << "UsbEventLoopWorker::handleDeviceIsConnected";
+    emit deviceIsConnected();
+}
+
+void UsbEventLoopWorker::handleCableIsConnected()
+{
+    emit cableIsConnected();
+}
+
+void UsbEventLoopWorker::handleCableIsDisconnected()
+{
+    emit cableIsDisconnected();
+}
+
+void UsbEventLoopWorker::handleCommandError(const std::string& errorType, const std::string& message)
+{
+    emit signalError(errorType, message);
+}
+
+} // namespace Tavrix::Usb

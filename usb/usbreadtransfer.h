@@ -1,0 +1,80 @@
+#pragma once
+
+#include "usb/usbcontext.h"
+#include "usb/usbendpointreader.h"
+
+#include <libusb.h>
+#include <string>
+
+namespace Tavrix::Usb {
+
+// Completion of a read on any IN endpoint. Runs inside libusb's event
+// handling on the USB thread. A time-out is the normal "no data" outcome; a
+// stall is cleared and the same transfer submitted again once; anything else
+// breaks the link.
+template<typename Listener>
+class UsbReadTransfer
+{
+public:
+    static void LIBUSB_CALL callback(libusb_transfer* transfer)
+    {
+        auto* reader = static_cast<UsbEndPointReader*>(transfer->user_data);
+        auto* listener = static_cast<Listener*>(reader);
+        UsbContext* context = listener->context();
+
+        switch (transfer->status) {
+        case LIBUSB_TRANSFER_COMPLETED:
+            listener->setReceivedCount(transfer->actual_length);
+            listener->setBusy(false);
+            return;
+        case LIBUSB_TRANSFER_TIMED_OUT:
+        case LIBUSB_TRANSFER_CANCELLED:
+            listener->setReceivedCount(0);
+            listener->setBusy(false);
+            return;
+        default:
+            break;
+        }
+
+        const int status = transfer->status;
+        const std::string name = listener->nameText();
+        const std::string message = name + " callback error: " + std::to_string(status) + " "
+                                    + libusb_error_name(status);
+        context->logError(message);
+
+        if (status == LIBUSB_TRANSFER_STALL) {
+            listener->setReceivedCount(0);
+            context->logInfo("clear halt " + name);
+            const int cleared = libusb_clear_halt(context->m_deviceHandle,
+                                                  static_cast<unsigned char>(listener->address()));
+            if (cleared != 0) {
+                context->logError(name + " libusb_clear_halt error : " + std::to_string(cleared) + " "
+                                  + libusb_strerror(static_cast<libusb_error>(cleared)));
+                listener->releaseTransfer();
+                context->setErrorState(cleared);
+                listener->setBusy(false);
+                return;
+            }
+            listener->setBusy(false);
+            const int submitted = libusb_submit_transfer(transfer);
+            if (submitted == 0) {
+                listener->setBusy(true);
+                return;
+            }
+            context->logError(name + " re-submitting transfer error : " + std::to_string(submitted) + " "
+                              + libusb_strerror(static_cast<libusb_error>(submitted)));
+            listener->releaseTransfer();
+            context->setErrorState(submitted);
+            return;
+        }
+
+        // Error, no device, overflow.
+        listener->setReceivedCount(0);
+        listener->releaseTransfer();
+        context->logError(message);
+        context->setErrorState(status);
+        listener->setBusy(false);
+    }
+};
+
+} // namespace Tavrix::Usb
