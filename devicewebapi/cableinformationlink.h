@@ -1,0 +1,20 @@
+#pragma once
+
+namespace Tavrix::Usb {
+class UsbEventLoopWorker;
+}
+namespace Tavrix::Net::WebApi {
+class JsonCommandFactory;
+}
+
+namespace Tavrix::DeviceWebApi {
+
+// Registers the device operations for cable memory, version, presence and lead type: their complex command creators
+// (through the worker's device manager) and their web commands.
+class CableInformationLink
+{
+public:
+    static void link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory);
+};
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,20 @@
+#pragma once
+
+namespace Tavrix::Usb {
+class UsbEventLoopWorker;
+}
+namespace Tavrix::Net::WebApi {
+class JsonCommandFactory;
+}
+
+namespace Tavrix::DeviceWebApi {
+
+// Registers the device operations for flash address operations and the memory read-out: their complex command creators
+// (through the worker's device manager) and their web commands.
+class FlashDataLink
+{
+public:
+    static void link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory);
+};
+
+} // namespace Tavrix::DeviceWebApi
