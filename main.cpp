@@ -29,6 +29,8 @@ int main(int argc, char* argv[])
     selectConsoleCodePage();
     Tavrix::Common::JMessageHandler::Init();
     Tavrix::Common::JConfig::addRgs(argc, argv);
+    // Where the terminal page lives, relative to the executable's directory.
+    Tavrix::Common::JConfig::addRg("PathToWebTerminal", QStringLiteral("web/terminal/"));
 
     auto root = std::make_unique<Tavrix::Dastel::LinkConfiguration>(
         QCoreApplication::applicationDirPath());

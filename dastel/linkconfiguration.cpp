@@ -2,8 +2,27 @@
 
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
+#include "common/jmessagehandler.h"
 #include "common/jterminal.h"
+#include "common/messagepacker.h"
+#include "devicewebapi/devicecommandlinker.h"
+#include "devicewebapi/devicewebapijsoncommand.h"
+#include "net/webapi/directoryqueue.h"
+#include "net/webapi/exeget.h"
+#include "net/webapi/exegetfilehtml.h"
+#include "net/webapi/exepost.h"
+#include "net/webapi/jsoncommandfactory.h"
+#include "net/webapi/webapiserver.h"
+#include "net/websockets/websocketserver.h"
+#include "net/websockets/websocketterminal.h"
+#include "net/websockets/webterminalexeget.h"
+#include "usb/adcchannelsmanager.h"
 #include "usb/cabletypeinfojsonparser.h"
+#include "usb/complexcommandfactory.h"
+#include "usb/erroreventmessagepacker.h"
+#include "usb/eventwithoutdatamessagepacker.h"
+#include "usb/usbdevicemanagerflags.h"
+#include "usb/usbeventloopworker.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -11,6 +30,7 @@
 #include <QJsonObject>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_set>
 
 namespace Tavrix::Dastel {
 
@@ -31,6 +51,7 @@ LinkConfiguration::LinkConfiguration(const QString& appDir, QObject* parent)
     : QObject(parent)
 {
     Common::DateTimeObject::registerMetaType();
+    qRegisterMetaType<std::string>("std::string");
 
     const QString settingsPath = appDir + "/settings.json";
     if (!QFileInfo::exists(settingsPath)) {
@@ -55,16 +76,86 @@ LinkConfiguration::LinkConfiguration(const QString& appDir, QObject* parent)
     if (!readCableTypes(exeDir, cables))
         return;
 
-    JTerminal('0') << "device types:" << static_cast<int>(devices.size())
-                   << "cable types:" << static_cast<int>(cables.size());
-
-    // The USB worker, route tables, command linker, HTTP server, stream
-    // servers and terminal are created here, in that order, as they land.
-    Q_UNUSED(settings);
+    build(settings, appDir, devices, cables);
     m_built = true;
 }
 
-LinkConfiguration::~LinkConfiguration() = default;
+void LinkConfiguration::build(const Settings& settings, const QString& appDir,
+                              const DevicesInfo::DeviceInfoMap& devices,
+                              const std::vector<Usb::CableTypeInfo>& cables)
+{
+    using namespace Net::WebApi;
+    using Net::WebSockets::WebSocketServer;
+
+    m_complexCommandFactory = std::make_unique<Usb::ComplexCommandFactory>();
+    m_jsonCommandFactory = std::make_unique<JsonCommandFactory>();
+
+    // The signal converter is left as the recorder has it after connecting.
+    const std::unordered_set<Usb::UsbDeviceManagerFlags> flags = {Usb::UsbDeviceManagerFlags::NoAdcOn};
+    m_usb = std::make_unique<Usb::UsbEventLoopWorker>(settings.errorLogPath.toStdString(), devices, cables,
+                                                      m_complexCommandFactory.get(), flags);
+    m_usb->startWork();
+
+    m_htmlDirectories = std::make_unique<DirectoryQueue>();
+    for (const QString& directory : settings.htmlDirectories)
+        m_htmlDirectories->append(directory);
+
+    m_errorExeGet = std::make_unique<exeGetError>();
+    m_exeGet["__err"] = m_errorExeGet.get();
+    m_getFileExeGet = std::make_unique<exeGetFileHtml>(m_htmlDirectories.get(), settings.defaultHtmlDirectory);
+    m_exeGet["__file"] = m_getFileExeGet.get();
+    // The live log page; its location comes from the "PathToWebTerminal" parameter.
+    m_terminalExeGet = std::make_unique<Net::WebSockets::WebTerminalExeGet>();
+    m_exeGet["terminal"] = m_terminalExeGet.get();
+
+    m_errorExePost = std::make_unique<exePostError>();
+    m_exePost["__err"] = m_errorExePost.get();
+    m_deviceWebApiCommand = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(&m_usb->deviceManager(),
+                                                                                  m_jsonCommandFactory.get());
+    m_exePost["cmd"] = m_deviceWebApiCommand.get();
+
+    DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory);
+
+    m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost);
+
+    m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort);
+    adcSocket = m_adcSocket.get();
+    std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
+    connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
+
+    for (const char* name : {"deviceConnect", "deviceDisconnect", "cableConnect", "cableDisconnect"})
+        m_eventPackers[name] = std::make_shared<Usb::EventWithoutDataMessagePacker>(name);
+
+    m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort);
+    eventSocket = m_eventSocket.get();
+    connect(channels.get(), &Usb::AdcChannelsManager::eventTransfer, eventSocket, &WebSocketServer::slotTransfer);
+
+    m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort);
+    connect(m_jet.get(), &Net::WebSockets::WebSocketTerminal::signalError, this, &LinkConfiguration::slotError,
+            Qt::QueuedConnection);
+
+    connect(m_usb.get(), &Usb::UsbEventLoopWorker::deviceIsConnected, this, &LinkConfiguration::slotDeviceConnect,
+            Qt::QueuedConnection);
+    connect(m_usb.get(), &Usb::UsbEventLoopWorker::deviceIsDisconnected, this,
+            &LinkConfiguration::slotDeviceDisconnect, Qt::QueuedConnection);
+    connect(m_usb.get(), &Usb::UsbEventLoopWorker::cableIsConnected, this, &LinkConfiguration::slotCableConnect,
+            Qt::QueuedConnection);
+    connect(m_usb.get(), &Usb::UsbEventLoopWorker::cableIsDisconnected, this,
+            &LinkConfiguration::slotCableDisconnect, Qt::QueuedConnection);
+    connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
+            Qt::QueuedConnection);
+
+    Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
+    Q_UNUSED(appDir);
+}
+
+LinkConfiguration::~LinkConfiguration()
+{
+    Common::JMessageHandler::ExtTerminal(m_jet.get(), false);
+    m_eventPackers.clear();
+    // Members go in reverse order of creation: terminal, stream servers,
+    // HTTP server, handlers, the USB worker (which stops its thread), the factories.
+}
 
 bool LinkConfiguration::readDescriptions(const QString& dir, DevicesInfo::DeviceInfoMap& devices)
 {
@@ -77,8 +168,55 @@ bool LinkConfiguration::readDescriptions(const QString& dir, DevicesInfo::Device
 
 bool LinkConfiguration::readCableTypes(const QString& dir, std::vector<Usb::CableTypeInfo>& cables)
 {
-    return Usb::CableTypeInfoJsonParser::parseCables(Common::JFile::readFile(dir + "/Cables.json"),
-                                                     cables);
+    return Usb::CableTypeInfoJsonParser::parseCables(Common::JFile::readFile(dir + "/Cables.json"), cables);
+}
+
+void LinkConfiguration::sendEventWithoutData(const std::string& name)
+{
+    std::printf("sendEventWithoutData %s\n", name.c_str());
+    std::fflush(stdout);
+    const auto it = m_eventPackers.find(name);
+    if (it == m_eventPackers.end() || eventSocket == nullptr)
+        return;
+    Common::MessagePacker packer;
+    packer.packMapHeader(2);
+    packer << "type" << "event" << "data";
+    it->second->pack(packer);
+    eventSocket->slotTransfer(packer.data());
+}
+
+void LinkConfiguration::slotError(std::string errorType, std::string message)
+{
+    if (eventSocket == nullptr)
+        return;
+    Usb::ErrorEventMessagePacker error(std::move(errorType), std::move(message));
+    Common::MessagePacker packer;
+    packer.packMapHeader(2);
+    packer << "type" << "event" << "data";
+    packer.packArrayHeader(1);
+    error.pack(packer);
+    eventSocket->slotTransfer(packer.data());
+}
+
+void LinkConfiguration::slotDeviceConnect()
+{
+    JTerminal('0') << " (1)";
+    sendEventWithoutData("deviceConnect");
+}
+
+void LinkConfiguration::slotDeviceDisconnect()
+{
+    sendEventWithoutData("deviceDisconnect");
+}
+
+void LinkConfiguration::slotCableConnect()
+{
+    sendEventWithoutData("cableConnect");
+}
+
+void LinkConfiguration::slotCableDisconnect()
+{
+    sendEventWithoutData("cableDisconnect");
 }
 
 } // namespace Tavrix::Dastel

@@ -4,14 +4,38 @@
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "usb/cabletypeinfo.h"
 
+#include <QMap>
 #include <QObject>
 #include <QString>
+#include <memory>
+#include <string>
+#include <unordered_map>
 #include <vector>
+
+namespace Tavrix::Usb {
+class ComplexCommandFactory;
+class IEventMessagePacker;
+class UsbEventLoopWorker;
+} // namespace Tavrix::Usb
+
+namespace Tavrix::Net::WebApi {
+class DirectoryQueue;
+class JsonCommandFactory;
+class WebApiServer;
+class exeGet;
+class exePost;
+} // namespace Tavrix::Net::WebApi
+
+namespace Tavrix::Net::WebSockets {
+class WebSocketServer;
+class WebSocketTerminal;
+} // namespace Tavrix::Net::WebSockets
 
 namespace Tavrix::Dastel {
 
 // The composition root: reads the configuration next to the executable,
-// builds every long-lived component once, in a fixed order, and wires them.
+// builds every long-lived component once, in a fixed order, wires them, and
+// turns connection changes and errors into event messages.
 class LinkConfiguration : public QObject
 {
     Q_OBJECT
@@ -23,11 +47,43 @@ public:
     // True when every configuration file was read and the components exist.
     bool isBuilt() const { return m_built; }
 
+    void sendEventWithoutData(const std::string& name);
+
+public slots:
+    void slotError(std::string errorType, std::string message);
+    void slotDeviceConnect();
+    void slotDeviceDisconnect();
+    void slotCableConnect();
+    void slotCableDisconnect();
+
 private:
     bool readDescriptions(const QString& dir, DevicesInfo::DeviceInfoMap& devices);
     bool readCableTypes(const QString& dir, std::vector<Usb::CableTypeInfo>& cables);
+    void build(const Settings& settings, const QString& appDir, const DevicesInfo::DeviceInfoMap& devices,
+               const std::vector<Usb::CableTypeInfo>& cables);
 
     bool m_built = false;
+    Net::WebSockets::WebSocketServer* adcSocket = nullptr;
+    Net::WebSockets::WebSocketServer* eventSocket = nullptr;
+    std::unordered_map<std::string, std::shared_ptr<Usb::IEventMessagePacker>> m_eventPackers;
+
+    // The process-wide components, in creation order; members are destroyed
+    // in reverse order (the terminal first, the command factories last).
+    std::unique_ptr<Usb::ComplexCommandFactory> m_complexCommandFactory;
+    std::unique_ptr<Net::WebApi::JsonCommandFactory> m_jsonCommandFactory;
+    std::unique_ptr<Usb::UsbEventLoopWorker> m_usb;
+    std::unique_ptr<Net::WebApi::DirectoryQueue> m_htmlDirectories;
+    QMap<QString, Net::WebApi::exeGet*> m_exeGet;
+    std::unique_ptr<Net::WebApi::exeGet> m_errorExeGet;
+    std::unique_ptr<Net::WebApi::exeGet> m_getFileExeGet;
+    std::unique_ptr<Net::WebApi::exeGet> m_terminalExeGet;
+    QMap<QString, Net::WebApi::exePost*> m_exePost;
+    std::unique_ptr<Net::WebApi::exePost> m_errorExePost;
+    std::unique_ptr<Net::WebApi::exePost> m_deviceWebApiCommand;
+    std::unique_ptr<Net::WebApi::WebApiServer> m_webApiServer;
+    std::unique_ptr<Net::WebSockets::WebSocketServer> m_adcSocket;
+    std::unique_ptr<Net::WebSockets::WebSocketServer> m_eventSocket;
+    std::unique_ptr<Net::WebSockets::WebSocketTerminal> m_jet;
 };
 
 } // namespace Tavrix::Dastel

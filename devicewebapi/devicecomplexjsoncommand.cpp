@@ -1,0 +1,100 @@
+#include "devicewebapi/devicecomplexjsoncommand.h"
+
+#include "common/jterminal.h"
+#include "usb/usbdevicecommandset.h"
+
+namespace Tavrix::DeviceWebApi {
+
+using Net::WebApi::JsonCommandDescription;
+
+DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                                   QObject* parent)
+    : DeviceComplexJsonCommand(std::move(description), nullptr, parent)
+{
+}
+
+DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                                   Usb::UsbDeviceManager* manager,
+                                                   QObject* parent)
+    : Net::WebApi::JsonCommand(std::move(description), parent)
+    , m_deviceManager(manager)
+{
+    Net::WebApi::registerJsonCommandMetaTypes();
+}
+
+// Operations still running are released with the map; their connections
+// to this object die with it, so a late answer reaches nobody.
+DeviceComplexJsonCommand::~DeviceComplexJsonCommand() = default;
+
+DeviceComplexJsonCommand::JsonCommandStatusPtr
+DeviceComplexJsonCommand::executeCommand(std::shared_ptr<Usb::ComplexCommand> command)
+{
+    if (!command)
+        return JsonCommandStatusCreator::create(Usb::DeviceCommand::NOT_EXIST);
+    Usb::ComplexCommand* const key = command.get();
+    m_executedCommands[key] = command;
+    const DeviceStatusPtr status = command->execute();
+    if (!isOk(status))
+        removeExecutedCommand(key);
+    return JsonCommandStatusCreator::create(status);
+}
+
+void DeviceComplexJsonCommand::removeExecutedCommand(Usb::ComplexCommand* command)
+{
+    m_executedCommands.erase(command);
+}
+
+void DeviceComplexJsonCommand::reportAnswer(const QJsonObject& answer, const DeviceStatusPtr& status)
+{
+    reportAnswer(QJsonDocument(answer), status);
+}
+
+void DeviceComplexJsonCommand::reportAnswer(const QJsonDocument& answer, const DeviceStatusPtr& status)
+{
+    emit answerIsReady(this, isOk(status) ? answer : QJsonDocument(), JsonCommandStatusCreator::create(status));
+}
+
+void DeviceComplexJsonCommand::reportError(Usb::DeviceCommand::EStatus code)
+{
+    emit answerIsReady(this, QJsonDocument(), JsonCommandStatusCreator::create(code));
+}
+
+DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::badData()
+{
+    return JsonCommandStatusCreator::create(Usb::DeviceCommand::BAD_DATA);
+}
+
+std::shared_ptr<Usb::ComplexCommand>
+DeviceComplexJsonCommand::createOperation(const std::string& operationName,
+                                          std::shared_ptr<Usb::IComplexCommandCreateData> data)
+{
+    if (!m_deviceManager || !m_deviceManager->commandSet())
+        return nullptr;
+    return m_deviceManager->commandSet()->createComplexCommand(operationName, std::move(data));
+}
+
+DeviceComplexJsonCommand::JsonCommandStatusPtr
+DeviceComplexJsonCommand::answerMissingOperation(const std::string& operationName)
+{
+    // The device answers nothing for it, so the client hears "NOT_EXIST" as
+    // the outcome of its request rather than a misleading "BAD_DATA".
+    Common::JTerminal('1') << "operation not available for the connected device:" << operationName;
+    if (m_deviceManager)
+        m_deviceManager->sendImplementationNotFoundError(operationName);
+    reportError(Usb::DeviceCommand::NOT_EXIST);
+    return JsonCommandStatusCreator::create(Usb::DeviceCommand::OK);
+}
+
+std::string DeviceComplexJsonCommand::operationNameOf(const Net::WebApi::IJsonCommandInfo& info) const
+{
+    if (!info.m_name.empty())
+        return info.m_name;
+    return m_description ? m_description->name() : std::string();
+}
+
+uint32_t DeviceComplexJsonCommand::nextOperationUid()
+{
+    return m_deviceManager ? m_deviceManager->generateUid() : 0;
+}
+
+} // namespace Tavrix::DeviceWebApi

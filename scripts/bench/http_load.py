@@ -1,0 +1,276 @@
+#!/usr/bin/env python3
+"""Bounded HTTP load test of dastel under the simulated recorder (loopback only).
+
+Runs the real service from a scratch copy (executable, shipped configuration,
+web directory, its own free ports) under dastel-sim, then:
+
+  1. static  - every client GETs the web directory's files from dastel;
+  2. mixed   - every client alternates device commands (POST /cmd: GetTime,
+               a described simple command, a raw byte command, the command
+               list) with static GETs;
+  3. baseline - the same static load against `python3 -m http.server`
+               serving the same web directory.
+
+Every answer is checked (status line, JSON envelope with the request's uid
+and "status" "ok", or the exact file bytes); an answer missing or wrong is
+counted as lost. The service's resident set size is read from /proc at the
+start and at the end. Each phase is bounded in requests and in time.
+
+Usage: scripts/bench/http_load.py [--build build] [--clients 20] [--requests 500]
+Exit status: 0 when no answer was lost, 1 otherwise, 77 when the simulated
+recorder cannot be had here.
+"""
+
+import argparse
+import http.client
+import json
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HOST = "127.0.0.1"
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind((HOST, 0))
+        return probe.getsockname()[1]
+
+
+def rss_kib(pid):
+    try:
+        with open(f"/proc/{pid}/status") as status:
+            for line in status:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def child_pids(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as children:
+            return [int(p) for p in children.read().split()]
+    except OSError:
+        return []
+
+
+def prepare_scratch(build, web_dir, port):
+    scratch = tempfile.mkdtemp(prefix="dastel-load-")
+    shutil.copy2(os.path.join(build, "dastel"), scratch)
+    for sub in ("Devices", "DeviceCommands", "ComplexCommandHandlers"):
+        shutil.copytree(os.path.join(build, sub), os.path.join(scratch, sub))
+    shutil.copy2(os.path.join(build, "Cables.json"), scratch)
+    shutil.copytree(web_dir, os.path.join(scratch, "web"))
+    settings = {
+        "deviceAdapter": {"port": port},
+        "adcSender": {"port": free_port()},
+        "eventSender": {"port": free_port()},
+        "terminal": {"port": free_port()},
+        "errorLogPath": "",
+        "htmlDirectories": ["web"],
+        "defaultHtmlDirectory": "web",
+    }
+    with open(os.path.join(scratch, "settings.json"), "w") as out:
+        json.dump(settings, out)
+    return scratch
+
+
+def request(port, method, path, body=None, timeout=10.0):
+    connection = http.client.HTTPConnection(HOST, port, timeout=timeout)
+    try:
+        headers = {"Content-Type": "application/json"} if body is not None else {}
+        connection.request(method, path, body=body, headers=headers)
+        response = connection.getresponse()
+        return response.status, response.read()
+    finally:
+        connection.close()
+
+
+COMMANDS = [
+    ("GetTime", None, lambda data: isinstance(data, dict) and "Year" in data),
+    ("readpower", None, lambda data: isinstance(data, list) and len(data) == 2),
+    ("CustomByteCommand", ["0x7e", "0x01", "0x00", "0x01", "0xdd", "0xff", "0xff", "0xbd"],
+     lambda data: data == ["0xdd"]),
+    ("GetCmdList", None, lambda data: isinstance(data, list) and len(data) > 0),
+]
+
+
+def check_command(port, uid, index):
+    name, data, valid = COMMANDS[index % len(COMMANDS)]
+    payload = {"cmd": name, "uid": uid}
+    if data is not None:
+        payload["data"] = data
+    status, body = request(port, "POST", "/cmd", json.dumps(payload).encode())
+    if status != 200:
+        return f"{name}: HTTP {status}"
+    answer = json.loads(body)
+    if answer.get("uid") != uid or answer.get("status") != "ok" or not valid(answer.get("data")):
+        return f"{name}: {body[:200]!r}"
+    return None
+
+
+def check_static(port, files, index):
+    name, content = files[index % len(files)]
+    status, body = request(port, "GET", "/" + name)
+    if status != 200 or body != content:
+        return f"GET /{name}: HTTP {status}, {len(body)} bytes"
+    return None
+
+
+def run_phase(label, clients, per_client, deadline_s, work):
+    """Runs `work(client, i)` per_client times on each of `clients` threads."""
+    lock = threading.Lock()
+    results = {"ok": 0, "lost": 0, "samples": []}
+    stop_at = time.monotonic() + deadline_s
+
+    def client(number):
+        for i in range(per_client):
+            if time.monotonic() > stop_at:
+                return
+            try:
+                problem = work(number, i)
+            except Exception as error:  # a dropped or cut connection is a lost answer
+                problem = f"{type(error).__name__}: {error}"
+            with lock:
+                if problem is None:
+                    results["ok"] += 1
+                else:
+                    results["lost"] += 1
+                    if len(results["samples"]) < 5:
+                        results["samples"].append(problem)
+
+    threads = [threading.Thread(target=client, args=(n,)) for n in range(clients)]
+    started = time.monotonic()
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    elapsed = time.monotonic() - started
+    done = results["ok"] + results["lost"]
+    results["elapsed"] = elapsed
+    results["rps"] = done / elapsed if elapsed > 0 else 0.0
+    results["unsent"] = clients * per_client - done
+    print(f"{label:9s} {done:6d} requests in {elapsed:6.2f} s = {results['rps']:8.1f} req/s, "
+          f"lost {results['lost']}, not sent (time bound) {results['unsent']}")
+    for sample in results["samples"]:
+        print(f"          lost: {sample}")
+    return results
+
+
+def wait_for(predicate, timeout_s):
+    end = time.monotonic() + timeout_s
+    while time.monotonic() < end:
+        try:
+            if predicate():
+                return True
+        except Exception:
+            pass
+        time.sleep(0.2)
+    return False
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.dirname(os.path.dirname(here))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(root, "build"),
+                        help="directory holding dastel, dastel-sim and the shipped configuration")
+    parser.add_argument("--web", default=os.path.join(root, "web"), help="web directory to serve")
+    parser.add_argument("--clients", type=int, default=20)
+    parser.add_argument("--requests", type=int, default=500, help="requests per client and phase")
+    parser.add_argument("--phase-seconds", type=float, default=120.0, help="time bound of each phase")
+    args = parser.parse_args()
+    args.clients = max(1, min(args.clients, 200))
+    args.requests = max(1, min(args.requests, 5000))
+
+    files = []
+    for name in sorted(os.listdir(args.web)):
+        path = os.path.join(args.web, name)
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                files.append((name, f.read()))
+    if not files:
+        print("no files in", args.web)
+        return 1
+
+    port = free_port()
+    scratch = prepare_scratch(args.build, args.web, port)
+    sim = subprocess.Popen([os.path.join(args.build, "dastel-sim"), "--control-port", "0", "--",
+                            os.path.join(scratch, "dastel")],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    # Drain the service's output so it never blocks on a full pipe.
+    log = []
+    reader = threading.Thread(target=lambda: [log.append(line) for line in sim.stdout], daemon=True)
+    reader.start()
+    baseline = None
+    lost = 0
+    try:
+        if not wait_for(lambda: sim.poll() is None and child_pids(sim.pid), 15):
+            if sim.poll() == 77:
+                print("virtual USB unavailable here:", "".join(log[-5:]))
+                return 77
+            print("dastel-sim did not start its child:", "".join(log[-20:]))
+            return 1
+        service_pid = child_pids(sim.pid)[0]
+
+        def identified():
+            status, body = request(port, "POST", "/cmd", b'{"cmd":"GetTime","uid":1}', timeout=3)
+            return status == 200 and json.loads(body).get("status") == "ok"
+
+        if not wait_for(identified, 30):
+            print("the service never answered GetTime:", "".join(log[-20:]))
+            return 1
+
+        rss_start = rss_kib(service_pid)
+        print(f"dastel pid {service_pid}, HTTP port {port}, {args.clients} clients x {args.requests} "
+              f"requests per phase, files: {[name for name, _ in files]}")
+        static = run_phase("static", args.clients, args.requests, args.phase_seconds,
+                           lambda c, i: check_static(port, files, i))
+        mixed = run_phase("mixed", args.clients, args.requests, args.phase_seconds,
+                          lambda c, i: check_command(port, (c * args.requests + i) % 4000000000 + 1, i // 2)
+                          if i % 2 == 0 else check_static(port, files, i))
+        rss_end = rss_kib(service_pid)
+        lost = static["lost"] + mixed["lost"]
+
+        base_port = free_port()
+        baseline = subprocess.Popen([sys.executable, "-m", "http.server", str(base_port), "--bind", HOST,
+                                     "--directory", args.web],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: request(base_port, "GET", "/" + files[0][0], timeout=2)[0] == 200, 10):
+            print("python3 -m http.server did not come up")
+            return 1
+        plain = run_phase("baseline", args.clients, args.requests, args.phase_seconds,
+                          lambda c, i: check_static(base_port, files, i))
+
+        print(f"RSS of dastel: start {rss_start} KiB, end {rss_end} KiB, "
+              f"growth {None if rss_start is None or rss_end is None else rss_end - rss_start} KiB")
+        if plain["rps"] > 0:
+            print(f"ratio static dastel / python http.server: {static['rps'] / plain['rps']:.2f}")
+            print(f"ratio mixed  dastel / python http.server: {mixed['rps'] / plain['rps']:.2f}")
+        print("service still running:", sim.poll() is None)
+        if sim.poll() is not None:
+            lost += 1
+        return 0 if lost == 0 else 1
+    finally:
+        if baseline is not None:
+            baseline.terminate()
+            baseline.wait(10)
+        if sim.poll() is None:
+            sim.terminate()
+            try:
+                sim.wait(15)
+            except subprocess.TimeoutExpired:
+                sim.kill()
+                sim.wait(5)
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,239 @@
+// The whole service under the simulated recorder: identification, connection
+// events, the signal stream and error events, all through the real libusb path.
+
+#include "ecgwaveform.h"
+#include "support/msgpackreader.h"
+#include "support/serviceundersimulator.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+#include <functional>
+#include <memory>
+
+using TestSupport::MsgReader;
+using TestSupport::MsgValue;
+
+namespace {
+
+// A WebSocket client that keeps every binary message it receives.
+class StreamClient
+{
+public:
+    explicit StreamClient(quint16 port)
+    {
+        QObject::connect(&m_socket, &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray& message) { m_messages.push_back(message); });
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    }
+
+    bool waitConnected(int timeoutMs = 5000)
+    {
+        return waitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
+    }
+
+    static bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!condition() && timer.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return condition();
+    }
+
+    std::vector<MsgValue> decoded() const
+    {
+        std::vector<MsgValue> values;
+        for (const QByteArray& message : m_messages) {
+            MsgValue value;
+            MsgReader reader(message);
+            EXPECT_TRUE(reader.readDocument(value)) << "malformed MessagePack message";
+            values.push_back(std::move(value));
+        }
+        return values;
+    }
+
+    // Event names ("deviceConnect", "buttonPush", "error", ...) in arrival order.
+    std::vector<std::string> eventTypes() const
+    {
+        std::vector<std::string> types;
+        for (const MsgValue& value : decoded()) {
+            const MsgValue& data = value["data"];
+            types.push_back(data.kind == MsgValue::Kind::Array ? data.items.at(0)["type"].text : data["type"].text);
+        }
+        return types;
+    }
+
+    size_t count(const std::string& type) const
+    {
+        const auto types = eventTypes();
+        return static_cast<size_t>(std::count(types.begin(), types.end(), type));
+    }
+
+    QWebSocket& socket() { return m_socket; }
+    const std::vector<QByteArray>& messages() const { return m_messages; }
+
+private:
+    QWebSocket m_socket;
+    std::vector<QByteArray> m_messages;
+};
+
+class ServiceTest : public ::testing::Test
+{
+protected:
+    ServiceUnderSimulator::Launcher::Options options(int frequency = 0)
+    {
+        ServiceUnderSimulator::Launcher::Options o;
+        o.startUnplugged = true; // clients connect before the recorder shows up
+        o.frequency = frequency;
+        return o;
+    }
+
+    ServiceUnderSimulator m_service;
+};
+
+} // namespace
+
+TEST_F(ServiceTest, RecorderIsIdentifiedAndFollowedAcrossUnplugAndReplug)
+{
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options());
+    StreamClient events(m_service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    const size_t identified = m_service.waitForOutput("connected device name: Ferrow-8(21):1.02:2.15", 15000);
+    ASSERT_NE(identified, std::string::npos) << m_service.sim().output();
+    ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("deviceConnect") == 1; }, 10000))
+        << m_service.sim().output();
+    EXPECT_NE(m_service.waitForOutput("getTime (1)", 1000), std::string::npos) << "the clock is read";
+
+    // The worker reports one disconnection at start-up, before any device;
+    // count from here on.
+    const size_t disconnectsBefore = events.count("deviceDisconnect");
+
+    // Unplug while streaming: exactly one disconnection.
+    ASSERT_TRUE(m_service.sim().requestJson("unplug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor(
+        [&] { return events.count("deviceDisconnect") == disconnectsBefore + 1; }, 10000));
+
+    // Plugged back in: identified afresh and announced once more.
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    EXPECT_NE(m_service.waitForOutput("connected device name:", 15000, identified), std::string::npos);
+    ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("deviceConnect") == 2; }, 10000));
+    StreamClient::waitFor([] { return false; }, 1500); // nothing more may follow
+    EXPECT_EQ(events.count("deviceConnect"), 2u);
+    EXPECT_EQ(events.count("deviceDisconnect"), disconnectsBefore + 1);
+}
+
+TEST_F(ServiceTest, FailedIdentificationBecomesAnErrorEvent)
+{
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options());
+    StreamClient events(m_service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+
+    ASSERT_TRUE(m_service.sim().requestJson("fault no-answer count=1").value("ok").toBool());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("error") >= 1; }, 10000));
+
+    const MsgValue first = events.decoded().at(0);
+    EXPECT_EQ(first.keys(), (std::vector<std::string>{"type", "data"}));
+    EXPECT_EQ(first["type"].text, "event");
+    ASSERT_EQ(first["data"].items.size(), 1u);
+    const MsgValue& error = first["data"].items[0];
+    EXPECT_EQ(error.keys(), (std::vector<std::string>{"type", "errorType", "message"}));
+    EXPECT_EQ(error["errorType"].text, "CommandError");
+    EXPECT_EQ(error["message"].text.rfind("Command \"Name\" finished with error: TIMEOUT", 0), 0u)
+        << error["message"].text;
+    EXPECT_EQ(events.count("deviceConnect"), 0u) << "a recorder that never answered is not announced";
+}
+
+TEST_F(ServiceTest, ButtonPushIsAnEventWithTheFrameCounter)
+{
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options(500));
+    StreamClient events(m_service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("deviceConnect") == 1; }, 15000));
+
+    auto frameNumber = [this] {
+        return m_service.sim().requestJson("state").value("model").toObject().value("frameNumber").toDouble();
+    };
+    const double before = frameNumber();
+    ASSERT_TRUE(m_service.sim().requestJson("button").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("buttonPush") == 1; }, 5000));
+    const double after = frameNumber();
+
+    for (const MsgValue& value : events.decoded()) {
+        const MsgValue& data = value["data"];
+        if (data.kind != MsgValue::Kind::Array || data.items.at(0)["type"].text != "buttonPush")
+            continue;
+        const int64_t counter = data.items[0]["data"]["frameCounter"].integer;
+        EXPECT_GE(counter, static_cast<int64_t>(before));
+        EXPECT_LE(counter, static_cast<int64_t>(after));
+    }
+}
+
+TEST_F(ServiceTest, SignalMessagesCarryTheSimulatorsSamplesWithoutGaps)
+{
+    const int frequency = 2000;
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options(frequency));
+    StreamClient signal(m_service.adcPort());
+    ASSERT_TRUE(signal.waitConnected());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return signal.messages().size() >= 100; }, 20000))
+        << m_service.sim().output();
+
+    const std::vector<MsgValue> messages = signal.decoded();
+    uint64_t expectedCounter = messages.at(0)["channels"].items.at(0)["pointCounter"].integer;
+    EXPECT_EQ(expectedCounter, 0u) << "the first block after identification starts at point 0";
+    for (const MsgValue& message : messages) {
+        EXPECT_EQ(message.keys(), (std::vector<std::string>{"type", "time", "channels"}));
+        EXPECT_EQ(message["type"].text, "adc");
+        EXPECT_EQ(message["time"].text.size(), 22u);
+        const MsgValue& channels = message["channels"];
+        ASSERT_EQ(channels.items.size(), 4u);
+        const std::vector<std::string> names = {"ecg", "reo", "acc", "extAcc"};
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(channels.items[i].keys(),
+                      (std::vector<std::string>{"name", "blockSize", "pointCounter", "signalCount", "data"}));
+            EXPECT_EQ(channels.items[i]["name"].text, names[i]);
+        }
+        const MsgValue& ecg = channels.items[0];
+        EXPECT_EQ(ecg["blockSize"].integer, 40);
+        EXPECT_EQ(ecg["signalCount"].integer, 8);
+        EXPECT_EQ(ecg["data"].items.size(), 320u);
+        EXPECT_EQ(static_cast<uint64_t>(ecg["pointCounter"].integer), expectedCounter) << "a block went missing";
+        expectedCounter += 40;
+    }
+
+    // The ECG samples are the simulator's waveform at consecutive frames:
+    // find where the first block sits in it, then every later block must
+    // follow on without a gap (±1 µV for rounding of the time base).
+    Tavrix::Simulator::EcgWaveform waveform(72.0);
+    auto matchesAt = [&](const MsgValue& ecg, int64_t firstFrame) {
+        const std::vector<int32_t> values = ecg["data"].ints();
+        for (int point = 0; point < 40; ++point) {
+            const auto leads = waveform.leads(static_cast<double>(firstFrame + point) / frequency);
+            for (int lead = 0; lead < 8; ++lead) {
+                if (std::abs(values[static_cast<size_t>(point * 8 + lead)] - leads[static_cast<size_t>(lead)]) > 1)
+                    return false;
+            }
+        }
+        return true;
+    };
+    // The flat stretches between beats match many places, so the start is
+    // where the whole run of blocks matches.
+    auto runMatchesAt = [&](int64_t k) {
+        for (size_t i = 0; i < messages.size(); ++i) {
+            if (!matchesAt(messages[i]["channels"].items[0], k + static_cast<int64_t>(i) * 40))
+                return false;
+        }
+        return true;
+    };
+    bool found = false;
+    for (int64_t k = 0; k < 120 * frequency && !found; ++k)
+        found = runMatchesAt(k);
+    EXPECT_TRUE(found) << "the ECG blocks are not consecutive stretches of the simulator's waveform";
+}

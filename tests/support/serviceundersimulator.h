@@ -1,0 +1,111 @@
+#pragma once
+
+#include "fixture/simulatorlauncher.h"
+#include "support/tempconfigtree.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <string>
+
+// The real service, copied with the shipped configuration into a scratch
+// directory with free loopback ports, running under the simulated recorder.
+//
+//   ServiceUnderSimulator service;
+//   DASTEL_START_SERVICE_OR_SKIP(service, options);
+//   service.httpPort(), service.adcPort(), service.sim().request("unplug")
+class ServiceUnderSimulator
+{
+public:
+    using Launcher = Tavrix::Simulator::Testing::SimulatorLauncher;
+
+    quint16 httpPort() const { return m_ports[0]; }
+    quint16 adcPort() const { return m_ports[1]; }
+    quint16 eventPort() const { return m_ports[2]; }
+    quint16 terminalPort() const { return m_ports[3]; }
+    Launcher& sim() { return m_sim; }
+    QString directory() const { return m_tree.path(); }
+
+    // Prepares the scratch directory; `options.command` is set to the copied
+    // service. Returns the launcher's start result.
+    Launcher::StartResult start(Launcher::Options options, std::string* reason)
+    {
+        if (!install(reason))
+            return Launcher::StartResult::Failed;
+        options.command = {m_tree.path("dastel").toStdString()};
+        const Launcher::StartResult result = m_sim.start(options, reason);
+        if (result != Launcher::StartResult::Started)
+            return result;
+        if (m_sim.waitForOutput("start the program", 15000) == std::string::npos) {
+            *reason = "the service did not start: " + m_sim.output();
+            return Launcher::StartResult::Failed;
+        }
+        return result;
+    }
+
+    // Waits for `text` in the service's output after `from`.
+    std::size_t waitForOutput(const std::string& text, int timeoutMs, std::size_t from = 0) const
+    {
+        return m_sim.waitForOutput(text, timeoutMs, from);
+    }
+
+private:
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        return probe.serverPort();
+    }
+
+    void copyTree(const QString& from, const QString& prefix)
+    {
+        QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+        const QDir source(from);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            QFile in(file);
+            if (in.open(QIODevice::ReadOnly))
+                m_tree.write(prefix + source.relativeFilePath(file), in.readAll());
+        }
+    }
+
+    bool install(std::string* reason)
+    {
+        const QString binary = m_tree.path("dastel");
+        if (!QFile::copy(DASTEL_BINARY, binary)) {
+            *reason = "cannot copy " DASTEL_BINARY;
+            return false;
+        }
+        QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        copyTree(DASTEL_CONFIG_DIR, "");
+        copyTree(DASTEL_WEB_DIR, "web/");
+        for (quint16& port : m_ports)
+            port = freePort();
+        QJsonObject settings{{"deviceAdapter", QJsonObject{{"port", m_ports[0]}}},
+                             {"adcSender", QJsonObject{{"port", m_ports[1]}}},
+                             {"eventSender", QJsonObject{{"port", m_ports[2]}}},
+                             {"terminal", QJsonObject{{"port", m_ports[3]}}},
+                             {"errorLogPath", ""},
+                             {"htmlDirectories", QJsonArray{"web"}},
+                             {"defaultHtmlDirectory", "web"}};
+        m_tree.write("settings.json", QJsonDocument(settings).toJson());
+        return true;
+    }
+
+    TempConfigTree m_tree;
+    Launcher m_sim;
+    quint16 m_ports[4] = {0, 0, 0, 0};
+};
+
+#define DASTEL_START_SERVICE_OR_SKIP(service, options)                                            \
+    do {                                                                                          \
+        std::string dastelServiceReason_;                                                         \
+        const auto dastelServiceResult_ = (service).start((options), &dastelServiceReason_);      \
+        if (dastelServiceResult_ == ServiceUnderSimulator::Launcher::StartResult::Unavailable)   \
+            GTEST_SKIP() << "virtual USB unavailable: " << dastelServiceReason_;                  \
+        ASSERT_EQ(dastelServiceResult_, ServiceUnderSimulator::Launcher::StartResult::Started)   \
+            << dastelServiceReason_;                                                              \
+    } while (false)
