@@ -7,7 +7,10 @@
 #include "common/messagepacker.h"
 #include "devicewebapi/devicecommandlinker.h"
 #include "devicewebapi/devicewebapijsoncommand.h"
+#include "devicewebapi/flashdatalink.h"
+#include "devicewebapi/flashreadoutstore.h"
 #include "net/webapi/directoryqueue.h"
+#include "net/webapi/exegetflash.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exegetfilehtml.h"
 #include "net/webapi/exepost.h"
@@ -116,6 +119,11 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
 
     DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory);
 
+    // Finished memory read-outs are files beside the executable: fetchable
+    // over HTTP and announced on the event stream.
+    m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
+    m_exeGet["flash"] = m_flashExeGet.get();
+
     m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost);
 
     m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort);
@@ -144,6 +152,19 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
             &LinkConfiguration::slotCableDisconnect, Qt::QueuedConnection);
     connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
+
+    if (DeviceWebApi::FlashReadoutStore* store = DeviceWebApi::FlashDataLink::readoutStore()) {
+        connect(store, &DeviceWebApi::FlashReadoutStore::readoutIsComplete, this,
+                [this](const QString& fileName, qint64 size) {
+                    DeviceWebApi::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
+                    Common::MessagePacker packer;
+                    packer.packMapHeader(2);
+                    packer << "type" << "event" << "data";
+                    packer.packArrayHeader(1);
+                    readout.pack(packer);
+                    eventSocket->slotTransfer(packer.data());
+                });
+    }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
     Q_UNUSED(appDir);

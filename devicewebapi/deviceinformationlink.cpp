@@ -1,5 +1,7 @@
 #include "devicewebapi/deviceinformationlink.h"
 
+#include "devicewebapi/getdeviceinfojsoncommand.h"
+#include "devicewebapi/getflashmemoryinfojsoncommand.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "usb/usbeventloopworker.h"
 
@@ -7,9 +9,9 @@ namespace Tavrix::DeviceWebApi {
 
 void DeviceInformationLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory)
 {
-    // Filled as the operations of this group are built.
-    (void)worker;
-    (void)factory;
+    Usb::UsbDeviceManager* const manager = &worker.deviceManager();
+    factory.add<GetDeviceInfoJsonCommand>(GetDeviceInfoJsonCommand::createCommandDescription(), manager);
+    factory.add<GetFlashMemoryInfoJsonCommand>(GetFlashMemoryInfoJsonCommand::createCommandDescription(), manager);
 }
 
 } // namespace Tavrix::DeviceWebApi

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace Tavrix::Usb {
 class UsbEventLoopWorker;
 }
@@ -11,10 +13,20 @@ namespace Tavrix::DeviceWebApi {
 
 // Registers the device operations for flash address operations and the memory read-out: their complex command creators
 // (through the worker's device manager) and their web commands.
+class FlashReadoutStore;
+
+// The read-outs themselves go to a FlashReadoutStore in the directory "flash"
+// beside the executable, fed by the worker's data listener; readoutStore()
+// gives it to the composition root (event message, HTTP route).
 class FlashDataLink
 {
 public:
     static void link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory);
+
+    // The store made by the last link(); null before. Owned by the worker.
+    static FlashReadoutStore* readoutStore();
+    // "<executable directory>/flash".
+    static QString readoutDirectory();
 };
 
 } // namespace Tavrix::DeviceWebApi

@@ -8,3 +8,15 @@ BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
 "$ROOT/scripts/setup.sh"
 
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"${DASTEL_TEST_JOBS:-2}" --timeout 300
+
+# Browser tests of the web UI (Playwright driving Debian's Chromium against
+# the service under the simulated recorder): DASTEL_BROWSER_TESTS=1.
+if [ "${DASTEL_BROWSER_TESTS:-0}" = 1 ]; then
+  if ! command -v chromium >/dev/null; then
+    SUDO=""
+    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+    $SUDO apt-get update
+    $SUDO apt-get install -y --no-install-recommends chromium
+  fi
+  DASTEL_BUILD_DIR="$BUILD_DIR" bash "$ROOT/tests/browser/run.sh"
+fi

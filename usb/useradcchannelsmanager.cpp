@@ -2,6 +2,7 @@
 
 #include "common/jterminal.h"
 #include "common/messagepacker.h"
+#include "devicecomplexcommands/orvimlsbcreators.h"
 #include "usb/deviceinfo.h"
 #include "usb/pushbuttoneventmessagepacker.h"
 #include "usb/usbadclistener.h"
@@ -15,6 +16,8 @@ namespace Tavrix::Usb {
 using DevicesInfo::DeviceChannelTypeInfo;
 using DevicesInfo::EChannelSource;
 using DevicesInfo::EChannelType;
+
+namespace DC = DeviceComplexCommands;
 
 namespace {
 
@@ -35,13 +38,20 @@ struct LsbTableRow
 };
 
 const LsbTableRow lsbTable[] = {
-    {{EChannelType::Ecg, EChannelSource::Device}, 0, 0, nullptr, nullptr},
-    {{EChannelType::Reo, EChannelSource::Device}, 3, 2, nullptr, nullptr},
-    {{EChannelType::Acc, EChannelSource::Device}, 1, 3, nullptr, nullptr},
-    {{EChannelType::Acc, EChannelSource::Cable}, 1, 3, nullptr, nullptr},
-    {{EChannelType::Prs, EChannelSource::Device}, 7, 1, nullptr, nullptr},
-    {{EChannelType::Ton, EChannelSource::Device}, 8, 1, nullptr, nullptr},
-    {{EChannelType::Oxy, EChannelSource::Device}, 6, 3, nullptr, nullptr},
+    {{EChannelType::Ecg, EChannelSource::Device}, 0, 0, &DC::makeLsbCreator<DC::OrvimEcgLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimEcgCalibrationInfoCreator>},
+    {{EChannelType::Reo, EChannelSource::Device}, 3, 2, &DC::makeLsbCreator<DC::OrvimReoLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimReoCalibrationInfoCreator>},
+    {{EChannelType::Acc, EChannelSource::Device}, 1, 3, &DC::makeLsbCreator<DC::OrvimInnerAccLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimInnerAccCalibrationInfoCreator>},
+    {{EChannelType::Acc, EChannelSource::Cable}, 1, 3, &DC::makeLsbCreator<DC::OrvimExternAccLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimExternAccCalibrationInfoCreator>},
+    {{EChannelType::Prs, EChannelSource::Device}, 7, 1, &DC::makeLsbCreator<DC::OrvimPrsLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimPrsCalibrationInfoCreator>},
+    {{EChannelType::Ton, EChannelSource::Device}, 8, 1, &DC::makeLsbCreator<DC::OrvimTonLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimTonCalibrationInfoCreator>},
+    {{EChannelType::Oxy, EChannelSource::Device}, 6, 3, &DC::makeLsbCreator<DC::OrvimOxyLsbCreator>,
+     &DC::makeCalibrationInfoCreator<DC::OrvimOxyCalibrationInfoCreator>},
 };
 
 // Reads one 32-bit big-endian length of a serialised byte array.

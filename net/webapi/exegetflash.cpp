@@ -1,14 +1,60 @@
 #include "net/webapi/exegetflash.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 namespace Tavrix::Net::WebApi {
+
+namespace {
+const QString prefix = QStringLiteral("readout-");
+const QString suffix = QStringLiteral(".bin");
+} // namespace
+
+exeGetFlash::exeGetFlash(QObject* parent)
+    : exeGet(parent)
+{
+}
+
+exeGetFlash::exeGetFlash(QString directory, QObject* parent)
+    : exeGet(parent)
+    , m_directory(std::move(directory))
+{
+}
+
+QString exeGetFlash::readoutPath(const QString& name) const
+{
+    if (m_directory.isEmpty())
+        return {};
+    QString file = name;
+    if (file == QLatin1String("latest")) {
+        const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Name | QDir::Reversed);
+        if (files.isEmpty())
+            return {};
+        file = files.first();
+    }
+    // Only the read-out files themselves: no other file, no way out of the directory.
+    if (!file.startsWith(prefix) || !file.endsWith(suffix) || file.contains('/') || file.contains('\\')
+        || file.contains(QLatin1String("..")))
+        return {};
+    const QString path = QDir(m_directory).filePath(file);
+    return QFileInfo(path).isFile() ? path : QString();
+}
 
 void exeGetFlash::exe(ParsingURI& uri, QTcpSocket* socket)
 {
-    if (uri.m_queryAndRemainder.isEmpty()) {
+    if (!uri.m_queryAndRemainder.isEmpty()) {
+        m_makeResponse->ret501();
+    } else if (uri.m_subPath.isEmpty()) {
         m_makeResponse->ret200();
         emit signalSetFlash();
     } else {
-        m_makeResponse->ret501();
+        const QString path = readoutPath(uri.m_subPath);
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+            m_makeResponse->ret404(uri.m_path);
+        else
+            m_makeResponse->ret200(QStringLiteral("bin"), file.readAll());
     }
     sentResponse(socket);
 }

@@ -2,20 +2,35 @@
 
 #include "net/webapi/exeget.h"
 
+#include <QString>
+
 namespace Tavrix::Net::WebApi {
 
-// Asks for the flash read-out; takes no query.
+// The memory read-outs kept as files in one directory.
+//   GET /flash            asks for a new read-out (signalSetFlash), 200
+//   GET /flash/latest     the newest complete read-out file
+//   GET /flash/<name>     that read-out file ("readout-*.bin"), 404 otherwise
+// Anything with a query is not served (501).
 class exeGetFlash : public exeGet
 {
     Q_OBJECT
 
 public:
-    using exeGet::exeGet;
+    explicit exeGetFlash(QObject* parent = nullptr);
+    exeGetFlash(QString directory, QObject* parent = nullptr);
 
     void exe(ParsingURI& uri, QTcpSocket* socket) override;
 
+    const QString& directory() const { return m_directory; }
+
 signals:
     void signalSetFlash();
+
+private:
+    // Full path of a complete read-out; empty for an unknown or unsafe name.
+    QString readoutPath(const QString& name) const;
+
+    QString m_directory;
 };
 
 } // namespace Tavrix::Net::WebApi

@@ -1,0 +1,201 @@
+#include "devicecomplexcommands/orvimflashcommands.h"
+
+#include "devicecomplexcommands/operationexchange.h"
+#include "usb/usbdatalistener.h"
+#include "usb/usbdevicemanager.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceComplexCommands {
+
+using namespace Exchange;
+
+namespace {
+constexpr std::size_t addressAnswerMinSize = 15;
+constexpr std::size_t addressOffset = 4;
+}
+
+OrvimGetAddressCommand::OrvimGetAddressCommand(uint32_t uid,
+                                               const std::string& operationName,
+                                               const std::string& simpleCommandName,
+                                               Usb::UsbDeviceManager* manager)
+    : GetAddressCommand(operationName, uid)
+    , m_manager(manager)
+    , m_simpleCommandName(simpleCommandName)
+{
+}
+
+std::shared_ptr<Usb::DeviceCommandStatus> OrvimGetAddressCommand::execute()
+{
+    return sendDescribed(m_manager, m_simpleCommandName, {}, answerTimeoutMs, this,
+                         &OrvimGetAddressCommand::handleAnswer);
+}
+
+void OrvimGetAddressCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
+                                          const std::vector<uint8_t>& answer,
+                                          int32_t status)
+{
+    if (auto failed = checkAnswer(answer, status, addressAnswerMinSize)) {
+        emit answerIsReady(this, 0, failed);
+        return;
+    }
+    emit answerIsReady(this, readLittleEndian(answer, addressOffset, 8), ok());
+}
+
+OrvimGetWrittenFlashDataCountCommand::OrvimGetWrittenFlashDataCountCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : GetWrittenFlashDataCountCommand("GetWrittenFlashDataCount", uid)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<Usb::DeviceCommandStatus> OrvimGetWrittenFlashDataCountCommand::execute()
+{
+    return startSubCommand<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this,
+                                              &OrvimGetWrittenFlashDataCountCommand::handleMinAddress);
+}
+
+void OrvimGetWrittenFlashDataCountCommand::handleMinAddress(Usb::ComplexCommand* command,
+                                                            uint64_t address,
+                                                            std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    m_executedCommands.erase(command);
+    if (!isOk(status)) {
+        emit answerIsReady(this, 0, status);
+        return;
+    }
+    m_minAddress = address;
+    auto started = startSubCommand<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this,
+                                                      &OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress);
+    if (!isOk(started))
+        emit answerIsReady(this, 0, started);
+}
+
+void OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress(Usb::ComplexCommand* command,
+                                                                   uint64_t address,
+                                                                   std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    m_executedCommands.erase(command);
+    if (!isOk(status)) {
+        emit answerIsReady(this, 0, status);
+        return;
+    }
+    // A written maximum below the minimum is a recorder fault; nothing is counted.
+    const uint64_t count = address + 1 > m_minAddress ? address + 1 - m_minAddress : 0;
+    emit answerIsReady(this, count, ok());
+}
+
+OrvimStartReceiveFlashDataCommand::OrvimStartReceiveFlashDataCommand(uint32_t uid,
+                                                                     Usb::UsbDeviceManager* manager,
+                                                                     Usb::UsbDataListener* listener)
+    : StartReceiveFlashDataCommand("StartReceiveFlashData", uid)
+    , m_manager(manager)
+    , m_listener(listener)
+{
+}
+
+std::vector<uint8_t> OrvimStartReceiveFlashDataCommand::startArguments(uint64_t startAddress)
+{
+    std::vector<uint8_t> arguments{0x12};
+    appendLittleEndian(arguments, startAddress, 8);
+    arguments.insert(arguments.end(), {0x80, 0x00});
+    return arguments;
+}
+
+std::shared_ptr<Usb::DeviceCommandStatus> OrvimStartReceiveFlashDataCommand::execute()
+{
+    if (!m_listener)
+        return failure(Usb::DeviceCommand::NOT_EXIST);
+    return startSubCommand<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this,
+                                              &OrvimStartReceiveFlashDataCommand::handleMinAddress);
+}
+
+void OrvimStartReceiveFlashDataCommand::finish(std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    emit answerIsReady(this, status);
+}
+
+void OrvimStartReceiveFlashDataCommand::handleMinAddress(Usb::ComplexCommand* command,
+                                                         uint64_t address,
+                                                         std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    m_executedCommands.erase(command);
+    if (!isOk(status)) {
+        finish(status);
+        return;
+    }
+    m_startAddress = address;
+    auto started = startSubCommand<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this,
+                                                      &OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress);
+    if (!isOk(started))
+        finish(started);
+}
+
+void OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress(Usb::ComplexCommand* command,
+                                                                uint64_t address,
+                                                                std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    m_executedCommands.erase(command);
+    if (!isOk(status)) {
+        finish(status);
+        return;
+    }
+    // The recorder reports the written maximum equal to the minimum when
+    // nothing is written, so that case reads nothing.
+    if (address <= m_startAddress) {
+        m_finishAddress = m_startAddress;
+        emit m_listener->signalAnswer({}, 1);
+        finish(ok());
+        return;
+    }
+    m_finishAddress = address + 1;
+
+    auto stopping = sendDescribed(m_manager, "StopDataReading", {}, answerTimeoutMs, this,
+                                  &OrvimStartReceiveFlashDataCommand::handleStopAnswer);
+    if (!isOk(stopping)) {
+        std::cout << "" << " Error: " << stopping->status << std::endl;
+        finish(stopping);
+        return;
+    }
+    std::cout << std::endl;
+}
+
+void OrvimStartReceiveFlashDataCommand::handleStopAnswer(std::shared_ptr<Usb::ByteCommand>,
+                                                         const std::vector<uint8_t>& answer,
+                                                         int32_t status)
+{
+    std::cout << std::endl;
+    if (auto failed = checkAnswer(answer, status)) {
+        std::cout << " Error: " << status << std::endl;
+        m_listener->setActive(false);
+        finish(failed);
+        return;
+    }
+    std::cout << std::endl;
+    std::cout << " startAddress=" << m_startAddress << " finishAddress=" << m_finishAddress
+              << " transmitBlockSize=" << m_transmitBlockSize << std::endl;
+    // A half frame left by a stopped read-out must not start the new one.
+    m_listener->setActive(false);
+    m_listener->resetParcer();
+    m_listener->startReadout(m_startAddress, m_finishAddress, m_transmitBlockSize);
+    auto starting = sendDescribed(m_manager, "StartDataReading", startArguments(m_startAddress), answerTimeoutMs,
+                                  this, &OrvimStartReceiveFlashDataCommand::handleStartAnswer);
+    if (!isOk(starting)) {
+        m_listener->setActive(false);
+        finish(starting);
+    }
+}
+
+void OrvimStartReceiveFlashDataCommand::handleStartAnswer(std::shared_ptr<Usb::ByteCommand>,
+                                                          const std::vector<uint8_t>& answer,
+                                                          int32_t status)
+{
+    if (auto failed = checkAnswer(answer, status)) {
+        std::cout << " Error: " << status << std::endl;
+        m_listener->setActive(false);
+        finish(failed);
+        return;
+    }
+    finish(ok());
+}
+
+} // namespace Tavrix::DeviceComplexCommands

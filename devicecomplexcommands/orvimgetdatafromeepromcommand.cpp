@@ -1,0 +1,72 @@
+#include "devicecomplexcommands/orvimgetdatafromeepromcommand.h"
+
+#include "devicecomplexcommands/orvimexchange.h"
+
+#include <algorithm>
+
+namespace Tavrix::DeviceComplexCommands {
+
+using Bytes = std::vector<uint8_t>;
+using Usb::DeviceCommandStatus;
+
+namespace {
+
+constexpr uint8_t kSelector[] = {0x00, 0x05};
+// Start, length (2), code before the data; checksum (2) and end byte after.
+constexpr size_t kFrameOverhead = 7;
+constexpr size_t kFirstDataByte = 4;
+
+} // namespace
+
+OrvimGetDataFromEepromCommand::OrvimGetDataFromEepromCommand(uint32_t uid,
+                                                             uint16_t address,
+                                                             uint16_t size,
+                                                             Usb::UsbDeviceManager* manager)
+    : GetDataFromEepromCommand("GetDataFromEeprom", uid)
+    , m_address(address)
+    , m_size(size)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::execute()
+{
+    m_data.clear();
+    if (m_size == 0) {
+        emit answerIsReady(this, {}, OrvimExchange::ok());
+        return OrvimExchange::ok();
+    }
+    return sendPortion();
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::sendPortion()
+{
+    const size_t count = std::min(portionSize, size_t(m_size) - m_data.size());
+    const unsigned address = m_address + m_data.size();
+    Bytes payload{uint8_t(address & 0xFF), uint8_t(address >> 8), kSelector[0], kSelector[1],
+                  uint8_t(count & 0xFF), uint8_t(count >> 8)};
+    return OrvimExchange::sendDescribed(
+        this, m_manager, "ReadFromEeprom", std::move(payload),
+        [this, count](const Bytes& answer, int32_t status) { handlePortion(count, answer, status); });
+}
+
+void OrvimGetDataFromEepromCommand::handlePortion(size_t count, const Bytes& answer, int32_t status)
+{
+    // An answer that does not carry exactly the bytes asked for (the error
+    // frame, a cut frame) would shift everything read after it.
+    auto result = OrvimExchange::check(answer, status,
+                                       [count](const Bytes& bytes) { return bytes.size() == count + kFrameOverhead; });
+    if (OrvimExchange::isOk(result)) {
+        m_data.insert(m_data.end(), answer.begin() + kFirstDataByte, answer.begin() + kFirstDataByte + count);
+        if (m_data.size() >= m_size) {
+            emit answerIsReady(this, m_data, result);
+            return;
+        }
+        result = sendPortion();
+        if (OrvimExchange::isOk(result))
+            return;
+    }
+    emit answerIsReady(this, {}, result);
+}
+
+} // namespace Tavrix::DeviceComplexCommands

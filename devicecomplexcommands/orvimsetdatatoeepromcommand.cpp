@@ -1,0 +1,60 @@
+#include "devicecomplexcommands/orvimsetdatatoeepromcommand.h"
+
+#include "devicecomplexcommands/orvimexchange.h"
+
+#include <algorithm>
+
+namespace Tavrix::DeviceComplexCommands {
+
+using Bytes = std::vector<uint8_t>;
+using Usb::DeviceCommandStatus;
+
+namespace {
+
+// Memory selector of the EEPROM in the address field of 0x03/0x04 requests.
+constexpr uint8_t kSelector[] = {0x00, 0x05};
+
+} // namespace
+
+OrvimSetDataToEepromCommand::OrvimSetDataToEepromCommand(uint32_t uid,
+                                                         EepromDataRecord record,
+                                                         Usb::UsbDeviceManager* manager)
+    : SetDataToEepromCommand("SetDataToEeprom", uid)
+    , m_record(std::move(record))
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::execute()
+{
+    if (m_record.data.empty()) {
+        emit answerIsReady(this, OrvimExchange::ok());
+        return OrvimExchange::ok();
+    }
+    return sendPortion();
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::sendPortion()
+{
+    const size_t count = std::min(portionSize, m_record.data.size() - m_done);
+    const unsigned address = m_record.address + m_done;
+    Bytes payload{uint8_t(address & 0xFF), uint8_t(address >> 8), kSelector[0], kSelector[1]};
+    const auto from = m_record.data.begin() + static_cast<std::ptrdiff_t>(m_done);
+    payload.insert(payload.end(), from, from + static_cast<std::ptrdiff_t>(count));
+    m_done += count;
+    return OrvimExchange::sendDescribed(this, m_manager, "WriteToEeprom", std::move(payload),
+                                        [this](const Bytes& answer, int32_t status) { handlePortion(answer, status); });
+}
+
+void OrvimSetDataToEepromCommand::handlePortion(const Bytes& answer, int32_t status)
+{
+    auto result = OrvimExchange::check(answer, status);
+    if (OrvimExchange::isOk(result) && m_done < m_record.data.size()) {
+        result = sendPortion();
+        if (OrvimExchange::isOk(result))
+            return;
+    }
+    emit answerIsReady(this, result);
+}
+
+} // namespace Tavrix::DeviceComplexCommands

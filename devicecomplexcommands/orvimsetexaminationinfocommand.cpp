@@ -1,0 +1,160 @@
+#include "devicecomplexcommands/orvimsetexaminationinfocommand.h"
+
+#include "common/stringextensions.h"
+#include "devicecomplexcommands/eepromdatarecord.h"
+#include "devicecomplexcommands/infomap.h"
+#include "devicecomplexcommands/setdatatoeepromcommand.h"
+#include "usb/complexcommandcreatemultidata.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceComplexCommands {
+
+using namespace Exchange;
+using Common::StringExtensions;
+
+namespace {
+// The text in Windows-1251; false when a character has no place there.
+bool toRecorderText(const std::string& text, std::vector<uint8_t>& bytes)
+{
+    bytes = StringExtensions::toWindows1251FromUtf8(text);
+    return StringExtensions::toUtf8StringFromWindows1251(bytes) == text;
+}
+} // namespace
+
+OrvimSetExaminationInfoCommand::OrvimSetExaminationInfoCommand(uint32_t uid, ExaminationInfo info,
+                                                               Usb::UsbDeviceManager* manager)
+    : SetExaminationInfoCommand("SetExaminationInfo", uid)
+    , m_info(std::move(info))
+    , m_manager(manager)
+{
+}
+
+bool OrvimSetExaminationInfoCommand::examinationBlock(const ExaminationInfo& info, std::vector<uint8_t>& block)
+{
+    InfoMap map;
+    map.addValue("CableCntr", static_cast<int32_t>(info.setupCounter));
+    map.addValue("CableNumber", static_cast<int32_t>(info.cableNumber));
+    map.addValue("CableOn", 1);
+    map.addValue("CableType", static_cast<int32_t>(info.cableType & 0xFF));
+    map.addValue("LeadSubSet", info.electrodes ? info.electrodes->leadType : 0);
+    if (!map.addValue("fname", info.fileName))
+        return false;
+    return map.toExaminationBlock(block);
+}
+
+bool OrvimSetExaminationInfoCommand::prepare(std::string& reason)
+{
+    if (!m_info.electrodes) {
+        reason = "unknown lead type";
+        return false;
+    }
+    std::vector<uint8_t> surname, name, patronymic, sex;
+    if (!toRecorderText(m_info.surname, surname) || !toRecorderText(m_info.name, name)
+        || !toRecorderText(m_info.patronymic, patronymic)) {
+        reason = "text not representable in Windows-1251";
+        return false;
+    }
+    if (!m_info.sexNotGiven)
+        toRecorderText(PatientSex::toText(m_info.sex), sex);
+    sex.push_back(0);
+
+    std::vector<uint8_t> startRecord;
+    if (!ExaminationRecords::startTimeAndLeadRecord(m_info, startRecord)) {
+        reason = "is not correct year";
+        return false;
+    }
+    std::vector<uint8_t> block;
+    if (!examinationBlock(m_info, block)) {
+        reason = "examination block too long or file name not representable";
+        return false;
+    }
+    std::vector<uint8_t> lengthAndBlock{static_cast<uint8_t>(block.size()), static_cast<uint8_t>(block.size() >> 8)};
+    lengthAndBlock.insert(lengthAndBlock.end(), block.begin(), block.end());
+
+    std::vector<uint8_t> flags{ExaminationRecords::flagsByte(m_info), 0, 0, 0};
+    const uint8_t leadType = m_info.electrodes->leadType;
+    m_steps = {
+        [this, surname]() { return writeExamField(1, surname); },
+        [this, name]() { return writeExamField(2, name); },
+        [this, patronymic]() { return writeExamField(3, patronymic); },
+        [this]() { return writeExamField(4, ExaminationRecords::birthdayField(m_info.birthdayDate)); },
+        [this, flags]() { return writeExamField(5, flags); },
+        [this, sex]() { return writeExamField(6, sex); },
+        [this, startRecord]() { return writeEeprom(ExaminationRecords::startTimeAddress, startRecord); },
+        [this, leadType]() {
+            return sendDescribed(m_manager, "WriteLeadType", {0x03, leadType}, answerTimeoutMs, this,
+                                 &OrvimSetExaminationInfoCommand::handleByteAnswer);
+        },
+        [this, lengthAndBlock]() { return writeEeprom(ExaminationRecords::mapLengthAddress, lengthAndBlock); },
+    };
+    return true;
+}
+
+std::shared_ptr<Usb::DeviceCommandStatus> OrvimSetExaminationInfoCommand::execute()
+{
+    if (!m_manager)
+        return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
+    std::string reason;
+    if (!prepare(reason)) {
+        std::cout << " SetExaminationInfo: " << reason << std::endl;
+        return failure(Usb::DeviceCommand::BAD_DATA);
+    }
+    m_next = 0;
+    return runStep();
+}
+
+StatusPtr OrvimSetExaminationInfoCommand::runStep()
+{
+    return m_steps[m_next]();
+}
+
+void OrvimSetExaminationInfoCommand::advance(StatusPtr status)
+{
+    if (!isOk(status)) {
+        emit answerIsReady(this, status);
+        return;
+    }
+    if (++m_next == m_steps.size()) {
+        emit answerIsReady(this, ok());
+        return;
+    }
+    StatusPtr started = runStep();
+    if (!isOk(started))
+        emit answerIsReady(this, started);
+}
+
+void OrvimSetExaminationInfoCommand::handleByteAnswer(std::shared_ptr<Usb::ByteCommand>,
+                                                      const std::vector<uint8_t>& answer,
+                                                      int32_t status)
+{
+    StatusPtr failed = checkAnswer(answer, status);
+    advance(failed ? failed : ok());
+}
+
+void OrvimSetExaminationInfoCommand::handleSubAnswer(Usb::ComplexCommand* command,
+                                                     std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    m_executedCommands.erase(command);
+    advance(status);
+}
+
+StatusPtr OrvimSetExaminationInfoCommand::writeExamField(uint8_t tag, std::vector<uint8_t> field)
+{
+    field.insert(field.begin(), tag);
+    return sendDescribed(m_manager, "WriteExamInfo", std::move(field), answerTimeoutMs, this,
+                         &OrvimSetExaminationInfoCommand::handleByteAnswer);
+}
+
+StatusPtr OrvimSetExaminationInfoCommand::writeEeprom(uint16_t address, std::vector<uint8_t> data)
+{
+    EepromDataRecord record;
+    record.address = address;
+    record.data = std::move(data);
+    auto createData = std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(
+        m_manager->generateUid(), record);
+    return startSubCommand<SetDataToEepromCommand>(m_manager, "SetDataToEeprom", createData, m_executedCommands, this,
+                                                   &OrvimSetExaminationInfoCommand::handleSubAnswer);
+}
+
+} // namespace Tavrix::DeviceComplexCommands

@@ -1,0 +1,49 @@
+#include "devicecomplexcommands/orvimsetprogidcommand.h"
+
+#include "devicecomplexcommands/eepromdatarecord.h"
+#include "devicecomplexcommands/setdatatoeepromcommand.h"
+#include "usb/complexcommandcreatemultidata.h"
+#include "usb/devicecommandstatuscreator.h"
+#include "usb/usbdevicemanager.h"
+
+namespace Tavrix::DeviceComplexCommands {
+
+using Usb::DeviceCommandStatus;
+
+OrvimSetProgIdCommand::OrvimSetProgIdCommand(uint32_t uid, uint8_t progId, Usb::UsbDeviceManager* manager)
+    : SetProgIdCommand("SetProgId", uid)
+    , m_progId(progId)
+    , m_commandSet(manager ? manager->commandSet() : nullptr)
+    , m_queue(manager ? manager->queue() : nullptr)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetProgIdCommand::execute()
+{
+    if (!m_commandSet || !m_queue)
+        return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::DEVICE_DISCONNECTED);
+    EepromDataRecord record{address, {m_progId, uint8_t(~m_progId)}};
+    const auto data =
+        std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(m_queue->generateUid(), record);
+    const auto write = std::dynamic_pointer_cast<SetDataToEepromCommand>(
+        m_commandSet->createComplexCommand("SetDataToEeprom", data));
+    if (!write)
+        return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::NOT_EXIST);
+    m_executedCommands[write.get()] = write;
+    connect(write.get(), &SetDataToEepromCommand::answerIsReady, this, &OrvimSetProgIdCommand::handleWritten);
+    const auto started = write->execute();
+    if (started->status != Usb::DeviceCommand::OK)
+        m_executedCommands.erase(write.get());
+    return started;
+}
+
+void OrvimSetProgIdCommand::handleWritten(Usb::ComplexCommand* command, std::shared_ptr<DeviceCommandStatus> status)
+{
+    // The sub-command may answer inside its execute(); keep it alive until
+    // that returns.
+    const auto keep = m_executedCommands.count(command) ? m_executedCommands[command] : nullptr;
+    m_executedCommands.erase(command);
+    emit answerIsReady(this, status);
+}
+
+} // namespace Tavrix::DeviceComplexCommands

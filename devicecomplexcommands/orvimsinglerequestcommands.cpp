@@ -1,0 +1,260 @@
+#include "devicecomplexcommands/orvimsinglerequestcommands.h"
+
+#include "usb/usbdevicemanager.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceComplexCommands {
+
+using Bytes = std::vector<uint8_t>;
+using Usb::DeviceCommandStatus;
+
+namespace {
+
+constexpr size_t kPowerAnswerSize = 9;
+constexpr size_t kFrequencyAnswerSize = 9;
+constexpr size_t kResultAnswerSize = 8;
+// Status flags, reo and pel as data: a shorter frame would put its checksum
+// where the pel switch belongs.
+constexpr size_t kReoAndPelAnswerMinSize = 10;
+constexpr size_t kFirstDataByte = 4;
+constexpr uint8_t kReoAndPelItem = 0x27;
+constexpr uint8_t kNotRecording = 1;
+constexpr uint8_t kRecording = 2;
+
+uint8_t toBcd(int value)
+{
+    return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10));
+}
+
+void progress(const char* step)
+{
+    std::cout << step << std::endl;
+}
+
+} // namespace
+
+// --- SetTime ---------------------------------------------------------------
+
+OrvimSetTimeCommand::OrvimSetTimeCommand(uint32_t uid, Common::DateTimeObject dateTime, Usb::UsbDeviceManager* manager)
+    : SetTimeCommand("SetTime", uid)
+    , m_dateTime(dateTime)
+    , m_manager(manager)
+{
+}
+
+Bytes OrvimSetTimeCommand::encodeClock(const Common::DateTimeObject& dateTime)
+{
+    return {toBcd(dateTime.time.second), toBcd(dateTime.time.minute), toBcd(dateTime.time.hour),
+            toBcd(dateTime.date.day),    toBcd(dateTime.date.month),  toBcd(dateTime.date.year % 100)};
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetTimeCommand::execute()
+{
+    return OrvimExchange::sendDescribed(this, m_manager, "WriteRtc", encodeClock(m_dateTime),
+                                        [this](const Bytes& answer, int32_t status) {
+                                            emit answerIsReady(this, OrvimExchange::check(answer, status));
+                                        });
+}
+
+// --- GetPower --------------------------------------------------------------
+
+OrvimGetPowerCommand::OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : GetPowerCommand("GetPower", uid)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetPowerCommand::execute()
+{
+    return OrvimExchange::sendDescribed(this, m_manager, "ReadPower", {}, [this](const Bytes& answer, int32_t status) {
+        const auto result = OrvimExchange::check(answer, status, kPowerAnswerSize);
+        const uint16_t power = OrvimExchange::isOk(result) ? static_cast<uint16_t>(answer[4] | answer[5] << 8) : 0;
+        emit answerIsReady(this, power, result);
+    });
+}
+
+// --- Reo and pel -----------------------------------------------------------
+
+std::optional<ReoAndPel> ReoAndPel::decode(const Bytes& answer)
+{
+    if (answer.size() < kReoAndPelAnswerMinSize)
+        return std::nullopt;
+    return ReoAndPel{answer[5] == 1, answer[6] == 1};
+}
+
+OrvimGetPelCommand::OrvimGetPelCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : GetPelCommand("ReadPel", uid)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetPelCommand::execute()
+{
+    return OrvimExchange::sendDescribed(this, m_manager, "ReadReoAndPel", {}, [this](const Bytes& answer, int32_t status) {
+        const auto switches = ReoAndPel::decode(answer);
+        const auto result = OrvimExchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
+        if (!OrvimExchange::isOk(result)) {
+            emit answerIsReady(this, false, result);
+            return;
+        }
+        m_manager->setReoState(true, switches->reoOn);
+        emit answerIsReady(this, switches->pelOn, result);
+    });
+}
+
+OrvimSetPelCommand::OrvimSetPelCommand(uint32_t uid, bool pelOn, Usb::UsbDeviceManager* manager)
+    : SetPelCommand("WritePel", uid)
+    , m_pelOn(pelOn)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::execute()
+{
+    progress(" (1)");
+    if (m_manager && m_manager->isReoStateRead()) {
+        progress(" (2)");
+        m_reoOn = m_manager->isReoOn();
+        return sendWrite();
+    }
+    progress(" (3)");
+    return OrvimExchange::sendDescribed(this, m_manager, "ReadReoAndPel", {},
+                                        [this](const Bytes& answer, int32_t status) { handleRead(answer, status); });
+}
+
+void OrvimSetPelCommand::handleRead(const Bytes& answer, int32_t status)
+{
+    progress(" (4)");
+    const auto switches = ReoAndPel::decode(answer);
+    const auto result = OrvimExchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
+    if (!OrvimExchange::isOk(result)) {
+        progress(" (5)");
+        emit answerIsReady(this, result);
+        return;
+    }
+    progress(" (6)");
+    m_reoOn = switches->reoOn;
+    m_manager->setReoState(true, m_reoOn);
+    const auto sent = sendWrite();
+    if (!OrvimExchange::isOk(sent))
+        emit answerIsReady(this, sent);
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::sendWrite()
+{
+    progress(" (7)");
+    const Bytes data{kReoAndPelItem, uint8_t(m_reoOn ? 1 : 0), uint8_t(m_pelOn ? 1 : 0)};
+    return OrvimExchange::sendDescribed(this, m_manager, "WriteReoAndPel", data,
+                                        [this](const Bytes& answer, int32_t status) {
+                                            progress(" (8)");
+                                            emit answerIsReady(this, OrvimExchange::check(answer, status));
+                                        });
+}
+
+// --- Frequency -------------------------------------------------------------
+
+OrvimGetFrequencyCommand::OrvimGetFrequencyCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : GetFrequencyCommand("GetFrequency", uid)
+    , m_manager(manager)
+{
+}
+
+uint16_t OrvimGetFrequencyCommand::frequencyOfCode(uint8_t code)
+{
+    switch (code) {
+    case 2:
+        return 250;
+    case 4:
+        return 500;
+    case 8:
+        return 1000;
+    case 16:
+        return 2000;
+    default:
+        return 0;
+    }
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetFrequencyCommand::execute()
+{
+    return OrvimExchange::sendDescribed(this, m_manager, "ReadFrequency", {}, [this](const Bytes& answer, int32_t status) {
+        const auto result = OrvimExchange::check(answer, status, [](const Bytes& bytes) {
+            return bytes.size() == kFrequencyAnswerSize && frequencyOfCode(bytes[kFirstDataByte]) != 0;
+        });
+        emit answerIsReady(this, OrvimExchange::isOk(result) ? frequencyOfCode(answer[kFirstDataByte]) : uint16_t(0),
+                           result);
+    });
+}
+
+// --- Writing state ---------------------------------------------------------
+
+OrvimGetWritingStateCommand::OrvimGetWritingStateCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : GetWritingStateCommand("GetWritingState", uid)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimGetWritingStateCommand::execute()
+{
+    return OrvimExchange::sendDescribed(
+        this, m_manager, "ReadWritingState", {}, [this](const Bytes& answer, int32_t status) {
+            const auto result = OrvimExchange::check(answer, status, [](const Bytes& bytes) {
+                return bytes.size() == kResultAnswerSize &&
+                       (bytes[kFirstDataByte] == kNotRecording || bytes[kFirstDataByte] == kRecording);
+            });
+            const bool recording = OrvimExchange::isOk(result) && answer[kFirstDataByte] == kRecording;
+            emit answerIsReady(this, recording ? EWritingState::Writing : EWritingState::Dialog, result);
+        });
+}
+
+// --- Record mode -----------------------------------------------------------
+
+namespace {
+
+// Sends "WriteRecordMode" with `mode` and hands the result byte to `emitResult`.
+template<typename Emit>
+std::shared_ptr<DeviceCommandStatus> writeRecordMode(QObject* receiver,
+                                                     Usb::UsbDeviceManager* manager,
+                                                     uint8_t mode,
+                                                     Emit emitResult)
+{
+    return OrvimExchange::sendDescribed(receiver, manager, "WriteRecordMode", {mode},
+                                        [emitResult](const Bytes& answer, int32_t status) {
+                                            const auto result = OrvimExchange::check(answer, status, kResultAnswerSize);
+                                            emitResult(OrvimExchange::isOk(result) ? answer[kFirstDataByte] : uint8_t(0),
+                                                       result);
+                                        });
+}
+
+} // namespace
+
+OrvimBeginWritingCommand::OrvimBeginWritingCommand(uint32_t uid, EStartParams start, Usb::UsbDeviceManager* manager)
+    : BeginWritingCommand("BeginWriting", uid)
+    , m_start(start)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimBeginWritingCommand::execute()
+{
+    return writeRecordMode(this, m_manager, static_cast<uint8_t>(m_start),
+                           [this](uint8_t code, std::shared_ptr<DeviceCommandStatus> status) {
+                               emit answerIsReady(this, code, status);
+                           });
+}
+
+OrvimStopWritingCommand::OrvimStopWritingCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
+    : StopWritingCommand("StopWriting", uid)
+    , m_manager(manager)
+{
+}
+
+std::shared_ptr<DeviceCommandStatus> OrvimStopWritingCommand::execute()
+{
+    return writeRecordMode(this, m_manager, 1, [this](uint8_t code, std::shared_ptr<DeviceCommandStatus> status) {
+        emit answerIsReady(this, code, status);
+    });
+}
+
+} // namespace Tavrix::DeviceComplexCommands

@@ -1,0 +1,142 @@
+#include "devicewebapi/examinationjsoncommands.h"
+
+#include "devicecomplexcommands/getdatafromeepromcommand.h"
+#include "devicecomplexcommands/infomap.h"
+#include "net/webapi/ijsoncommandinfo.h"
+#include "net/webapi/jsoncommandunit.h"
+
+#include <QVariantMap>
+#include <iostream>
+
+namespace Tavrix::DeviceWebApi {
+
+using namespace Net::WebApi;
+using namespace DeviceComplexCommands;
+
+namespace {
+std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
+{
+    return std::make_shared<JsonCommandUnit>(name, type);
+}
+} // namespace
+
+std::shared_ptr<JsonCommandDescription> SetExaminationInfoJsonCommand::createCommandDescription()
+{
+    JsonCommandUnits members{unit("PatientId", EJsonUnitType::String),    unit("Name", EJsonUnitType::String),
+                             unit("Surname", EJsonUnitType::String),      unit("Patronymic", EJsonUnitType::String),
+                             unit("BirthdayDate", EJsonUnitType::String), unit("Sex", EJsonUnitType::String),
+                             unit("StartTime", EJsonUnitType::String),    unit("LeadType", EJsonUnitType::Int),
+                             unit("FileName", EJsonUnitType::String),
+                             std::make_shared<JsonCommandObjectUnit>(
+                                 "CableInfo", JsonCommandUnits{unit("Type", EJsonUnitType::Int),
+                                                               unit("Number", EJsonUnitType::Int),
+                                                               unit("SetupCounter", EJsonUnitType::Int)})};
+    return std::make_shared<JsonCommandDescription>("SetExaminationInfo",
+                                                    std::make_shared<NamelessJsonCommandObjectUnit>(members),
+                                                    std::make_shared<NamelessEmptyJsonCommandUnit>());
+}
+
+ExaminationInfo SetExaminationInfoJsonCommand::parseRequest(const QVariantMap& data)
+{
+    ExaminationInfo info;
+    info.patientId = data.value("PatientId").toString().toStdString();
+    info.name = data.value("Name").toString().toStdString();
+    info.surname = data.value("Surname").toString().toStdString();
+    info.patronymic = data.value("Patronymic").toString().toStdString();
+    const std::string sex = data.value("Sex").toString().toStdString();
+    info.sexNotGiven = sex.empty();
+    info.sex = PatientSex::parseSex(sex);
+    info.birthdayDate = Common::DateObject::fromString(data.value("BirthdayDate").toString().toStdString());
+    info.startTime = Common::DateTimeObject::fromString(data.value("StartTime").toString().toStdString());
+    const int leadType = data.value("LeadType").toInt();
+    if (leadType >= 0 && leadType <= 0xFF)
+        info.electrodes = ElectrodesInfoCreator::create(static_cast<uint8_t>(leadType));
+    info.fileName = data.value("FileName").toString().toStdString();
+    const QVariantMap cable = data.value("CableInfo").toMap();
+    info.cableType = cable.value("Type").toUInt();
+    info.cableNumber = cable.value("Number").toUInt();
+    info.setupCounter = cable.value("SetupCounter").toUInt();
+    return info;
+}
+
+SetExaminationInfoJsonCommand::JsonCommandStatusPtr
+SetExaminationInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request || !request->m_data.isValid() || request->m_data.isNull()) {
+        std::cout << " json object interpretation error" << std::endl;
+        return badData();
+    }
+    return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleAnswer,
+                                                     parseRequest(request->m_data.toMap()));
+}
+
+GetExamFileNameJsonCommand::GetExamFileNameJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                                       Usb::UsbDeviceManager* manager)
+    : DeviceComplexJsonCommand(std::move(description), manager)
+{
+}
+
+std::shared_ptr<JsonCommandDescription> GetExamFileNameJsonCommand::createCommandDescription()
+{
+    return std::make_shared<JsonCommandDescription>(
+        "GetExamFileName", std::make_shared<NamelessEmptyJsonCommandUnit>(),
+        std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{unit("FileName", EJsonUnitType::String)}));
+}
+
+GetExamFileNameJsonCommand::JsonCommandStatusPtr GetExamFileNameJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    if (!info)
+        return badData();
+    m_uid = info->m_uid;
+    return startNamedOperation<GetDataFromEepromCommand>("GetDataFromEeprom", &GetExamFileNameJsonCommand::handleLength,
+                                                         ExaminationRecords::mapLengthAddress, uint16_t(2));
+}
+
+void GetExamFileNameJsonCommand::handleLength(Usb::ComplexCommand*, std::vector<uint8_t> data, DeviceStatusPtr status)
+{
+    if (!isOk(status) || data.size() < 2) {
+        reportAnswer(QJsonObject(), isOk(status) ? std::make_shared<Usb::DeviceCommandStatus>(Usb::DeviceCommand::BAD_DATA)
+                                                 : status);
+        return;
+    }
+    const uint16_t length = static_cast<uint16_t>(data[0] | (data[1] << 8));
+    // Erased memory (0xFFFF) or a length past the recorder's limit is no block.
+    if (length == 0 || length > ExaminationRecords::maxMapBlockSize) {
+        reportError(Usb::DeviceCommand::BAD_DATA);
+        return;
+    }
+    const auto started = startNamedOperation<GetDataFromEepromCommand>(
+        "GetDataFromEeprom", &GetExamFileNameJsonCommand::handleBlock, ExaminationRecords::mapBlockAddress, length);
+    if (started && started->code() != 0)
+        emit answerIsReady(this, QJsonDocument(), started);
+}
+
+std::optional<std::string> GetExamFileNameJsonCommand::fileNameOf(const std::vector<uint8_t>& block)
+{
+    InfoMap map;
+    if (!InfoMap::fromExaminationBlock(block, map))
+        return std::nullopt;
+    const auto found = map.items().find("fname");
+    if (found == map.items().end())
+        return std::nullopt;
+    return map.interpretValue("fname");
+}
+
+void GetExamFileNameJsonCommand::handleBlock(Usb::ComplexCommand*, std::vector<uint8_t> data, DeviceStatusPtr status)
+{
+    if (!isOk(status)) {
+        reportAnswer(QJsonObject(), status);
+        return;
+    }
+    const auto name = fileNameOf(data);
+    if (!name) {
+        reportError(Usb::DeviceCommand::BAD_DATA);
+        return;
+    }
+    QJsonObject answer;
+    answer.insert("FileName", QString::fromStdString(*name));
+    reportAnswer(answer, status);
+}
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "devicecomplexcommands/examinationinfo.h"
+#include "devicecomplexcommands/setexaminationinfocommand.h"
+#include "devicewebapi/singlevaluejsoncommand.h"
+
+#include <optional>
+
+namespace Tavrix::DeviceWebApi {
+
+// "SetExaminationInfo": patient, start time, lead set, file name and cable.
+class SetExaminationInfoJsonCommand : public StatusOnlyJsonCommand<DeviceComplexCommands::SetExaminationInfoCommand>
+{
+public:
+    using StatusOnlyJsonCommand::StatusOnlyJsonCommand;
+    static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
+    JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
+
+    static DeviceComplexCommands::ExaminationInfo parseRequest(const QVariantMap& data);
+};
+
+// "GetExamFileName": the "fname" entry of the examination block in the EEPROM;
+// BAD_DATA for a damaged or empty block or one without a file name.
+class GetExamFileNameJsonCommand : public DeviceComplexJsonCommand
+{
+    Q_OBJECT
+public:
+    GetExamFileNameJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
+                               Usb::UsbDeviceManager* manager);
+    static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
+    JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
+
+    // The file name of an examination block; empty optional when there is none.
+    static std::optional<std::string> fileNameOf(const std::vector<uint8_t>& block);
+
+private:
+    void handleLength(Usb::ComplexCommand* command, std::vector<uint8_t> data, DeviceStatusPtr status);
+    void handleBlock(Usb::ComplexCommand* command, std::vector<uint8_t> data, DeviceStatusPtr status);
+};
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,36 @@
+#include "devicewebapi/setpeljsoncommand.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceWebApi {
+
+using namespace Net::WebApi;
+
+SetPelJsonCommand::SetPelJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                     Usb::UsbDeviceManager* manager)
+    : DeviceComplexJsonCommand(std::move(description), manager)
+{
+}
+
+std::shared_ptr<JsonCommandDescription> SetPelJsonCommand::createCommandDescription()
+{
+    return std::make_shared<JsonCommandDescription>("SetPel", std::make_shared<NamelessJsonCommandUnit>(EJsonUnitType::Bool),
+                                                    std::make_shared<NamelessEmptyJsonCommandUnit>());
+}
+
+SetPelJsonCommand::JsonCommandStatusPtr SetPelJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return badData();
+    const bool pelOn = request->m_data.toBool();
+    std::cout << " isPelOn = " << pelOn << std::endl;
+    return startOperation<DeviceComplexCommands::SetPelCommand>(*request, &SetPelJsonCommand::handleAnswer, pelOn);
+}
+
+void SetPelJsonCommand::handleAnswer(Usb::ComplexCommand*, DeviceStatusPtr status)
+{
+    reportAnswer(QJsonDocument(), status);
+}
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,44 @@
+#include "devicewebapi/setprogidjsoncommand.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceWebApi {
+
+using namespace Net::WebApi;
+
+SetProgIdJsonCommand::SetProgIdJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                           Usb::UsbDeviceManager* manager)
+    : DeviceComplexJsonCommand(std::move(description), manager)
+{
+}
+
+std::shared_ptr<JsonCommandDescription> SetProgIdJsonCommand::createCommandDescription()
+{
+    return std::make_shared<JsonCommandDescription>(
+        "SetProgId",
+        std::make_shared<NamelessJsonCommandObjectUnit>(
+            JsonCommandUnits{std::make_shared<JsonCommandUnit>("ProgId", EJsonUnitType::Int)}),
+        std::make_shared<NamelessEmptyJsonCommandUnit>());
+}
+
+SetProgIdJsonCommand::JsonCommandStatusPtr SetProgIdJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return badData();
+    m_uid = request->m_uid;
+    if (request->m_data.isNull()) {
+        std::cout << " json object interpretation error" << std::endl;
+        return badData();
+    }
+    const auto progId = static_cast<uint8_t>(request->m_data.toMap().value("ProgId").toLongLong() & 0xFF);
+    return startOperation<DeviceComplexCommands::SetProgIdCommand>(*request, &SetProgIdJsonCommand::handleAnswer,
+                                                                   progId);
+}
+
+void SetProgIdJsonCommand::handleAnswer(Usb::ComplexCommand*, DeviceStatusPtr status)
+{
+    reportAnswer(QJsonDocument(), status);
+}
+
+} // namespace Tavrix::DeviceWebApi

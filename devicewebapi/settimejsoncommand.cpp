@@ -1,0 +1,86 @@
+#include "devicewebapi/settimejsoncommand.h"
+
+#include "common/dateobject.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace Tavrix::DeviceWebApi {
+
+using namespace Net::WebApi;
+
+namespace {
+
+// The recorder keeps the year as two BCD digits.
+constexpr uint32_t kFirstYear = 2000;
+constexpr uint32_t kLastYear = 2099;
+
+uint8_t lowByte(const QVariantMap& map, const char* key)
+{
+    return static_cast<uint8_t>(static_cast<uint32_t>(map.value(key).toLongLong()) & 0xFF);
+}
+
+} // namespace
+
+SetTimeJsonCommand::SetTimeJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                       Usb::UsbDeviceManager* manager)
+    : DeviceComplexJsonCommand(std::move(description), manager)
+{
+}
+
+std::shared_ptr<JsonCommandDescription> SetTimeJsonCommand::createCommandDescription()
+{
+    JsonCommandUnits members;
+    for (const char* key : {"Year", "Month", "Day", "Hours", "Minutes", "Seconds"})
+        members.push_back(std::make_shared<JsonCommandUnit>(key, EJsonUnitType::Int));
+    return std::make_shared<JsonCommandDescription>("SetTime", std::make_shared<NamelessJsonCommandObjectUnit>(members),
+                                                    std::make_shared<NamelessEmptyJsonCommandUnit>());
+}
+
+bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObject& dateTime)
+{
+    if (data.isNull() || !data.canConvert<QVariantMap>())
+        return false;
+    const QVariantMap map = data.toMap();
+    const auto year = static_cast<uint32_t>(map.value("Year").toLongLong());
+    // A year outside the recorder's two digits would be stored as another
+    // year and reported as set.
+    if (year < kFirstYear || year > kLastYear)
+        return false;
+
+    Common::DateTimeObject value;
+    value.date.year = static_cast<int32_t>(year);
+    value.date.month = std::clamp<uint8_t>(lowByte(map, "Month"), 1, 12);
+    value.date.day = std::clamp<uint8_t>(lowByte(map, "Day"), 1,
+                                         Common::DateObject::daysInMonth(value.date.year, value.date.month));
+    value.date.unset = 0;
+    value.time.hour = std::min<uint8_t>(lowByte(map, "Hours"), 23);
+    value.time.minute = std::min<uint8_t>(lowByte(map, "Minutes"), 59);
+    value.time.second = std::min<uint8_t>(lowByte(map, "Seconds"), 59);
+    value.time.unset = 0;
+    dateTime = value;
+    return true;
+}
+
+SetTimeJsonCommand::JsonCommandStatusPtr SetTimeJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return badData();
+    m_uid = request->m_uid;
+    if (request->m_data.isNull()) {
+        std::cout << " json object interpretation error" << std::endl;
+        return badData();
+    }
+    Common::DateTimeObject dateTime;
+    if (!parseDateTime(request->m_data, dateTime))
+        return badData();
+    return startOperation<DeviceComplexCommands::SetTimeCommand>(*request, &SetTimeJsonCommand::handleAnswer, dateTime);
+}
+
+void SetTimeJsonCommand::handleAnswer(Usb::ComplexCommand*, DeviceStatusPtr status)
+{
+    reportAnswer(QJsonDocument(), status);
+}
+
+} // namespace Tavrix::DeviceWebApi

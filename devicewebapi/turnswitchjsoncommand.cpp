@@ -1,0 +1,77 @@
+#include "devicewebapi/turnswitchjsoncommand.h"
+
+#include "devicecomplexcommands/orvimexchange.h"
+
+#include <iostream>
+
+namespace Tavrix::DeviceWebApi {
+
+using namespace Net::WebApi;
+namespace OrvimExchange = DeviceComplexCommands::OrvimExchange;
+
+TurnSwitchJsonCommand::TurnSwitchJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                             Usb::UsbDeviceManager* manager,
+                                             std::string simpleCommand)
+    : DeviceComplexJsonCommand(std::move(description), manager)
+    , m_simpleCommand(std::move(simpleCommand))
+{
+}
+
+std::shared_ptr<JsonCommandDescription> TurnSwitchJsonCommand::describe(const std::string& name)
+{
+    return std::make_shared<JsonCommandDescription>(
+        name,
+        std::make_shared<NamelessJsonCommandObjectUnit>(
+            JsonCommandUnits{std::make_shared<JsonCommandUnit>("State", EJsonUnitType::String)}),
+        std::make_shared<NamelessEmptyJsonCommandUnit>());
+}
+
+TurnSwitchJsonCommand::JsonCommandStatusPtr TurnSwitchJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return badData();
+    m_uid = request->m_uid;
+    if (request->m_data.isNull()) {
+        std::cout << " json object interpretation error" << std::endl;
+        return badData();
+    }
+    const QString state = request->m_data.toMap().value("State").toString().toLower();
+    if (state != "on" && state != "off")
+        return badData();
+    const auto sent = OrvimExchange::sendDescribed(
+        this, m_deviceManager, m_simpleCommand, {uint8_t(state == "on" ? 1 : 0)},
+        [this](const std::vector<uint8_t>& answer, int32_t status) { handleAnswer(answer, status); });
+    return JsonCommandStatusCreator::create(sent);
+}
+
+void TurnSwitchJsonCommand::handleAnswer(const std::vector<uint8_t>& answer, int32_t status)
+{
+    std::cout << m_simpleCommand << (status == 0 ? " OK" : " is not OK") << std::endl;
+    emit answerIsReady(this, QJsonDocument(),
+                       JsonCommandStatusCreator::create(static_cast<Usb::DeviceCommand::EStatus>(status), answer));
+}
+
+TurnPumpJsonCommand::TurnPumpJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                         Usb::UsbDeviceManager* manager)
+    : TurnSwitchJsonCommand(std::move(description), manager, "TurnPump")
+{
+}
+
+std::shared_ptr<JsonCommandDescription> TurnPumpJsonCommand::createCommandDescription()
+{
+    return describe("SetPumpState");
+}
+
+TurnVentJsonCommand::TurnVentJsonCommand(std::shared_ptr<JsonCommandDescription> description,
+                                         Usb::UsbDeviceManager* manager)
+    : TurnSwitchJsonCommand(std::move(description), manager, "TurnVent")
+{
+}
+
+std::shared_ptr<JsonCommandDescription> TurnVentJsonCommand::createCommandDescription()
+{
+    return describe("SetVentState");
+}
+
+} // namespace Tavrix::DeviceWebApi

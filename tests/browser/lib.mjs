@@ -1,0 +1,63 @@
+// Shared pieces of the browser tests: the browser, the simulator's control
+// port and the addresses of the service under test (set by run.sh).
+import { mkdtempSync, rmSync } from 'node:fs';
+import { createConnection } from 'node:net';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { chromium } from 'playwright-core';
+
+export const HTTP_PORT = Number(process.env.DASTEL_HTTP_PORT || 8180);
+export const CONTROL_PORT = Number(process.env.DASTEL_SIM_CONTROL_PORT || 47300);
+export const BASE_URL = `http://127.0.0.1:${HTTP_PORT}/`;
+export const ARTIFACTS = process.env.DASTEL_ARTIFACTS || join(process.cwd(), 'test-artifacts');
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+
+// Chromium with a throw-away profile and nothing that talks to the network.
+export async function launchBrowser(extraArgs = []) {
+  const profile = mkdtempSync(join(tmpdir(), 'dastel-chromium-'));
+  const context = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: { width: 1400, height: 1000 },
+    args: [
+      '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', '--no-first-run',
+      ...extraArgs,
+    ],
+  });
+  return {
+    context,
+    async close() {
+      await context.close();
+      rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// One request to the simulator's control port; resolves with its JSON answer.
+export function simControl(request, timeoutMs = 5000) {
+  return new Promise((resolve, reject) => {
+    const sock = createConnection({ host: '127.0.0.1', port: CONTROL_PORT });
+    let buf = '';
+    const timer = setTimeout(() => { sock.destroy(); reject(new Error(`sim control "${request}" timed out`)); }, timeoutMs);
+    sock.on('connect', () => sock.write(`${request}\n`));
+    sock.on('data', (d) => {
+      buf += d;
+      const nl = buf.indexOf('\n');
+      if (nl >= 0) {
+        clearTimeout(timer);
+        sock.end();
+        try { resolve(JSON.parse(buf.slice(0, nl))); } catch (e) { reject(e); }
+      }
+    });
+    sock.on('error', (e) => { clearTimeout(timer); reject(e); });
+  });
+}
+
+export async function postCommand(cmd, data) {
+  const res = await fetch(`${BASE_URL}cmd`, {
+    method: 'POST',
+    body: JSON.stringify(data === undefined ? { cmd, uid: 7 } : { cmd, uid: 7, data }),
+  });
+  return res.json();
+}

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Runs the browser tests of the web UI: the service under the simulated
+# recorder in a scratch directory on free ports, headless Chromium driven by
+# playwright-core, then everything stopped. "--heap" also watches the page's
+# heap for DASTEL_HEAP_SECONDS (default 120) at 2000 frames/s.
+# Needs: the built dastel and dastel-sim, chromium, and `npm ci` in this
+# directory (scripts/setup.sh does both).
+set -euo pipefail
+
+HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+ROOT="$(cd "$HERE/../.." && pwd)"
+BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
+export DASTEL_ARTIFACTS="${DASTEL_ARTIFACTS:-$ROOT/test-artifacts/browser}"
+WITH_HEAP=0
+[[ "${1:-}" == "--heap" ]] && WITH_HEAP=1
+
+for f in dastel dastel-sim; do
+  [[ -x "$BUILD_DIR/$f" ]] || { echo "browser tests: $BUILD_DIR/$f missing; build first" >&2; exit 1; }
+done
+[[ -x "${CHROMIUM:-/usr/bin/chromium}" ]] || { echo "browser tests: chromium missing (apt-get install chromium)" >&2; exit 1; }
+if [[ ! -d "$HERE/node_modules/playwright-core" ]]; then
+  (cd "$HERE" && npm ci --no-audit --no-fund)
+fi
+node "$HERE/vendor.mjs" >/dev/null
+
+SCRATCH="$(mktemp -d /tmp/dastel-browser.XXXXXX)"
+SIM_PID=""
+cleanup() {
+  if [[ -n "$SIM_PID" ]] && kill -0 "$SIM_PID" 2>/dev/null; then
+    kill -TERM "$SIM_PID" 2>/dev/null || true
+    for _ in $(seq 1 50); do kill -0 "$SIM_PID" 2>/dev/null || break; sleep 0.2; done
+    kill -KILL "$SIM_PID" 2>/dev/null || true
+  fi
+  mkdir -p "$DASTEL_ARTIFACTS"
+  cp "$SCRATCH/service.log" "$DASTEL_ARTIFACTS/service.log" 2>/dev/null || true
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+
+# Four consecutive free ports: the page finds the WebSockets right above HTTP.
+BASE_PORT="$(python3 - <<'PY'
+import random, socket
+for _ in range(200):
+    base = random.randint(20000, 60000)
+    socks = []
+    try:
+        for p in range(base, base + 4):
+            s = socket.socket(); s.bind(("0.0.0.0", p)); socks.append(s)
+        print(base); break
+    except OSError:
+        pass
+    finally:
+        for s in socks: s.close()
+PY
+)"
+[[ -n "$BASE_PORT" ]] || { echo "browser tests: no free ports" >&2; exit 1; }
+
+cp "$BUILD_DIR/dastel" "$BUILD_DIR/dastel-sim" "$SCRATCH/"
+cp -r "$ROOT/config/." "$SCRATCH/"
+cp -r "$ROOT/web" "$SCRATCH/web"
+cat > "$SCRATCH/settings.json" <<JSON
+{
+  "deviceAdapter": { "port": $BASE_PORT },
+  "adcSender": { "port": $((BASE_PORT + 1)) },
+  "eventSender": { "port": $((BASE_PORT + 2)) },
+  "terminal": { "port": $((BASE_PORT + 3)) },
+  "errorLogPath": "",
+  "htmlDirectories": [ "web" ],
+  "defaultHtmlDirectory": "web"
+}
+JSON
+
+# The whole run is bounded: the service by timeout, each stage below too.
+(cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency 2000 -- ./dastel) \
+  >"$SCRATCH/service.log" 2>&1 &
+SIM_PID=$!
+
+CONTROL_PORT=""
+for _ in $(seq 1 100); do
+  CONTROL_PORT="$(sed -n 's/^DASTEL_SIM_CONTROL_PORT=\([0-9]*\).*/\1/p' "$SCRATCH/service.log" | head -n1)"
+  [[ -n "$CONTROL_PORT" ]] && break
+  if ! kill -0 "$SIM_PID" 2>/dev/null; then
+    wait "$SIM_PID" && status=0 || status=$?
+    if [[ $status -eq 77 ]]; then echo "browser tests: skipped, no virtual USB here"; echo "0 passed, 0 failed, 1 skipped"; exit 0; fi
+    echo "browser tests: simulator ended with status $status" >&2; cat "$SCRATCH/service.log" >&2; exit 1
+  fi
+  sleep 0.1
+done
+[[ -n "$CONTROL_PORT" ]] || { echo "browser tests: simulator did not start" >&2; exit 1; }
+for _ in $(seq 1 100); do
+  python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $BASE_PORT), 0.5)" 2>/dev/null && break
+  sleep 0.2
+done
+
+export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
+mkdir -p "$DASTEL_ARTIFACTS"
+cd "$HERE"
+status=0
+timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs || status=$?
+if [[ $WITH_HEAP -eq 1 ]]; then
+  timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?
+fi
+exit $status

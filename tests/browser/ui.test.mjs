@@ -1,0 +1,187 @@
+// The web UI against the running service and its simulated recorder.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync } from 'node:fs';
+import { join } from 'node:path';
+import { launchBrowser, simControl, postCommand, BASE_URL, ARTIFACTS } from './lib.mjs';
+
+let browser;
+let page;
+const pageErrors = [];
+
+before(async () => {
+  mkdirSync(ARTIFACTS, { recursive: true });
+  browser = await launchBrowser();
+  page = await browser.context.newPage();
+  page.on('pageerror', (e) => pageErrors.push(String(e)));
+  await page.goto(BASE_URL);
+});
+
+after(async () => {
+  await browser?.close();
+});
+
+const pointsOf = () => page.$eval('.plot-wrap', (e) => Number(e.dataset.points || 0));
+
+test('the recorder shows as connected with its clock and the streams open', async () => {
+  await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
+  await page.waitForSelector('#stream-state[data-state=open]', { timeout: 10000 });
+  await page.waitForFunction(() => /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(document.getElementById('dev-clock').textContent), null, { timeout: 10000 });
+  // Commands this service lacks are reported as such, not as a broken page.
+  await page.waitForFunction(() => !['—', ''].includes(document.getElementById('dev-name').textContent), null, { timeout: 15000 });
+  const listed = await postCommand('GetCmdList');
+  const name = await page.textContent('#dev-name');
+  if (listed.data.some((d) => d.cmd === 'GetDevInfo')) {
+    const info = await postCommand('GetDevInfo');
+    assert.equal(info.status, 'ok', JSON.stringify(info));
+    assert.ok(name.includes(`#${info.data.Number} (type ${info.data.Type}`), `device cell "${name}" vs ${JSON.stringify(info.data)}`);
+  } else {
+    assert.equal(name, 'not offered by this service');
+  }
+});
+
+test('the ECG trace plots every signal and keeps moving', async () => {
+  await page.waitForSelector('.plot-wrap canvas', { timeout: 15000 });
+  const plots = await page.$$eval('.plot-wrap', (els) => els.map((e) => `${e.dataset.channel}/${e.dataset.signal}`));
+  assert.ok(plots.length >= 1, 'at least one plot');
+  const first = await pointsOf();
+  await page.waitForTimeout(1500);
+  const second = await pointsOf();
+  assert.ok(second > first, `points grew from ${first} to ${second}`);
+  // A drawn trace leaves non-background pixels in the plot area.
+  const inked = await page.$eval('.plot-wrap canvas', (c) => {
+    const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let n = 0;
+    for (let i = 0; i < d.length; i += 4) if (d[i + 2] > 150 && d[i] < 80) n++;
+    return n;
+  });
+  assert.ok(inked > 100, `trace pixels: ${inked}`);
+  await page.screenshot({ path: join(ARTIFACTS, 'live-ecg.png') });
+});
+
+test('pause freezes the trace and resume continues it', async () => {
+  await page.click('#pause');
+  const a = await pointsOf();
+  await page.waitForTimeout(800);
+  assert.equal(await pointsOf(), a);
+  await page.click('#pause');
+  await page.waitForFunction((v) => Number(document.querySelector('.plot-wrap').dataset.points) > v, a, { timeout: 5000 });
+});
+
+test('a button push is counted and marked', async () => {
+  const answer = await simControl('button');
+  assert.equal(answer.ok, true);
+  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 5000 });
+});
+
+test('the console lists the described commands and runs one', async () => {
+  await page.click('nav button[data-view=console]');
+  await page.waitForFunction(() => document.querySelectorAll('#cmd-select option').length > 0, null, { timeout: 10000 });
+  const names = await page.$$eval('#cmd-select option', (o) => o.map((e) => e.value));
+  const listed = await postCommand('GetCmdList');
+  assert.deepEqual(names, listed.data.map((d) => d.cmd).sort());
+  await page.selectOption('#cmd-select', 'GetTime');
+  await page.click('#cmd-send');
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  const answer = JSON.parse(await page.textContent('#cmd-answer'));
+  assert.equal(answer.status, 'ok');
+  assert.ok(answer.data.Year >= 2000, JSON.stringify(answer));
+  await page.screenshot({ path: join(ARTIFACTS, 'console.png') });
+});
+
+test('bad console input is refused in the page and raw bytes reach the recorder', async () => {
+  await page.fill('#cmd-data', '{not json');
+  await page.click('#cmd-send');
+  assert.match(await page.textContent('#cmd-data-error'), /not JSON/);
+  await page.fill('#raw-bytes', 'zz');
+  await page.click('#raw-send');
+  assert.match(await page.textContent('#raw-error'), /hex/);
+  // Read the clock (code 0x05) as a raw frame: the answer carries its payload bytes.
+  await page.fill('#raw-bytes', '7E 00 00 05 FF FF BD');
+  await page.click('#raw-send');
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  const answer = JSON.parse(await page.textContent('#cmd-answer'));
+  assert.equal(answer.status, 'ok', JSON.stringify(answer));
+  // Six BCD bytes: seconds, minutes, hours, day, month, year - 2000.
+  assert.equal(answer.data.length, 6, JSON.stringify(answer));
+  assert.ok(answer.data.every((b) => /^0x[0-9]{2}$/.test(b)), JSON.stringify(answer));
+});
+
+test('the clock is set from the browser', async (t) => {
+  const list = await postCommand('GetCmdList');
+  if (!list.data.some((d) => d.cmd === 'SetTime')) {
+    t.skip('this service offers no SetTime command yet');
+    return;
+  }
+  await page.click('nav button[data-view=workflows]');
+  await page.fill('#clock-value', '2031-03-04T05:06:07');
+  await page.click('#clock-set');
+  await page.waitForSelector('#clock-result[data-status]', { timeout: 5000 });
+  assert.equal(await page.textContent('#clock-result'), 'clock set');
+  const now = await postCommand('GetTime');
+  assert.deepEqual([now.data.Year, now.data.Month, now.data.Day, now.data.Hours], [2031, 3, 4, 5]);
+  await page.screenshot({ path: join(ARTIFACTS, 'workflows.png') });
+});
+
+test('examination data and recording run from the workflow page', async (t) => {
+  const list = await postCommand('GetCmdList');
+  const has = (n) => list.data.some((d) => d.cmd === n);
+  if (!has('SetExaminationInfo') || !has('BeginWriting') || !has('StopWriting')) {
+    t.skip('this service offers no examination or recording commands yet');
+    return;
+  }
+  await page.click('nav button[data-view=workflows]');
+  await page.fill('#exam-form [name=PatientId]', 'P-17');
+  await page.fill('#exam-form [name=Surname]', 'Ivanova');
+  await page.fill('#exam-form [name=FileName]', 'p17');
+  await page.click('#exam-send');
+  await page.waitForSelector('#exam-result[data-status]', { timeout: 10000 });
+  assert.equal(await page.textContent('#exam-result'), 'written');
+  for (const cmd of ['BeginWriting', 'StopWriting']) {
+    await page.click(`button[data-cmd=${cmd}]`);
+    await page.waitForSelector('#rec-result:not([data-status=pending])', { timeout: 10000 });
+    const status = await page.$eval('#rec-result', (e) => e.dataset.status);
+    assert.equal(status, 'ok', await page.textContent('#rec-result'));
+  }
+});
+
+test('unplugging and plugging the recorder is shown live', async () => {
+  await page.click('nav button[data-view=workflows]');
+  await page.screenshot({ path: join(ARTIFACTS, 'workflows.png') });
+  await page.click('nav button[data-view=live]');
+  assert.equal((await simControl('unplug')).ok, true);
+  await page.waitForSelector('#dev-state[data-state=disconnected]', { timeout: 10000 });
+  await page.screenshot({ path: join(ARTIFACTS, 'disconnected.png') });
+  assert.equal((await simControl('plug')).ok, true);
+  await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
+  const before = await page.$eval('.plot-wrap', (e) => Number(e.dataset.points || 0)).catch(() => 0);
+  await page.waitForFunction((v) => {
+    const e = document.querySelector('.plot-wrap');
+    return e && Number(e.dataset.points) > v;
+  }, before, { timeout: 15000 });
+});
+
+test('the terminal page shows the live log in colour', async () => {
+  const term = await browser.context.newPage();
+  await term.goto(`${BASE_URL}terminal`);
+  await term.waitForSelector('#state[data-state=open]', { timeout: 10000 });
+  // Every command the service runs is logged; make some lines.
+  await postCommand('GetTime');
+  await postCommand('NoSuchCommand');
+  await term.waitForFunction(() => document.querySelectorAll('#log div').length >= 3, null, { timeout: 15000 });
+  const classes = await term.$$eval('#log div', (d) => d.map((e) => e.className));
+  assert.ok(classes.every((c) => /^c[0-7]$/.test(c)), classes.join(' '));
+  await term.screenshot({ path: join(ARTIFACTS, 'terminal.png') });
+  await term.close();
+});
+
+test('the unknown command raised an error shown on the page', async () => {
+  await page.waitForSelector('#errors:not([hidden]) li', { timeout: 5000 });
+  assert.match(await page.textContent('#error-list'), /NoSuchCommand/);
+  await page.click('#clear-errors');
+  assert.equal(await page.$$eval('#error-list li', (l) => l.length), 0);
+});
+
+test('no script errors on the page', () => {
+  assert.deepEqual(pageErrors, []);
+});
