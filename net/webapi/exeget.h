@@ -19,6 +19,8 @@ public:
     explicit exeGet(QObject* parent = nullptr);
 
     virtual void exe(ParsingURI& uri, QTcpSocket* socket);
+    // True for a route that also answers every path below its key.
+    virtual bool servesSubpaths() const { return false; }
 
     MakeResponse* response() const { return m_makeResponse; }
 

@@ -20,6 +20,7 @@ public:
     exeGetFlash(QString directory, QObject* parent = nullptr);
 
     void exe(ParsingURI& uri, QTcpSocket* socket) override;
+    bool servesSubpaths() const override { return true; }
 
     const QString& directory() const { return m_directory; }
 

@@ -141,6 +141,12 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
     const QString& method = query.m_method;
     if (method == QLatin1String("GET")) {
         exeGet* handler = m_exeGet.value(query.m_uri.m_path, nullptr);
+        if (!handler) {
+            // A route that owns a whole subtree ("flash/<file>") before static files.
+            exeGet* owner = m_exeGet.value(query.m_uri.m_path.section(QLatin1Char('/'), 0, 0), nullptr);
+            if (owner && owner->servesSubpaths())
+                handler = owner;
+        }
         if (!handler)
             handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
         if (handler) {

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QTcpSocket>
 #include <QThread>
 
 using ServiceTesting::PendingRequest;
@@ -61,6 +64,27 @@ TEST_F(FlashOperationsTest, ReadOutArrivesCompleteAndByteIdentical)
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(static_cast<uint8_t>(data.back()), 0xA5);
     EXPECT_EQ(model()["bytesReadOut"].toVariant().toLongLong(), expectedSize);
+
+    // The user takes it over HTTP, by name and as the newest read-out.
+    const QString name = QFileInfo(path).fileName();
+    for (const QString& target : {QStringLiteral("/flash/") + name, QStringLiteral("/flash/latest")}) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, service.httpPort());
+        ASSERT_TRUE(socket.waitForConnected(2000));
+        socket.write("GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+        QByteArray raw;
+        QElapsedTimer timer;
+        timer.start();
+        while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 20000) {
+            socket.waitForReadyRead(50);
+            raw += socket.readAll();
+        }
+        raw += socket.readAll();
+        const int split = raw.indexOf("\r\n\r\n");
+        ASSERT_GE(split, 0) << target.toStdString();
+        EXPECT_TRUE(raw.startsWith("HTTP/1.1 200")) << raw.left(200).toStdString();
+        EXPECT_TRUE(raw.mid(split + 4) == data) << target.toStdString() << ": the download differs from the file";
+    }
 }
 
 TEST_F(FlashOperationsTest, UnplugDuringTheChainEndsItOnce)
