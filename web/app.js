@@ -155,6 +155,14 @@ function handleEvent(msg) {
       case 'error':
         addError(ev.errorType || 'error', ev.message || '');
         break;
+      case 'flashReadout': {
+        // A finished memory read-out: offer the file for download.
+        const link = $('readout-link');
+        link.href = ev.url || '/flash/latest';
+        link.textContent = `Download ${ev.file || 'recording'} (${ev.size ?? '?'} bytes)`;
+        link.hidden = false;
+        break;
+      }
       default:
         break;
     }
