@@ -173,12 +173,12 @@ std::string ControlInterface::handleFault(const std::string& arguments)
     std::istringstream in(arguments);
     std::string kindText;
     in >> kindText;
-    FaultSpec spec;
+    FaultSpec fault;
     bool known = false;
     for (const auto& k : kinds) {
         if (normalisedKind(kindText) == k.name) {
-            spec.kind = k.kind;
-            spec.endpoint = k.defaultEndpoint;
+            fault.kind = k.kind;
+            fault.endpoint = k.defaultEndpoint;
             known = true;
         }
     }
@@ -195,28 +195,28 @@ std::string ControlInterface::handleFault(const std::string& arguments)
             if (!parseInt(valueText, 0, 0xFF, value) ||
                 (value != 0x04 && value != 0x83 && value != 0x85 && value != 0x86))
                 return failure("endpoint must be 0x04, 0x83, 0x85 or 0x86");
-            spec.endpoint = Endpoint(uint8_t(value));
+            fault.endpoint = Endpoint(uint8_t(value));
         } else if (name == "count") {
             if (!parseInt(valueText, 1, 1000000, value))
                 return failure("count must be 1..1000000");
-            spec.count = int(value);
+            fault.count = int(value);
         } else if (name == "delay") {
             if (!parseInt(valueText, 0, 600000, value))
                 return failure("delay must be 0..600000 ms");
-            spec.delayMs = int(value);
+            fault.delayMs = int(value);
         } else if (name == "garbage") {
             if (!parseInt(valueText, 1, 4096, value))
                 return failure("garbage must be 1..4096 bytes");
-            spec.garbageBytes = int(value);
+            fault.garbageBytes = int(value);
         } else if (name == "chunk") {
             if (!parseInt(valueText, 1, 4096, value))
                 return failure("chunk must be 1..4096 bytes");
-            spec.splitChunk = int(value);
+            fault.splitChunk = int(value);
         } else {
             return failure("unknown fault option \"" + name + "\"");
         }
     }
-    m_model.injectFault(spec);
+    m_model.injectFault(fault);
     m_usb.wake();
     return "{\"ok\":true}";
 }
