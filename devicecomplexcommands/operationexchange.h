@@ -24,13 +24,18 @@ using StatusPtr = std::shared_ptr<Usb::DeviceCommandStatus>;
 using RunningCommands = std::unordered_map<Usb::ComplexCommand*, std::shared_ptr<Usb::ComplexCommand>>;
 
 constexpr int answerTimeoutMs = 1000;
+// Code of the frame with which the recorder refuses a request.
+constexpr uint8_t refusalCode = 0xEE;
 
 StatusPtr ok();
 // WRONG_FRAME_FORMAT keeps the answer bytes; other codes carry none.
 StatusPtr failure(int32_t code, const std::vector<uint8_t>& answer = {});
 
-// Null when the byte command succeeded and its answer is between minSize and
-// maxSize bytes long; otherwise the status the operation ends with.
+bool isRefusal(const std::vector<uint8_t>& answer);
+
+// Null when the byte command succeeded and its answer is no refusal and
+// between minSize and maxSize bytes long; otherwise the status the operation
+// ends with (WRONG_FRAME_FORMAT with the answer for a refusal or a bad size).
 StatusPtr checkAnswer(const std::vector<uint8_t>& answer,
                       int32_t status,
                       std::size_t minSize = 0,

@@ -1,9 +1,10 @@
 #pragma once
 
-// The one request/answer step that the Orvim operations are built from:
-// queue a frame, take its answer, check its shape. Operations differ only in
-// what they send and how they read the answer.
+// The request/answer step of the single-request operations, in the
+// callback form they are written in; the sending and the checks themselves
+// are the shared ones of operationexchange.h.
 
+#include "devicecomplexcommands/operationexchange.h"
 #include "usb/bytecommand.h"
 #include "usb/bytecommandqueue.h"
 #include "usb/devicecommandstatus.h"
@@ -24,31 +25,19 @@ using Bytes = std::vector<uint8_t>;
 using StatusPtr = std::shared_ptr<Usb::DeviceCommandStatus>;
 using AnswerHandler = std::function<void(const Bytes& answer, int32_t status)>;
 
-constexpr int answerTimeoutMs = 1000;
-// Code of the frame with which the recorder refuses a request.
-constexpr uint8_t refusalCode = 0xEE;
-
-inline StatusPtr ok()
-{
-    return std::make_shared<Usb::DeviceCommandStatus>(Usb::DeviceCommand::OK);
-}
-
-inline bool isOk(const StatusPtr& status)
-{
-    return status && status->status == Usb::DeviceCommand::OK;
-}
+using Exchange::answerTimeoutMs;
+using Exchange::isOk;
+using Exchange::ok;
 
 // The byte command's own failure, or WRONG_FRAME_FORMAT (with the answer)
 // when the recorder refused the request or `acceptable` rejects the answer;
-// OK otherwise. A refusal is 9 bytes long, as some answers are, and must not
-// pass for one of them.
+// OK otherwise.
 inline StatusPtr check(const Bytes& answer, int32_t status, const std::function<bool(const Bytes&)>& acceptable)
 {
-    if (status != Usb::DeviceCommand::OK)
-        return Usb::DeviceCommandStatusCreator::create(answer, status);
-    const bool refused = answer.size() > 3 && answer[3] == refusalCode;
-    if (refused || (acceptable && !acceptable(answer)))
-        return Usb::DeviceCommandStatusCreator::create(answer, Usb::DeviceCommand::WRONG_FRAME_FORMAT);
+    if (auto failed = Exchange::checkAnswer(answer, status))
+        return failed;
+    if (acceptable && !acceptable(answer))
+        return Exchange::failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer);
     return ok();
 }
 
@@ -60,8 +49,19 @@ inline StatusPtr check(const Bytes& answer, int32_t status)
 // An answer of exactly `size` bytes.
 inline StatusPtr check(const Bytes& answer, int32_t status, std::size_t size)
 {
-    return check(answer, status, [size](const Bytes& bytes) { return bytes.size() == size; });
+    if (auto failed = Exchange::checkAnswer(answer, status, size, size))
+        return failed;
+    return ok();
 }
+
+namespace Detail {
+inline auto forward(AnswerHandler handler)
+{
+    return [handler](std::shared_ptr<Usb::ByteCommand>, std::vector<uint8_t> answer, int32_t status) {
+        handler(answer, status);
+    };
+}
+} // namespace Detail
 
 // Queues a ready frame; `handler` runs with `receiver` as context.
 inline StatusPtr sendFrame(QObject* receiver,
@@ -72,13 +72,8 @@ inline StatusPtr sendFrame(QObject* receiver,
                            int timeoutMs = answerTimeoutMs)
 {
     if (!queue)
-        return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    auto command = std::make_shared<Usb::ByteCommand>(name, queue->generateUid(), std::move(frame), timeoutMs);
-    QObject::connect(command.get(), &Usb::ByteCommand::answerIsReady, receiver,
-                     [handler](std::shared_ptr<Usb::ByteCommand>, std::vector<uint8_t> answer, int32_t status) {
-                         handler(answer, status);
-                     });
-    queue->enqueue(command);
+        return Exchange::failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
+    Exchange::sendFrame(queue, name, std::move(frame), timeoutMs, receiver, Detail::forward(std::move(handler)));
     return ok();
 }
 
@@ -91,21 +86,8 @@ inline StatusPtr sendDescribed(QObject* receiver,
                                AnswerHandler handler,
                                int timeoutMs = answerTimeoutMs)
 {
-    if (!manager)
-        return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    const unsigned int uid = manager->generateUid();
-    auto launched = std::make_shared<Usb::LaunchedSimpleCommandInfo>(name, uid, std::move(arguments));
-    Bytes bytes;
-    const auto encoded = manager->commandSet()->createCommandBytes(launched, bytes);
-    if (encoded != Usb::DeviceCommand::OK)
-        return Usb::DeviceCommandStatusCreator::create({}, encoded);
-    auto command = std::make_shared<Usb::ByteCommand>(name, uid, std::move(bytes), timeoutMs);
-    QObject::connect(command.get(), &Usb::ByteCommand::answerIsReady, receiver,
-                     [handler](std::shared_ptr<Usb::ByteCommand>, std::vector<uint8_t> answer, int32_t status) {
-                         handler(answer, status);
-                     });
-    manager->enqueue(command);
-    return ok();
+    return Exchange::sendDescribed(manager, name, std::move(arguments), timeoutMs, receiver,
+                                   Detail::forward(std::move(handler)));
 }
 
 } // namespace Tavrix::DeviceComplexCommands::OrvimExchange

@@ -46,7 +46,9 @@ void DeviceComplexJsonCommand::removeExecutedCommand(Usb::ComplexCommand* comman
 
 void DeviceComplexJsonCommand::reportAnswer(const QJsonObject& answer, const DeviceStatusPtr& status)
 {
-    reportAnswer(QJsonDocument(answer), status);
+    // Operations that only report a status answer "data": null, as the
+    // single-request ones do, rather than an empty object.
+    reportAnswer(answer.isEmpty() ? QJsonDocument() : QJsonDocument(answer), status);
 }
 
 void DeviceComplexJsonCommand::reportAnswer(const QJsonDocument& answer, const DeviceStatusPtr& status)

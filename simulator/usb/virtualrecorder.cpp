@@ -70,6 +70,8 @@ std::string deviceRecord(const char* sysPath, int devnum, int minor,
 {
     char node[32];
     std::snprintf(node, sizeof node, "bus/usb/%03d/%03d", BusNumber, devnum);
+    // Sysfs attribute files end with a newline, and libusb checks that they do
+    // (the record format writes that newline as backslash-n).
     std::ostringstream s;
     s << "P: " << (sysPath + 4) << "\n"
       << "N: " << node << "\n"
@@ -85,14 +87,14 @@ std::string deviceRecord(const char* sysPath, int devnum, int minor,
       << "E: DEVNUM=" << std::string(node + 12, 3) << "\n"
       << "E: MAJOR=189\n"
       << "E: MINOR=" << minor << "\n"
-      << "A: busnum=" << BusNumber << "\n"
-      << "A: devnum=" << devnum << "\n"
-      << "A: dev=189:" << minor << "\n"
-      << "A: speed=" << speed << "\n"
-      << "A: bConfigurationValue=1\n"
-      << "A: bNumConfigurations=1\n"
-      << "A: idVendor=" << hex({descriptors[9], descriptors[8]}) << "\n"
-      << "A: idProduct=" << hex({descriptors[11], descriptors[10]}) << "\n"
+      << "A: busnum=" << BusNumber << "\\n\n"
+      << "A: devnum=" << devnum << "\\n\n"
+      << "A: dev=189:" << minor << "\\n\n"
+      << "A: speed=" << speed << "\\n\n"
+      << "A: bConfigurationValue=1\\n\n"
+      << "A: bNumConfigurations=1\\n\n"
+      << "A: idVendor=" << hex({descriptors[9], descriptors[8]}) << "\\n\n"
+      << "A: idProduct=" << hex({descriptors[11], descriptors[10]}) << "\\n\n"
       << "H: descriptors=" << hex(descriptors) << "\n";
     return s.str();
 }

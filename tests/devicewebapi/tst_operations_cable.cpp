@@ -48,6 +48,11 @@ TEST_F(CableOperationsTest, LeadTypeFollowsTheCableTable)
 TEST_F(CableOperationsTest, FailuresInTheWriteChain)
 {
     EXPECT_EQ(answerOf("WriteCableSetupCounter")["errorcode"].toString(), "BAD_DATA"); // no "data"
+    // Without a cable the recorder refuses every cable request; a refused
+    // write must not read as done.
+    control("set cablePresent false");
+    EXPECT_EQ(answerOf("WriteCableSetupCounter", QJsonObject{{"SetupCounter", 3}})["errorcode"].toString(),
+              "WRONG_FRAME_FORMAT");
     control("set cablePresent true");
     control("fault no-answer count=1");
     EXPECT_EQ(answerOf("WriteCableSetupCounter", QJsonObject{{"SetupCounter", 3}})["errorcode"].toString(), "TIMEOUT");

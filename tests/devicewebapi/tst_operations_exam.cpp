@@ -21,6 +21,7 @@ TEST_F(ExamOperationsTest, SetThenReadTheFileNameBack)
 {
     const QJsonObject set = answerOf("SetExaminationInfo", examination());
     ASSERT_EQ(set["status"].toString(), "ok") << QJsonDocument(set).toJson().toStdString();
+    EXPECT_TRUE(set["data"].isNull()) << "a status-only operation carries no data";
     const QJsonObject name = answerOf("GetExamFileName");
     ASSERT_EQ(name["status"].toString(), "ok") << QJsonDocument(name).toJson().toStdString();
     EXPECT_EQ(name["data"].toObject()["FileName"].toString(), "Иванов_2026-12-08.ecg");
