@@ -75,7 +75,10 @@ protected:
         return info ? info->info : Bytes{};
     }
 
+public:
     // Runs an operation without arguments whose one result reads as a number.
+    // Public: the table below takes its address, which a protected member
+    // of the fixture does not allow from the test body.
     template<typename Op, typename R>
     std::shared_ptr<Outcome<int>> runAsNumber(const std::string& name)
     {
