@@ -124,9 +124,12 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
     m_exeGet["flash"] = m_flashExeGet.get();
 
-    m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost);
+    if (!settings.listenAddressError.isEmpty())
+        JTerminal('1') << settings.listenAddressError.toStdString();
+    m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost, nullptr,
+                                                    settings.listenAddress);
 
-    m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort);
+    m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort, settings.listenAddress);
     adcSocket = m_adcSocket.get();
     std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
     connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
@@ -134,11 +137,11 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     for (const char* name : {"deviceConnect", "deviceDisconnect", "cableConnect", "cableDisconnect"})
         m_eventPackers[name] = std::make_shared<Usb::EventWithoutDataMessagePacker>(name);
 
-    m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort);
+    m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort, settings.listenAddress);
     eventSocket = m_eventSocket.get();
     connect(channels.get(), &Usb::AdcChannelsManager::eventTransfer, eventSocket, &WebSocketServer::slotTransfer);
 
-    m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort);
+    m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort, settings.listenAddress);
     connect(m_jet.get(), &Net::WebSockets::WebSocketTerminal::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 

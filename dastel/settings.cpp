@@ -14,6 +14,12 @@ Settings Settings::fromVariantMap(const QVariantMap& map, const QString& appDir)
     settings.adcPort = portOf(map, "adcSender");
     settings.eventPort = portOf(map, "eventSender");
     settings.terminalPort = portOf(map, "terminal");
+    const QString address = map.value("listenAddress").toString().trimmed();
+    if (!address.isEmpty() && !settings.listenAddress.setAddress(address)) {
+        settings.listenAddress = QHostAddress(QHostAddress::LocalHost);
+        settings.listenAddressError =
+            QString("listenAddress \"%1\" is not an IP address; listening on 127.0.0.1 only").arg(address);
+    }
     settings.errorLogPath = map.value("errorLogPath").toString();
     if (settings.errorLogPath.isEmpty())
         settings.errorLogPath = appDir + "/ErrorLog.txt";

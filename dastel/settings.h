@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
@@ -7,13 +8,19 @@
 namespace Tavrix::Dastel {
 
 // The values of settings.json the service uses. Missing keys read as 0,
-// empty text or an empty list; ports are narrowed to 16 bits.
+// empty text or an empty list; ports are narrowed to 16 bits. The optional
+// "listenAddress" picks the address every server listens on (all addresses
+// when missing or empty); one that is no IP address is reported in
+// listenAddressError and the servers listen on loopback only, so a typo
+// never opens the recorder to the network.
 struct Settings
 {
     quint16 webApiPort = 0;
     quint16 adcPort = 0;
     quint16 eventPort = 0;
     quint16 terminalPort = 0;
+    QHostAddress listenAddress{QHostAddress::Any};
+    QString listenAddressError;
     QString errorLogPath;
     QStringList htmlDirectories;
     QString defaultHtmlDirectory;

@@ -9,6 +9,15 @@ BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
 
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j"${DASTEL_TEST_JOBS:-2}" --timeout 300
 
+# The same suite under AddressSanitizer + UndefinedBehaviorSanitizer, then a
+# short run of every fuzz target in that build (DASTEL_HARDENING=0 skips
+# both; DASTEL_FUZZ_SECONDS sets the run per target). ThreadSanitizer and
+# long fuzzing are separate: scripts/sanitize.sh tsan, scripts/fuzz.sh.
+if [ "${DASTEL_HARDENING:-1}" = 1 ]; then
+  "$ROOT/scripts/sanitize.sh" asan
+  "$ROOT/scripts/fuzz.sh" "${DASTEL_FUZZ_SECONDS:-10}"
+fi
+
 # Browser tests of the web UI (Playwright driving Debian's Chromium against
 # the service under the simulated recorder): DASTEL_BROWSER_TESTS=1.
 if [ "${DASTEL_BROWSER_TESTS:-0}" = 1 ]; then

@@ -76,6 +76,7 @@ def prepare_scratch(build, web_dir, port):
         "errorLogPath": "",
         "htmlDirectories": ["web"],
         "defaultHtmlDirectory": "web",
+        "listenAddress": HOST,
     }
     with open(os.path.join(scratch, "settings.json"), "w") as out:
         json.dump(settings, out)

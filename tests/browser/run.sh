@@ -66,7 +66,8 @@ cat > "$SCRATCH/settings.json" <<JSON
   "terminal": { "port": $((BASE_PORT + 3)) },
   "errorLogPath": "",
   "htmlDirectories": [ "web" ],
-  "defaultHtmlDirectory": "web"
+  "defaultHtmlDirectory": "web",
+  "listenAddress": "127.0.0.1"
 }
 JSON
 

@@ -47,3 +47,32 @@ TEST(Settings, StringHtmlDirectoriesAndEmptyLogPath)
     EXPECT_EQ(s.errorLogPath, "/opt/dastel/ErrorLog.txt");
     EXPECT_EQ(s.adcPort, 0);
 }
+
+namespace {
+
+// The listen address: any address by default, the given one when it parses,
+// loopback with an error text when it does not.
+TEST(Settings, ListenAddress)
+{
+    struct Case {
+        const char* json;
+        QHostAddress expected;
+        bool error;
+    };
+    const Case cases[] = {
+        {R"({})", QHostAddress(QHostAddress::Any), false},
+        {R"({"listenAddress": ""})", QHostAddress(QHostAddress::Any), false},
+        {R"({"listenAddress": " 127.0.0.1 "})", QHostAddress(QHostAddress::LocalHost), false},
+        {R"({"listenAddress": "::1"})", QHostAddress(QHostAddress::LocalHostIPv6), false},
+        {R"({"listenAddress": "192.168.10.7"})", QHostAddress("192.168.10.7"), false},
+        {R"({"listenAddress": "localhots"})", QHostAddress(QHostAddress::LocalHost), true},
+        {R"({"listenAddress": "300.1.1.1"})", QHostAddress(QHostAddress::LocalHost), true},
+    };
+    for (const Case& c : cases) {
+        const Settings s = settingsOf(c.json);
+        EXPECT_EQ(s.listenAddress, c.expected) << c.json;
+        EXPECT_EQ(!s.listenAddressError.isEmpty(), c.error) << c.json;
+    }
+}
+
+} // namespace

@@ -1,5 +1,8 @@
 #include "support/tempconfigtree.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -30,7 +33,14 @@ protected:
             const QString file = it.next();
             QFile in(file);
             ASSERT_TRUE(in.open(QIODevice::ReadOnly));
-            m_tree.write(source.relativeFilePath(file), in.readAll());
+            QByteArray content = in.readAll();
+            // Test instances listen on loopback only.
+            if (source.relativeFilePath(file) == "settings.json") {
+                QJsonObject settings = QJsonDocument::fromJson(content).object();
+                settings["listenAddress"] = "127.0.0.1";
+                content = QJsonDocument(settings).toJson();
+            }
+            m_tree.write(source.relativeFilePath(file), content);
         }
     }
 
@@ -158,8 +168,20 @@ TEST_F(StartupTest, SettingsWithoutSectionsStillStart)
 {
     installBinary();
     installShippedConfiguration();
-    m_tree.write("settings.json", "{}");
+    m_tree.write("settings.json", R"({"listenAddress": "127.0.0.1"})");
     start();
     ASSERT_TRUE(waitForOutput("start the program")) << m_output.toStdString();
+    EXPECT_EQ(m_process.state(), QProcess::Running);
+}
+
+TEST_F(StartupTest, AListenAddressThatIsNoAddressIsReportedAndLoopbackIsUsed)
+{
+    installBinary();
+    installShippedConfiguration();
+    m_tree.write("settings.json", R"({"listenAddress": "localhots", "deviceAdapter": {"port": 0}})");
+    start();
+    ASSERT_TRUE(waitForOutput("start the program")) << m_output.toStdString();
+    EXPECT_TRUE(m_output.contains("listenAddress \"localhots\" is not an IP address; listening on 127.0.0.1 only"))
+        << m_output.toStdString();
     EXPECT_EQ(m_process.state(), QProcess::Running);
 }

@@ -207,7 +207,8 @@ private:
                                    {"terminal", QJsonObject{{"port", freePort()}}},
                                    {"errorLogPath", ""},
                                    {"htmlDirectories", QJsonArray{"web"}},
-                                   {"defaultHtmlDirectory", "web"}};
+                                   {"defaultHtmlDirectory", "web"},
+                                   {"listenAddress", "127.0.0.1"}};
         m_tree.write("settings.json", QJsonDocument(settings).toJson());
         return true;
     }

@@ -90,7 +90,8 @@ private:
                              {"terminal", QJsonObject{{"port", m_ports[3]}}},
                              {"errorLogPath", ""},
                              {"htmlDirectories", QJsonArray{"web"}},
-                             {"defaultHtmlDirectory", "web"}};
+                             {"defaultHtmlDirectory", "web"},
+                             {"listenAddress", "127.0.0.1"}};
         m_tree.write("settings.json", QJsonDocument(settings).toJson());
         return true;
     }
