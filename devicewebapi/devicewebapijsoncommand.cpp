@@ -1,5 +1,6 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 
+#include "common/jsontext.h"
 #include "common/stringcomparer.h"
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "devicewebapi/devicewebapisimplecommand.h"
@@ -71,6 +72,12 @@ DeviceWebApiJsonCommand::DeviceWebApiJsonCommand(Usb::UsbDeviceManager* manager,
 
 void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* socket)
 {
+    // Qt's parser leaks the earlier value of a repeated member: refused
+    // unparsed, or a client could grow the service's memory with each request.
+    if (Common::JsonText::hasRepeatedMember(body)) {
+        answerBadRequest(socket);
+        return;
+    }
     const QJsonDocument document = QJsonDocument::fromJson(body);
     if (!document.isObject()) {
         answerBadRequest(socket);

@@ -6,7 +6,8 @@
 #           thread (USB link, device operations, the service end to end).
 # Usage: scripts/sanitize.sh [asan|tsan|all]   (default: all)
 # Build trees: DASTEL_ASAN_BUILD_DIR (build-asan), DASTEL_TSAN_BUILD_DIR
-# (build-tsan). Packages come from scripts/setup.sh; clang is added here.
+# (build-tsan). Packages come from scripts/setup.sh; clang is added by
+# scripts/configure-clang.sh.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -20,55 +21,30 @@ case "$PASSES" in
   *) echo "usage: $0 [asan|tsan|all]" >&2; exit 2 ;;
 esac
 
-need_clang() {
-  local missing=()
-  for package in clang libclang-rt-dev; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-      missing+=("$package")
-    fi
-  done
-  if ((${#missing[@]})); then
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update
-    $sudo apt-get install -y --no-install-recommends "${missing[@]}"
-  fi
-}
-
-# Instrumented code at -O1 with line tables only: reports keep file:line,
-# the build takes a fraction of a full debug build.
 configure() {
-  local dir="$1" sanitize="$2"; shift 2
-  cmake -S "$ROOT" -B "$dir" \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DCMAKE_BUILD_TYPE=Sanitize \
-    -DCMAKE_C_FLAGS_SANITIZE="-O1 -gline-tables-only" \
-    -DCMAKE_CXX_FLAGS_SANITIZE="-O1 -gline-tables-only" \
-    -DDASTEL_SANITIZE="$sanitize" -DDASTEL_BUILD_BENCHMARKS=OFF "$@"
+  "$ROOT/scripts/configure-clang.sh" "$@"
 }
 
 status=0
 
 if [ "$PASSES" = asan ] || [ "$PASSES" = all ]; then
-  need_clang
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer: $ASAN_DIR"
   configure "$ASAN_DIR" "address,undefined" -DDASTEL_BUILD_FUZZERS=ON
   cmake --build "$ASAN_DIR" -j"$JOBS"
   # verify_asan_link_order=0: the simulator preloads umockdev ahead of the
   # runtime. The minute-long stream test is cut to 15 s: it checks the same
-  # things, and instrumented code is several times slower.
+  # things, and instrumented code is several times slower. The fuzz targets'
+  # seed corpora and saved findings are replayed here too (label "fuzz").
   if ! env ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:abort_on_error=0:verify_asan_link_order=0" \
        LSAN_OPTIONS="suppressions=$ROOT/tests/support/sanitizers/lsan.supp:print_suppressions=0" \
        UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
        DASTEL_STREAM_SECONDS="${DASTEL_STREAM_SECONDS:-15}" \
-       ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 -LE fuzz; then
+       ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 ; then
     status=1
   fi
 fi
 
 if [ "$PASSES" = tsan ] || [ "$PASSES" = all ]; then
-  need_clang
   echo "== ThreadSanitizer: $TSAN_DIR"
   configure "$TSAN_DIR" "thread"
   cmake --build "$TSAN_DIR" -j"$JOBS"
