@@ -1,6 +1,5 @@
 #include "common/threadlogging.h"
 
-#include <QMutexLocker>
 
 namespace Tavrix::Common {
 
@@ -24,14 +23,14 @@ ThreadLogging::ThreadLogging()
 
 ThreadLogging& ThreadLogging::operator<<(char c)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_stream << c;
     return *this;
 }
 
 ThreadLogging& ThreadLogging::operator<<(const char* text)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (text == nullptr) {
         m_stream.setstate(std::ios::badbit);
         return *this;
@@ -42,7 +41,7 @@ ThreadLogging& ThreadLogging::operator<<(const char* text)
 
 std::string ThreadLogging::take()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     std::string text(m_membuf.start(), m_membuf.size());
     m_membuf.rewind();
     m_stream.clear();
@@ -51,7 +50,7 @@ std::string ThreadLogging::take()
 
 bool ThreadLogging::failed()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_stream.fail();
 }
 

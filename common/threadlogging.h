@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -47,7 +47,7 @@ private:
     char m_buffer[bufferSize];
     Membuf m_membuf;
     std::ostream m_stream;
-    QMutex m_mutex;
+    std::mutex m_mutex;
 };
 
 } // namespace Tavrix::Common

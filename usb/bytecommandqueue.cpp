@@ -3,7 +3,6 @@
 #include "common/jterminal.h"
 #include "usb/devicecommand.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 namespace Tavrix::Usb {
@@ -27,7 +26,7 @@ ByteCommandQueue::ByteCommandQueue(UsbCmdWriter<4>* writer, UsbCmdListener<133>*
 
 unsigned int ByteCommandQueue::generateUid()
 {
-    QMutexLocker lock(&m_uidMutex);
+    std::lock_guard lock(m_uidMutex);
     ++m_uid;
     if (m_uid > uidLimit)
         m_uid = 0;
@@ -38,20 +37,20 @@ void ByteCommandQueue::enqueue(std::shared_ptr<ByteCommand> command)
 {
     if (!command)
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_waiting.push_back(std::move(command));
     executeNextCommand();
 }
 
 std::size_t ByteCommandQueue::waitingCount()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_waiting.size();
 }
 
 std::shared_ptr<ByteCommand> ByteCommandQueue::currentCommand()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_current;
 }
 
@@ -124,7 +123,7 @@ void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer
 {
     std::shared_ptr<ByteCommand> command;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_answerTimer.stop();
         command = std::move(m_current);
         m_current.reset();
@@ -134,7 +133,7 @@ void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer
 
     finish(command, answer, status);
 
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     if (!m_waiting.empty())
         executeNextCommand();
 }
@@ -142,13 +141,13 @@ void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer
 void ByteCommandQueue::handleCommandTimeout()
 {
     Common::JTerminal('0') << "****";
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     handleCommandAnswer({}, DeviceCommand::TIMEOUT);
 }
 
 void ByteCommandQueue::handleDeviceDisconnect()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_answerTimer.stop();
     std::shared_ptr<ByteCommand> command = std::move(m_current);
     m_current.reset();

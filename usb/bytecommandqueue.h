@@ -4,8 +4,7 @@
 #include "usb/usbcmdlistener.h"
 #include "usb/usbcmdwriter.h"
 
-#include <QMutex>
-#include <QRecursiveMutex>
+#include <mutex>
 #include <QTimer>
 #include <atomic>
 #include <deque>
@@ -54,7 +53,7 @@ public:
     void handleDeviceDisconnect();
 
     // Recursive: the owner may hold it around its own queue work.
-    QRecursiveMutex& mutex() { return m_mutex; }
+    std::recursive_mutex& mutex() { return m_mutex; }
     std::size_t waitingCount();
     std::shared_ptr<ByteCommand> currentCommand();
 
@@ -74,12 +73,12 @@ private:
     UsbCmdListener<133>* m_listener;
     std::deque<std::shared_ptr<ByteCommand>> m_waiting;
     std::shared_ptr<ByteCommand> m_current;
-    QRecursiveMutex m_mutex;
+    std::recursive_mutex m_mutex;
     QTimer m_answerTimer;
     std::atomic<bool> m_deviceConnected{false};
     bool m_starting = false;
     unsigned int m_uid = 0;
-    QMutex m_uidMutex;
+    std::mutex m_uidMutex;
 };
 
 } // namespace Tavrix::Usb

@@ -3,7 +3,6 @@
 #include "usb/usbcontext.h"
 #include "usb/usbwritetransfer.h"
 
-#include <QMutexLocker>
 #include <libusb.h>
 
 namespace Tavrix::Usb {
@@ -20,7 +19,7 @@ void UsbCmdWriter<Address>::transfer()
     if (!canSubmit())
         return;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard lock(m_mutex);
         m_sendBuffer = std::move(m_pendingBytes);
         m_pendingBytes.clear();
     }
@@ -53,28 +52,28 @@ void UsbCmdWriter<Address>::transfer()
 template<unsigned int Address>
 void UsbCmdWriter<Address>::setPendingBytes(std::vector<uint8_t>&& bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_pendingBytes = std::move(bytes);
 }
 
 template<unsigned int Address>
 bool UsbCmdWriter<Address>::hasPendingBytes()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return !m_pendingBytes.empty();
 }
 
 template<unsigned int Address>
 void UsbCmdWriter<Address>::dropPendingBytes()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_pendingBytes.clear();
 }
 
 template<unsigned int Address>
 std::vector<uint8_t> UsbCmdWriter<Address>::pendingBytes()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_pendingBytes;
 }
 

@@ -3,7 +3,6 @@
 #include "common/jterminal.h"
 #include "usb/useradcchannelsmanager.h"
 
-#include <QMutexLocker>
 #include <libusb.h>
 
 namespace Tavrix::Usb {

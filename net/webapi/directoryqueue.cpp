@@ -1,25 +1,24 @@
 #include "net/webapi/directoryqueue.h"
 
 #include <QFileInfo>
-#include <QMutexLocker>
 
 namespace Tavrix::Net::WebApi {
 
 void DirectoryQueue::append(const QString& name)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     m_names.append(name);
 }
 
 QStringList DirectoryQueue::names() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     return m_names;
 }
 
 QString DirectoryQueue::GetDirectoryName(const QString& applicationDir, const QString& path) const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     for (const QString& name : m_names) {
         if (QFileInfo::exists(applicationDir + "/" + name + "/" + path))
             return name;
@@ -29,7 +28,7 @@ QString DirectoryQueue::GetDirectoryName(const QString& applicationDir, const QS
 
 void DirectoryQueue::SetLastName(const QString& name)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard lock(m_mutex);
     for (int i = 0; i < m_names.size(); ++i) {
         if (m_names.at(i).compare(name, Qt::CaseInsensitive) == 0) {
             m_names.removeAt(i);

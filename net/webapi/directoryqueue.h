@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QMutex>
+#include <mutex>
 #include <QString>
 #include <QStringList>
 
@@ -20,7 +20,7 @@ public:
     void SetLastName(const QString& name);
 
 private:
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QStringList m_names;
 };
 

@@ -8,7 +8,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
-#include <QMutexLocker>
 #include <QThread>
 #include <QWebSocket>
 #include <cstdio>
@@ -99,7 +98,7 @@ void WebSocketTerminal::out(char colour, char* time, char* type, char* text)
     const QString message = WebSocketTerminalFrame::exe(colour, time, type, text);
     bool first;
     {
-        QMutexLocker lock(&m_linesMutex);
+        std::lock_guard lock(m_linesMutex);
         first = m_lines.isEmpty();
         m_lines.append(message);
     }
@@ -112,7 +111,7 @@ void WebSocketTerminal::drainLines()
 {
     QStringList lines;
     {
-        QMutexLocker lock(&m_linesMutex);
+        std::lock_guard lock(m_linesMutex);
         lines.swap(m_lines);
     }
     m_sending = true;

@@ -4,7 +4,7 @@
 
 #include <QHash>
 #include <QHostAddress>
-#include <QMutex>
+#include <mutex>
 #include <QObject>
 #include <QStringList>
 #include <QWebSocketServer>
@@ -94,7 +94,7 @@ private:
     QHash<QWebSocket*, bool> m_clients;
     std::vector<std::shared_ptr<WebSocketTerminalServiceCommand>> m_serviceCommands;
 
-    QMutex m_linesMutex;
+    std::mutex m_linesMutex;
     QStringList m_lines; // logged, not yet sent
     bool m_sending = false;
 };

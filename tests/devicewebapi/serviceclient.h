@@ -57,6 +57,11 @@ class ServiceFixture : public ::testing::Test
 protected:
     // Type 22 carries every operation, the cuff switches included.
     void SetUp() override { startService(22); }
+    void TearDown() override
+    {
+        if (service.running())
+            EXPECT_EQ(service.stop(), 0) << "the service did not end cleanly:\n" << service.sim().output();
+    }
 
     void startService(int deviceType)
     {

@@ -46,6 +46,12 @@ public:
         return result;
     }
 
+    // Ends the service with SIGTERM and returns its exit status: 0 when it
+    // ended cleanly. In sanitizer builds a report at exit (a leak, a race)
+    // makes it non-zero, so fixtures check it.
+    int stop() { return m_sim.stop(15000); }
+    bool running() { return m_sim.running(); }
+
     // Waits for `text` in the service's output after `from`.
     std::size_t waitForOutput(const std::string& text, int timeoutMs, std::size_t from = 0) const
     {
