@@ -225,11 +225,15 @@ void LinkConfiguration::slotError(std::string errorType, std::string message)
 void LinkConfiguration::slotDeviceConnect()
 {
     JTerminal('0') << " (1)";
+    m_deviceAnnounced = true;
     sendEventWithoutData("deviceConnect");
 }
 
 void LinkConfiguration::slotDeviceDisconnect()
 {
+    if (!m_deviceAnnounced)
+        return;
+    m_deviceAnnounced = false;
     sendEventWithoutData("deviceDisconnect");
 }
 

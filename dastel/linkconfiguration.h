@@ -63,6 +63,10 @@ private:
                const std::vector<Usb::CableTypeInfo>& cables);
 
     bool m_built = false;
+    // A recorder was announced with "deviceConnect" and not yet with
+    // "deviceDisconnect": the two alternate, and a recorder that was never
+    // identified is never reported as gone.
+    bool m_deviceAnnounced = false;
     Net::WebSockets::WebSocketServer* adcSocket = nullptr;
     Net::WebSockets::WebSocketServer* eventSocket = nullptr;
     std::unordered_map<std::string, std::shared_ptr<Usb::IEventMessagePacker>> m_eventPackers;

@@ -47,14 +47,15 @@ namespace Tavrix::DeviceComplexCommands {
 using CalibrationGroups = std::vector<std::shared_ptr<ChannelGroupCalibrationInfo>>;
 
 // Reads one calibration point (0x21 inner, 0x22 external accelerometer).
-// An answer shorter than 14 bytes lacks the point's values and is
+// The answer is 17 bytes: the point's values in bytes 5-13, then the frame's
+// three closing bytes. A shorter answer lacks some of them and is
 // WRONG_FRAME_FORMAT.
 class ReadCalibrationPointCommand : public Usb::ComplexCommand
 {
     Q_OBJECT
 
 public:
-    static constexpr std::size_t minAnswerSize = 14;
+    static constexpr std::size_t minAnswerSize = 17;
 
     ReadCalibrationPointCommand(uint32_t uid, uint8_t pointIndex, uint8_t channelType, uint8_t channelNumber,
                                 bool external, Usb::ByteCommandQueue* queue);

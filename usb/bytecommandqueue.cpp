@@ -155,8 +155,20 @@ void ByteCommandQueue::handleDeviceDisconnect()
     // handler finishes as disconnected instead of being written to a link
     // that is gone.
     m_deviceConnected.store(false);
+    // The commands waiting behind it are lost with the link as well: their
+    // clients get their answer now instead of after a re-plug, and nothing
+    // queued for this recorder is ever written to the next one. What the
+    // handlers enqueue meanwhile joins the end of this drain.
+    const bool starting = m_starting;
+    m_starting = true;
     if (command)
         emit command->answerIsReady(command, {}, DeviceCommand::DEVICE_DISCONNECTED);
+    while (!m_waiting.empty()) {
+        std::shared_ptr<ByteCommand> waiting = m_waiting.front();
+        m_waiting.pop_front();
+        emit waiting->answerIsReady(waiting, {}, DeviceCommand::DEVICE_DISCONNECTED);
+    }
+    m_starting = starting;
 }
 
 } // namespace Tavrix::Usb

@@ -47,9 +47,9 @@ public:
     void setDeviceConnected(bool connected) { m_deviceConnected.store(connected); }
     bool isDeviceConnected() const { return m_deviceConnected.load(); }
 
-    // Link lost: the command in flight answers DEVICE_DISCONNECTED (without
-    // signalCommandError) and the flag is cleared; waiting commands stay and
-    // are started by the next enqueue or answer.
+    // Link lost: the flag is cleared, and the command in flight and then every
+    // waiting command answer DEVICE_DISCONNECTED, in order (without
+    // signalCommandError).
     void handleDeviceDisconnect();
 
     // Recursive: the owner may hold it around its own queue work.

@@ -211,6 +211,11 @@ TEST_F(ServiceTest, FailedIdentificationBecomesAnErrorEvent)
     EXPECT_EQ(error["message"].text.rfind("Command \"Name\" finished with error: TIMEOUT", 0), 0u)
         << error["message"].text;
     EXPECT_EQ(events.count("deviceConnect"), 0u) << "a recorder that never answered is not announced";
+
+    // Nor reported as gone: clients see connects and disconnects alternate.
+    ASSERT_TRUE(m_service.sim().requestJson("unplug").value("ok").toBool());
+    StreamClient::waitFor([] { return false; }, 1500);
+    EXPECT_EQ(events.count("deviceDisconnect"), 0u);
 }
 
 TEST_F(ServiceTest, ButtonPushIsAnEventWithTheFrameCounter)

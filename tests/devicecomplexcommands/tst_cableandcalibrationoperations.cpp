@@ -119,6 +119,10 @@ TEST_F(CableAndCalibration, CalibrationPointAnswers)
         {"mostNegative", frame(0x22, {0, 1, 0, 0, 0, 0, 0x00, 0x00, 0x80, 0}), Usb::DeviceCommand::OK, -8388608, true},
         {"notCalibrated", frame(0x22, {0, 0, 0, 0, 0, 0, 1, 0, 0, 0}), Usb::DeviceCommand::OK, 1, false},
         {"tooShort", Bytes{0x7E, 0x06, 0x00, 0x22, 0, 1, 0, 0, 0, 0, 0xFF, 0xFF, 0xBD}, Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0, true},
+        // One data byte short: 16 bytes, long enough to index byte 13, which is
+        // then the checksum. Taken as a point it read as range -1.
+        {"oneByteShort", frame(0x22, {0, 1, 0xE8, 3, 0, 0, 1, 0, 0}), Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0, true},
+        {"refused", frame(0xEE, {0x22, 0x04}), Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0, true},
     };
     for (const Case& c : cases) {
         auto command = std::make_shared<ReadCalibrationPointCommand>(1, 1, 1, 2, true, manager->queue());

@@ -213,24 +213,29 @@ TEST_F(ByteCommandQueueTest, negativeTimeoutWaitsTheDefaultInsteadOfForever)
     EXPECT_EQ(written(), frame(0x02, {0xDD}));
 }
 
-TEST_F(ByteCommandQueueTest, deviceLossAnswersTheCommandInFlightOnlyAndKeepsTheWaitingOnes)
+// A waiting command used to stay queued while the recorder was away (its
+// client got no answer) and was then written to whatever recorder came next.
+TEST_F(ByteCommandQueueTest, deviceLossAnswersTheCommandInFlightAndEveryWaitingOneAtOnce)
 {
     queue.enqueue(command("A", 0x01));
     queue.enqueue(command("B", 0x02));
+    queue.enqueue(command("C", 0x04));
     written();
     queue.handleDeviceDisconnect();
 
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].name, "A");
-    EXPECT_EQ(outcomes[0].status, 5);
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i].name, std::string(1, char('A' + i)));
+        EXPECT_EQ(outcomes[i].status, 5);
+    }
     EXPECT_TRUE(errors.empty()) << "a lost link is not a command error";
-    EXPECT_EQ(queue.waitingCount(), 1u);
+    EXPECT_EQ(queue.waitingCount(), 0u);
     EXPECT_FALSE(queue.isDeviceConnected());
 
-    // After reconnection the older waiting command goes first.
+    // After reconnection nothing of the old link is sent: the new command goes first.
     queue.setDeviceConnected(true);
     queue.enqueue(command("Name", 0x03));
-    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+    EXPECT_EQ(written(), frame(0x03, {0xDD}));
 }
 
 TEST_F(ByteCommandQueueTest, uidsRunUpToTheLimitThenWrapToZero)
