@@ -103,8 +103,18 @@ void WebSocketServer::slotTransfer(QByteArray _data)
     // socket report its disconnection while sending.
     const QList<QWebSocket*> sockets = m_clients.keys();
     for (QWebSocket* socket : sockets) {
-        if (m_clients.value(socket, false))
-            socket->sendBinaryMessage(_data);
+        if (!m_clients.value(socket, false))
+            continue;
+        if (socket->bytesToWrite() > m_maxBacklogBytes) {
+            // Dropped without a closing handshake: a close frame would wait
+            // behind the very backlog that is the problem. The socket leaves
+            // the map when its disconnection is reported.
+            m_clients.insert(socket, false);
+            JTerminal('3') << "client too slow, closed:" << socket->bytesToWrite() << "bytes unsent" << socket;
+            socket->abort();
+            continue;
+        }
+        socket->sendBinaryMessage(_data);
     }
 }
 

@@ -29,6 +29,14 @@ public:
     unsigned short serverPort() const;
     int clientCount() const { return m_clients.size(); }
 
+    // A client that does not read keeps every message queued in the service.
+    // Once its unsent bytes pass this bound its connection is dropped (and
+    // logged) instead of growing the service's memory for ever; it may
+    // connect again. The default holds minutes of the signal stream.
+    static constexpr qint64 defaultMaxBacklogBytes = 16 * 1024 * 1024;
+    void setMaxBacklogBytes(qint64 bytes) { m_maxBacklogBytes = bytes; }
+    qint64 maxBacklogBytes() const { return m_maxBacklogBytes; }
+
     // Connects the socket's incoming text messages; called for every new socket.
     virtual void connectMessageListener(QWebSocket* socket);
 
@@ -47,6 +55,7 @@ private:
     bool m_debugOutput = false;
     QWebSocketServer* m_server = nullptr;
     QMap<QWebSocket*, bool> m_clients;
+    qint64 m_maxBacklogBytes = defaultMaxBacklogBytes;
 };
 
 } // namespace Tavrix::Net::WebSockets

@@ -2,6 +2,7 @@
 
 #include <QSignalSpy>
 #include <QStringList>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -165,6 +166,36 @@ TEST_F(WebSocketServerTest, AfterADisconnectTheOthersGoOn)
     staying.socket.abort();
     ASSERT_TRUE(waitForClients(0));
     server.slotTransfer(QByteArray("four"));
+}
+
+// A client that stops reading is closed once its unsent backlog passes the
+// bound; the service's memory stays bounded and the reading clients get
+// every message.
+TEST_F(WebSocketServerTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
+{
+    server.setMaxBacklogBytes(4 * 1024 * 1024);
+    Client reader;
+    ASSERT_TRUE(reader.open(server.serverPort()));
+
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(1024); // takes the handshake answer, then nothing more
+    stalled.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    ASSERT_TRUE(stalled.waitForConnected(waitMs));
+    stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(waitForClients(2));
+
+    LogCapture log;
+    const QByteArray block(64 * 1024, '\x5A');
+    const int messages = 600; // 37.5 MiB: more than the kernel's buffers and the bound together
+    for (int i = 0; i < messages; ++i) {
+        server.slotTransfer(block);
+        QTest::qWait(1);
+    }
+    ASSERT_TRUE(waitForClients(1)) << "the stalled client is still served";
+    EXPECT_TRUE(log.contains(QStringLiteral("client too slow, closed:"))) << log.all().toStdString();
+    ASSERT_TRUE(reader.waitForMessages(messages));
+    EXPECT_EQ(reader.received.count(), messages);
 }
 
 TEST_F(WebSocketServerTest, ASecondServerOnTheSamePortLogsListenError)
