@@ -501,10 +501,15 @@ class Campaign:
         if op.name == "WriteEcgMode" and out != "ok":
             # A mode change cut by the unplug may leave the recorder's signal
             # converter off; the service keeps the recorder as it finds it, and
-            # the client, told the change did not complete, makes it again.
+            # the client, told the change did not complete, makes it again and
+            # switches the converter on (AdcOn, a described simple command).
             again, _ = self.command(op.name, op.data(tag))
             if self.outcome(again) != "ok":
                 self.fail(f"WriteEcgMode repeated after the reconnection answered {self.outcome(again)}")
+            if self.sim.state().get("model", {}).get("adc") is False:
+                on, _ = self.command("AdcOn", None)
+                if self.outcome(on) != "ok":
+                    self.fail(f"AdcOn after the cut WriteEcgMode answered {self.outcome(on)}")
         self.check_streaming(reconnected_at=plugged)
         if op.name == "SetExaminationInfo" and out != "ok":
             # Leave a whole examination block behind for the reads of later runs.
