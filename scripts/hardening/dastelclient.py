@@ -669,3 +669,29 @@ class Service:
     def __exit__(self, *exc):
         self.stop()
         return False
+
+
+def start_service(service):
+    """Starts `service`; None when it runs, else the exit status the script
+    ends with (SKIP_STATUS where the simulated recorder cannot run here)."""
+    try:
+        service.start()
+    except SimulatorUnavailable as reason:
+        print(f"virtual USB unavailable here: {reason}")
+        return SKIP_STATUS
+    except StartFailed as reason:
+        print(f"the service did not start: {reason}")
+        service.stop()
+        return 1
+    return None
+
+
+def web_files(directory):
+    """(name, bytes) of the plain files directly in `directory`, by name."""
+    files = []
+    for name in sorted(os.listdir(directory)):
+        path = os.path.join(directory, name)
+        if os.path.isfile(path):
+            with open(path, "rb") as f:
+                files.append((name, f.read()))
+    return files

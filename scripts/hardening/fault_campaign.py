@@ -851,15 +851,9 @@ def main():
     deadline = began + args.max_seconds
 
     service = dc.Service(args.build, frequency=args.frequency, device_type=22)
-    try:
-        service.start()
-    except dc.SimulatorUnavailable as reason:
-        print(f"virtual USB unavailable here: {reason}")
-        return dc.SKIP_STATUS
-    except dc.StartFailed as reason:
-        print(f"the service did not start: {reason}")
-        service.stop()
-        return 1
+    failed = dc.start_service(service)
+    if failed is not None:
+        return failed
 
     events_ws = signals_ws = None
     campaign = Campaign(service, rng, args)

@@ -182,23 +182,12 @@ def main():
     args.clients = max(1, min(args.clients, 32))
     args.minutes = max(0.1, min(args.minutes, 240.0))
 
-    files = []
-    for name in sorted(os.listdir(args.web)):
-        path = os.path.join(args.web, name)
-        if os.path.isfile(path):
-            with open(path, "rb") as f:
-                files.append((name, f.read()))
+    files = dc.web_files(args.web)
 
     service = dc.Service(args.build, web=args.web, frequency=args.frequency)
-    try:
-        service.start()
-    except dc.SimulatorUnavailable as reason:
-        print(f"virtual USB unavailable here: {reason}")
-        return dc.SKIP_STATUS
-    except dc.StartFailed as reason:
-        print(f"the service did not start: {reason}")
-        service.stop()
-        return 1
+    failed = dc.start_service(service)
+    if failed is not None:
+        return failed
 
     problems = []
     signals = [SignalClient(n + 1) for n in range(args.clients)]
