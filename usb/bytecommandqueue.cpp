@@ -1,9 +1,12 @@
 #include "usb/bytecommandqueue.h"
 
+#include "common/bytearrayprovider.h"
 #include "common/jterminal.h"
+#include "common/simplelogger.h"
 #include "usb/devicecommand.h"
 
 #include <QThread>
+#include <optional>
 
 namespace Tavrix::Usb {
 
@@ -119,11 +122,67 @@ void ByteCommandQueue::handleCommandAnswer(std::vector<uint8_t> answer, int stat
         executeNextCommand();
 }
 
+namespace {
+
+constexpr uint8_t kStartByte = 0x7E;
+constexpr uint8_t kEndByte = 0xBD;
+constexpr uint8_t kRefusalCode = 0xEE;
+constexpr std::size_t kFrameOverhead = 7;
+constexpr std::size_t kCodeOffset = 3;
+constexpr std::size_t kRefusedCodeOffset = 4;
+
+// The code of `bytes` when they are exactly one frame.
+std::optional<uint8_t> frameCode(const std::vector<uint8_t>& bytes)
+{
+    if (bytes.size() < kFrameOverhead || bytes.front() != kStartByte || bytes.back() != kEndByte)
+        return std::nullopt;
+    const std::size_t length = bytes[1] | (bytes[2] << 8);
+    if (length + kFrameOverhead != bytes.size())
+        return std::nullopt;
+    return bytes[kCodeOffset];
+}
+
+} // namespace
+
+bool ByteCommandQueue::isAnswerTo(const std::vector<uint8_t>& request, const std::vector<uint8_t>& answer)
+{
+    const std::optional<uint8_t> requestCode = frameCode(request);
+    if (!requestCode)
+        return true;
+    if (answer.size() <= kCodeOffset)
+        return false;
+    const uint8_t code = answer[kCodeOffset];
+    if (code == *requestCode)
+        return true;
+    // A refusal names the code it refuses; one without data cannot be told
+    // apart and is taken.
+    if (code == kRefusalCode)
+        return answer.size() <= kRefusedCodeOffset + 3 || answer[kRefusedCodeOffset] == *requestCode;
+    return false;
+}
+
+void ByteCommandQueue::dropAnswer(const std::vector<uint8_t>& answer, const ByteCommand* current)
+{
+    ++m_droppedAnswers;
+    const std::string bytes = Common::ByteArrayProvider::packToText(answer);
+    const std::string text = current ? " Dropped a frame that is not the answer of \"" + current->name() + "\": [" + bytes + "]"
+                                     : " Dropped a frame while no command was waiting: [" + bytes + "]";
+    Common::JTerminal('1') << text.c_str();
+    if (m_errorLog != nullptr)
+        m_errorLog->write(text);
+}
+
 void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer, int32_t status)
 {
     std::shared_ptr<ByteCommand> command;
     {
         std::lock_guard lock(m_mutex);
+        if (!m_current || !isAnswerTo(m_current->bytes(), answer)) {
+            // A late or unsolicited frame: the command in flight, if any,
+            // keeps its time-out running.
+            dropAnswer(answer, m_current.get());
+            return;
+        }
         m_answerTimer.stop();
         command = std::move(m_current);
         m_current.reset();

@@ -4,6 +4,10 @@
 #include "usb/usbcmdlistener.h"
 #include "usb/usbcmdwriter.h"
 
+namespace Tavrix::Common {
+class SimpleLogger;
+}
+
 #include <mutex>
 #include <QTimer>
 #include <atomic>
@@ -12,9 +16,15 @@
 
 namespace Tavrix::Usb {
 
-// Sends byte commands to the recorder strictly one at a time: the first frame
-// from the answer endpoint after a command was written is its answer, or it
-// times out. Lives on the main thread.
+// Sends byte commands to the recorder strictly one at a time and hands each
+// its answer, or a time-out. Lives on the main thread.
+//
+// The recorder answers a request with a frame of the request's code, or
+// refuses it with a 0xEE frame naming that code. A frame that is neither (a
+// late answer of a command that already timed out, or one nobody asked for)
+// is dropped and logged, and the command in flight keeps waiting for its own
+// answer within its time-out. Requests whose bytes form no frame (raw bytes
+// from a client) take the first frame that comes.
 //
 // Handlers of answerIsReady and signalCommandError may enqueue their next
 // command from inside the handler on every path. The queue mutex is recursive
@@ -52,6 +62,14 @@ public:
     // signalCommandError).
     void handleDeviceDisconnect();
 
+    // Whether `answer`, a complete frame from the answer endpoint, belongs to
+    // the request `request`.
+    static bool isAnswerTo(const std::vector<uint8_t>& request, const std::vector<uint8_t>& answer);
+
+    // Where dropped frames are recorded besides the log; may stay unset.
+    void setErrorLog(Common::SimpleLogger* errorLog) { m_errorLog = errorLog; }
+    uint64_t droppedAnswerCount() const { return m_droppedAnswers; }
+
     // Recursive: the owner may hold it around its own queue work.
     std::recursive_mutex& mutex() { return m_mutex; }
     std::size_t waitingCount();
@@ -68,6 +86,7 @@ private:
     bool sendCommand(std::vector<uint8_t>&& bytes, int timeout);
     void handleCommandAnswer(std::vector<uint8_t> answer, int status);
     void finish(const std::shared_ptr<ByteCommand>& command, const std::vector<uint8_t>& answer, int status);
+    void dropAnswer(const std::vector<uint8_t>& answer, const ByteCommand* current);
 
     UsbCmdWriter<4>* m_writer;
     UsbCmdListener<133>* m_listener;
@@ -77,6 +96,8 @@ private:
     QTimer m_answerTimer;
     std::atomic<bool> m_deviceConnected{false};
     bool m_starting = false;
+    Common::SimpleLogger* m_errorLog = nullptr;
+    uint64_t m_droppedAnswers = 0;
     unsigned int m_uid = 0;
     std::mutex m_uidMutex;
 };

@@ -12,6 +12,12 @@ namespace Tavrix::Usb {
 // handling on the USB thread. A time-out is the normal "no data" outcome; a
 // stall is cleared and the same transfer submitted again once; anything else
 // breaks the link.
+//
+// A read that timed out or was cancelled may still carry bytes: when the
+// recorder's data arrives while libusb is cancelling the read, libusb keeps
+// it and reports the time-out with actual_length > 0. Those bytes are the
+// recorder's answer, signal or read-out data and are delivered like those of
+// a completed read.
 template<typename Listener>
 class UsbReadTransfer
 {
@@ -24,12 +30,9 @@ public:
 
         switch (transfer->status) {
         case LIBUSB_TRANSFER_COMPLETED:
-            listener->setReceivedCount(transfer->actual_length);
-            listener->setBusy(false);
-            return;
         case LIBUSB_TRANSFER_TIMED_OUT:
         case LIBUSB_TRANSFER_CANCELLED:
-            listener->setReceivedCount(0);
+            listener->setReceivedCount(transfer->actual_length > 0 ? transfer->actual_length : 0);
             listener->setBusy(false);
             return;
         default:

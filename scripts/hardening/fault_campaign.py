@@ -12,9 +12,13 @@ Each run is one scenario, picked round-robin from a seeded shuffle:
                  their EEPROM portions, flash read-out, ...) and unplug at a
                  random point of it, sometimes with a second request queued
   fault          a recorder fault (lost, late, short, split or garbled answer,
-                 stalled endpoint) against one command
+                 an answer completed into a read the host is cancelling,
+                 stalled endpoint) against one command; a late answer is
+                 given while a second request already waits
 
-After every run: every HTTP request got exactly one answer carrying its uid;
+After every run: every HTTP request got exactly one answer carrying its uid,
+and every "ok" answer holds what its own request asks for (a clock for
+GetTime, the power for ReadPower, the echoed byte for the raw echo, ...);
 the recorder is usable again (the next GetTime succeeds, after a re-plug
 when there was one); connection events on the events stream are exactly one
 per plug and unplug and strictly alternate; the signal stream runs on (a new
@@ -42,6 +46,8 @@ import dastelclient as dc  # noqa: E402
 
 # Time the recorder's answer may take before the service gives up on it (ms).
 ANSWER_TIMEOUT_MS = 1000
+# The simulator's default delay of a "late-answer" fault (ms).
+LATE_ANSWER_MS = 1500
 # Extra answer time of calibration clear/save and cable writes: widens the
 # windows an unplug can hit without nearing their own time-outs.
 SLOW_ANSWER_MS = 300
@@ -152,6 +158,9 @@ class Campaign:
         self.failures = []
         self.failure_kinds = collections.Counter()
         self.answers_checked = 0
+        self.answers_content_checked = 0
+        self.answers_lost = 0
+        self.answers_mismatched = 0
         self.events_checked = 0
         self.faults = collections.Counter()
         self.outcomes = collections.Counter()
@@ -209,8 +218,18 @@ class Campaign:
             self.fail(f"{name} (uid {uid}): HTTP {result.status} {result.body[:200]!r}")
             answer = None
         elif answer.get("uid") != uid:
+            self.answers_mismatched += 1
             self.fail(f"{name} (uid {uid}): answer carries uid {answer.get('uid')!r}: {result.body[:200]!r}",
                       kind="answer with another uid")
+        elif answer.get("status") == "ok" and name in ANSWER_CHECKS:
+            self.answers_content_checked += 1
+            wrong = ANSWER_CHECKS[name](answer.get("data"), data)
+            if wrong:
+                self.answers_mismatched += 1
+                self.fail(f"{name} (uid {uid}) answered ok with what is not its own answer ({wrong}): "
+                          f"{result.body[:200]!r}", kind="answer of another request")
+        if result.answers == 0:
+            self.answers_lost += 1
         return answer, result
 
     @staticmethod
@@ -553,10 +572,14 @@ class Campaign:
         started = time.monotonic()
         answer = None
         out = None
+        readouts = self.readout_events()
         if fault.command:
             op = OPERATIONS_BY_NAME.get(fault.command)
             data = op.data(tag) if op else COMMAND_DATA.get(fault.command)
-            answer, _ = self.command(fault.command, data)
+            if fault.follow:
+                answer = self.command_with_follower(fault, data)
+            else:
+                answer, _ = self.command(fault.command, data)
             out = self.outcome(answer)
             self.outcomes[f"{fault.kind} {fault.endpoint_label} {fault.command}: {out}"] += 1
             if out not in fault.allowed and out == "BAD_DATA":
@@ -573,6 +596,12 @@ class Campaign:
                           f"{sorted(fault.allowed)}: {str(answer)[:200]}", kind=f"{fault.kind} on {fault.command} answered {out}")
         else:
             time.sleep(fault.watch)
+        if fault.command == "StartReceiveFlashData" and out == "ok":
+            self.readouts_expected += 1
+            if not self.wait(lambda: self.readout_events() > readouts, 60.0):
+                self.fail(f"fault {request}: the read-out never finished", kind=f"read-out with {fault.kind} unfinished")
+            self.check_complete_readouts()
+            self.clear_flash()
         if fault.kind != "stall":
             # Left-over counts (a chain ends at its first failure) must not hit
             # the checks below; a stall stays: the service has to clear it itself.
@@ -597,6 +626,25 @@ class Campaign:
         # Let pending stalls settle before the next run uses the link.
         if fault.kind == "stall":
             self.recovered(timeout=10.0)
+
+    def command_with_follower(self, fault, data):
+        """Sends the faulted command and, once the recorder has its request,
+        a second one that waits behind it: the late answer of the first then
+        arrives while the second is in flight and must not become its answer."""
+        seen = self.sim.state().get("model", {}).get("requestsSeen", 0)
+        results = {}
+        first = threading.Thread(target=lambda: results.update(first=self.command(fault.command, data)))
+        first.start()
+        if not self.wait(lambda: self.sim.state().get("model", {}).get("requestsSeen", 0) > seen, 5.0, step=0.01):
+            self.fail(f"{fault.command} never reached the recorder")
+        follow, _ = self.command(fault.follow, COMMAND_DATA.get(fault.follow))
+        first.join(40.0)
+        got = self.outcome(follow)
+        self.outcomes[f"{fault.kind} {fault.endpoint_label} {fault.command}, then {fault.follow}: {got}"] += 1
+        if got != "ok":
+            self.fail(f"{fault.follow} sent while the late answer of {fault.command} was due answered {got}: "
+                      f"{str(follow)[:200]}", kind=f"{fault.follow} behind a late answer answered {got}")
+        return results.get("first", (None, None))[0]
 
     # ------------------------------------------------------------ the loop
 
@@ -748,6 +796,35 @@ OPERATIONS = [
     Operation("StartReceiveFlashData"),
 ]
 OPERATIONS_BY_NAME = {op.name: op for op in OPERATIONS}
+
+
+def _missing(data, keys):
+    if not isinstance(data, dict):
+        return f"data {data!r} is no object"
+    absent = [k for k in keys if k not in data]
+    return f"no {', '.join(absent)}" if absent else None
+
+
+def _raw_bytes(count):
+    def check(data, _request):
+        if not (isinstance(data, list) and len(data) == count and all(isinstance(b, str) for b in data)):
+            return f"{count} raw bytes expected"
+        return None
+    return check
+
+
+# What an "ok" answer of each request must hold, so that the answer of
+# another request (same frame length or not) is never taken for it.
+ANSWER_CHECKS = {
+    "GetTime": lambda data, _r: _missing(data, ("Year", "Month", "Day", "Hours", "Minutes", "Seconds")),
+    "GetPower": lambda data, _r: _missing(data, ("Power",)),
+    "ReadPower": _raw_bytes(2),
+    "CustomByteCommand": lambda data, request: None if request != COMMAND_DATA["CustomByteCommand"] or data == ["0xdd"]
+    else "the echo request's byte 0xdd expected",
+    "GetExamFileName": lambda data, _r: _missing(data, ("FileName",)),
+    "ReadEcgMode": lambda data, _r: _missing(data, ("Mode",)),
+    "ReadExternAccCalibrationPoints": lambda data, _r: _missing(data, ("CalibrationPoints",)),
+}
 COMMAND_DATA = {"CustomByteCommand": ["0x7e", "0x01", "0x00", "0x01", "0xdd", "0xff", "0xff", "0xbd"]}
 
 
@@ -755,16 +832,17 @@ class Fault:
     """One fault template: kind, endpoint, option ranges, the command it hits
     and the answers that are sound for it."""
 
-    def __init__(self, kind, command, allowed, endpoint=None, options=None, watch=2.0):
+    def __init__(self, kind, command, allowed, endpoint=None, options=None, watch=2.0, follow=None):
         self.kind = kind
         self.command = command
+        self.follow = follow
         self.allowed = set(allowed)
         self.endpoint = endpoint
         self.options = options or {}
         self.watch = watch
         self.endpoint_label = endpoint or "0x85"
         self.name = None
-        self.label = f"{kind} {self.endpoint_label} {command or '(stream)'}"
+        self.label = f"{kind} {self.endpoint_label} {command or '(stream)'}{', then ' + follow if follow else ''}"
 
     def request(self, rng):
         parts = [self.kind]
@@ -776,10 +854,11 @@ class Fault:
 
     def late_ms(self, request):
         """How long after the request the last late answer is due (0: none)."""
-        if self.kind != "delay-answer":
+        if self.kind not in ("delay-answer", "late-answer"):
             return 0
         options = dict(part.split("=", 1) for part in request.split()[1:])
-        return int(options.get("delay", 0)) * int(options.get("count", 1))
+        default = LATE_ANSWER_MS if self.kind == "late-answer" else 0
+        return int(options.get("delay", default)) * int(options.get("count", 1))
 
 
 TIMEOUT = {"TIMEOUT"}
@@ -804,6 +883,28 @@ FAULTS = [
     # Answers late but within the time-out arrive.
     Fault("delay-answer", "GetTime", OK, options={"delay": (100, ANSWER_TIMEOUT_MS - 300)}),
     Fault("delay-answer", "ReadInnerChannelsCalibration", OK, options={"delay": (100, ANSWER_TIMEOUT_MS - 300)}),
+    # A late answer while the next request already waits: the late one times
+    # out, the waiting one gets its own answer (the follower must be "ok"
+    # and pass its content check). Delays stay below time-out + the
+    # follower's own time-out, as the recorder answers in order.
+    Fault("late-answer", "GetTime", TIMEOUT, follow="ReadPower"),
+    Fault("late-answer", "GetTime", TIMEOUT, follow="CustomByteCommand"),
+    Fault("late-answer", "GetTime", TIMEOUT, follow="GetPower"),
+    Fault("late-answer", "GetPower", TIMEOUT, follow="GetTime",
+          options={"delay": (ANSWER_TIMEOUT_MS + 200, 2 * ANSWER_TIMEOUT_MS - 300)}),
+    Fault("late-answer", "CustomByteCommand", TIMEOUT, follow="GetExamFileName",
+          options={"delay": (ANSWER_TIMEOUT_MS + 200, 2 * ANSWER_TIMEOUT_MS - 300)}),
+    Fault("late-answer", "ReadPower", TIMEOUT, follow="GetTime"),
+    # Answers that reach a read the host is cancelling (its 250 ms time-out)
+    # are kept: the request gets its own answer.
+    Fault("answer-at-cancel", "GetTime", OK),
+    Fault("answer-at-cancel", "GetPower", OK),
+    Fault("answer-at-cancel", "ReadPower", OK),
+    Fault("answer-at-cancel", "CustomByteCommand", OK),
+    Fault("answer-at-cancel", "GetExamFileName", OK, options={"count": (1, 3)}),
+    Fault("answer-at-cancel", "ReadExternAccCalibrationPoints", OK, options={"count": (1, 3)}),
+    Fault("answer-at-cancel", "StartReceiveFlashData", OK, endpoint="0x86", options={"count": (1, 4)}),
+    Fault("answer-at-cancel", None, set(), endpoint="0x83", options={"count": (1, 4)}),
     # One byte short: the length checks refuse it; raw bytes pass through.
     Fault("wrong-length", "GetTime", WRONG),
     Fault("wrong-length", "GetPower", WRONG),
@@ -903,14 +1004,17 @@ def main():
     print("==== fault campaign summary ====")
     print(f"seed {seed}; runs {done} of {args.runs}; {time.monotonic() - began:.0f} s")
     print("faults injected: " + (", ".join(f"{k} {v}" for k, v in sorted(campaign.faults.items())) or "none"))
-    print(f"answers checked: {campaign.answers_checked} (each exactly one HTTP answer with its uid)")
+    print(f"answers checked: {campaign.answers_checked} (each exactly one HTTP answer with its uid); "
+          f"ok answers checked against their own request: {campaign.answers_content_checked}; "
+          f"lost {campaign.answers_lost}, mismatched {campaign.answers_mismatched}")
     print(f"events checked: {campaign.events.messages} event messages decoded; connection events "
           f"{campaign.events.count('C')} deviceConnect / {campaign.events.count('D')} deviceDisconnect, "
           f"checked after {campaign.events_checked} runs; flashReadout events {len(campaign.events.readouts)}, "
           f"complete read-out files checked {campaign.readouts_complete}")
     print(f"signal messages: {campaign.signals.messages}, restarts at 0 {len(campaign.signals.resets)}, "
           f"gaps {len(campaign.signals.gaps)}; simulator: plugs {sim_state.get('usb', {}).get('plugCount')}, "
-          f"requests swallowed {model.get('requestsSwallowed')}, frames dropped {model.get('framesDropped')}")
+          f"requests swallowed {model.get('requestsSwallowed')}, frames dropped {model.get('framesDropped')}, "
+          f"frames released into cancelled reads {model.get('framesReleasedAtCancel')}")
     print("outcomes:")
     for key, count in sorted(campaign.outcomes.items()):
         print(f"  {key}: {count}")

@@ -169,6 +169,8 @@ std::string ControlInterface::handleFault(const std::string& arguments)
         {"garbage", FaultKind::Garbage, Endpoint::Answer},
         {"splitframe", FaultKind::SplitFrame, Endpoint::Answer},
         {"stall", FaultKind::Stall, Endpoint::Answer},
+        {"lateanswer", FaultKind::DelayAnswer, Endpoint::Answer},
+        {"answeratcancel", FaultKind::AnswerAtCancel, Endpoint::Answer},
     };
     std::istringstream in(arguments);
     std::string kindText;
@@ -179,11 +181,15 @@ std::string ControlInterface::handleFault(const std::string& arguments)
         if (normalisedKind(kindText) == k.name) {
             fault.kind = k.kind;
             fault.endpoint = k.defaultEndpoint;
+            // A late answer comes after the service's 1000 ms time-out.
+            if (normalisedKind(kindText) == "lateanswer")
+                fault.delayMs = 1500;
             known = true;
         }
     }
     if (!known)
-        return failure("usage: fault no-answer|delay-answer|wrong-length|garbage|split-frame|stall "
+        return failure("usage: fault no-answer|delay-answer|late-answer|answer-at-cancel|wrong-length|garbage|"
+                       "split-frame|stall "
                        "[endpoint=0x85] [count=N] [delay=MS] [garbage=N] [chunk=N]");
     std::string option;
     while (in >> option) {

@@ -29,6 +29,10 @@ void OutPipe::pushFrame(std::vector<uint8_t> frame, Clock::time_point readyAt)
         --m_splitFrames;
         chunk.splitChunk = static_cast<std::size_t>(m_splitChunk);
     }
+    if (m_holdFrames > 0) {
+        --m_holdFrames;
+        chunk.heldForCancel = true;
+    }
     m_chunks.push_back(std::move(chunk));
 }
 
@@ -44,7 +48,7 @@ std::vector<uint8_t> OutPipe::read(std::size_t maxLength, Clock::time_point now)
     }
     while (out.size() < maxLength && !m_chunks.empty()) {
         Chunk& front = m_chunks.front();
-        if (front.readyAt > now)
+        if (front.readyAt > now || front.heldForCancel)
             break;
         std::size_t take = std::min(front.bytes.size() - m_frontOffset, maxLength - out.size());
         const bool split = front.splitChunk > 0;
@@ -67,9 +71,19 @@ std::vector<uint8_t> OutPipe::read(std::size_t maxLength, Clock::time_point now)
     return out;
 }
 
+std::vector<uint8_t> OutPipe::readAtCancel(std::size_t maxLength, Clock::time_point now)
+{
+    if (m_stalled || m_chunks.empty() || !m_chunks.front().heldForCancel || m_chunks.front().readyAt > now)
+        return {};
+    m_chunks.front().heldForCancel = false;
+    ++m_releasedAtCancel;
+    return read(maxLength, now);
+}
+
 std::optional<OutPipe::Clock::time_point> OutPipe::nextReadyTime(Clock::time_point now) const
 {
-    if (m_chunks.empty())
+    // A held frame waits for a cancel, not for a time.
+    if (m_chunks.empty() || m_chunks.front().heldForCancel)
         return std::nullopt;
     return std::max(now, m_chunks.front().readyAt);
 }
@@ -129,6 +143,11 @@ void OutPipe::addSplit(int frames, int chunkSize)
     m_splitChunk = std::max(1, chunkSize);
 }
 
+void OutPipe::holdUntilCancel(int frames)
+{
+    m_holdFrames = std::max(0, frames);
+}
+
 void OutPipe::stall(int episodes)
 {
     m_stalled = true;
@@ -151,6 +170,9 @@ void OutPipe::clearFaults()
 {
     m_garbageFrames = 0;
     m_splitFrames = 0;
+    m_holdFrames = 0;
+    for (Chunk& chunk : m_chunks)
+        chunk.heldForCancel = false;
     m_stalled = false;
     m_stallsLeft = 0;
 }

@@ -209,6 +209,17 @@ std::vector<uint8_t> RecorderModel::read(Endpoint endpoint, std::size_t maxLengt
     return {};
 }
 
+std::vector<uint8_t> RecorderModel::readAtCancel(Endpoint endpoint, std::size_t maxLength, Clock::time_point now)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->touch(now);
+    if (endpoint == Endpoint::Command)
+        return {};
+    if (endpoint == Endpoint::Signal)
+        d->catchUpSignal(now);
+    return d->pipe(endpoint)->readAtCancel(maxLength, now);
+}
+
 std::optional<Clock::time_point> RecorderModel::nextReadyTime(Endpoint endpoint, Clock::time_point now)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -281,6 +292,10 @@ void RecorderModel::injectFault(const FaultSpec& fault)
         break;
     case FaultKind::Stall:
         pipe->stall(fault.count);
+        break;
+    case FaultKind::AnswerAtCancel:
+        if (fault.endpoint != Endpoint::Command)
+            pipe->holdUntilCancel(fault.count);
         break;
     }
 }
@@ -369,6 +384,8 @@ std::string RecorderModel::stateJson() const
     num("writesWhileStalled", d->writesWhileStalled);
     num("garbageBytesSent", d->answers.garbageBytesSent() + d->signal.garbageBytesSent() + d->data.garbageBytesSent());
     num("restarts", d->restarts);
+    num("framesReleasedAtCancel", d->answers.framesReleasedAtCancel() + d->signal.framesReleasedAtCancel()
+                                      + d->data.framesReleasedAtCancel());
     s << '}';
     return s.str();
 }

@@ -33,6 +33,7 @@ enum class FaultKind {
     Garbage,        // `garbageBytes` junk bytes are put before the next frame on `endpoint`
     SplitFrame,     // the next frame on `endpoint` is delivered over several reads of at most `splitChunk` bytes
     Stall,          // `endpoint` reports a stall (EPIPE) until the host clears the halt
+    AnswerAtCancel, // the next frame on `endpoint` is held until the host cancels a read, then completes that read
 };
 
 struct FaultSpec {
@@ -60,6 +61,10 @@ public:
     // One bulk IN read of at most `maxLength` bytes. Returns what is ready at
     // `now` (possibly nothing). Never blocks.
     std::vector<uint8_t> read(Endpoint endpoint, std::size_t maxLength, Clock::time_point now);
+
+    // The host cancelled a pending read on `endpoint`: what an AnswerAtCancel
+    // fault held is returned for that read (possibly nothing).
+    std::vector<uint8_t> readAtCancel(Endpoint endpoint, std::size_t maxLength, Clock::time_point now);
 
     // When the next byte on `endpoint` becomes readable, if anything is
     // scheduled at all; lets the attachment sleep instead of polling.

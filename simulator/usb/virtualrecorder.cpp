@@ -572,7 +572,12 @@ void VirtualUsbRecorder::Impl::discard(DeviceSlot* slot, UMockdevIoctlClient* cl
     }
     Urb urb = std::move(*it);
     slot->pending.erase(it);
-    complete(slot, std::move(urb), -ENOENT, nullptr, 0);
+    // Data that reaches a read while it is being cancelled is kept in it, as
+    // the kernel does; the host then sees the cancellation with bytes.
+    std::vector<uint8_t> bytes;
+    if (urb.type != USBDEVFS_URB_TYPE_CONTROL && (urb.endpoint & 0x80) && isKnownEndpoint(urb.endpoint))
+        bytes = model.readAtCancel(Endpoint(urb.endpoint), std::size_t(urb.header()->buffer_length), Clock::now());
+    complete(slot, std::move(urb), -ENOENT, bytes.data(), bytes.size());
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 

@@ -282,6 +282,40 @@ TEST_F(ServiceTest, SignalMessagesCarryTheSimulatorsSamplesWithoutGaps)
     EXPECT_TRUE(ecgFollowsTheSimulatorsWaveform(messages, frequency, &badBlock)) << "block " << badBlock;
 }
 
+// Signal frames that reach a read libusb is cancelling come back in that
+// read and must reach the clients like any other.
+TEST_F(ServiceTest, SignalFramesInCancelledReadsAreNotLost)
+{
+    // A rate the simulator keeps up with on a loaded machine: frames it drops
+    // itself (its backlog is bounded) would be taken for the service's loss.
+    const int frequency = std::min(streamFrequency(500), 500);
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options(frequency));
+    StreamClient signal(m_service.adcPort());
+    ASSERT_TRUE(signal.waitConnected());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return signal.messages().size() >= 20; }, 20000))
+        << m_service.sim().output();
+
+    auto modelCounter = [&](const char* name) {
+        return m_service.sim().requestJson("state").value("model").toObject().value(name).toVariant().toLongLong();
+    };
+    ASSERT_TRUE(m_service.sim().requestJson("fault answer-at-cancel endpoint=0x83 count=2").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return modelCounter("framesReleasedAtCancel") == 2; }, 10000))
+        << m_service.sim().request("state");
+    const size_t afterFault = signal.messages().size();
+    ASSERT_TRUE(StreamClient::waitFor([&] { return signal.messages().size() >= afterFault + 60; }, 20000));
+    EXPECT_EQ(modelCounter("framesDropped"), 0) << "the recorder itself lost frames";
+
+    const std::vector<MsgValue> messages = signal.decoded();
+    uint64_t expectedCounter = messages.at(0)["channels"].items.at(0)["pointCounter"].integer;
+    for (const MsgValue& message : messages) {
+        EXPECT_EQ(static_cast<uint64_t>(message["channels"].items.at(0)["pointCounter"].integer), expectedCounter);
+        expectedCounter += 40;
+    }
+    size_t badBlock = 0;
+    EXPECT_TRUE(ecgFollowsTheSimulatorsWaveform(messages, frequency, &badBlock)) << "block " << badBlock;
+}
+
 TEST_F(ServiceTest, ConnectionEventIsTheExactEnvelope)
 {
     DASTEL_START_SERVICE_OR_SKIP(m_service, options());

@@ -87,6 +87,33 @@ TEST_F(FlashOperationsTest, ReadOutArrivesCompleteAndByteIdentical)
     }
 }
 
+// Read-out frames that reach a read libusb is cancelling (its 250 ms
+// time-out) come back in that read: none of their bytes may be lost.
+TEST_F(FlashOperationsTest, ReadOutFramesInCancelledReadsAreKept)
+{
+    const uint64_t minimum = 0x1000;
+    const uint64_t writtenMax = minimum + 64 * 1024 + 77 - 1;
+    control("set flashMin " + std::to_string(minimum));
+    control("set flashWrittenMax " + std::to_string(writtenMax));
+    control("fault answer-at-cancel endpoint=0x86 count=3");
+
+    ASSERT_EQ(answerOf("StartReceiveFlashData")["status"].toString(), "ok");
+    const QString path = finishedReadout(30000);
+    ASSERT_FALSE(path.isEmpty()) << service.sim().output();
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray data = file.readAll();
+    ASSERT_EQ(data.size(), static_cast<qint64>(writtenMax + 1 - minimum));
+    qint64 mismatches = 0;
+    for (int i = 0; i < data.size(); ++i) {
+        const uint64_t a = minimum + static_cast<uint64_t>(i);
+        if (static_cast<uint8_t>(data[i]) != static_cast<uint8_t>((a ^ (a >> 8) ^ (a >> 16)) & 0xFF))
+            ++mismatches;
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(model()["framesReleasedAtCancel"].toInt(), 3);
+}
+
 TEST_F(FlashOperationsTest, UnplugDuringTheChainEndsItOnce)
 {
     control("fault no-answer count=1");

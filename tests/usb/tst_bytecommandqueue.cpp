@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
@@ -200,6 +201,78 @@ TEST_F(ByteCommandQueueTest, answerWithoutACommandInFlightIsDropped)
     deviceAnswers(frame(0x01, {0xDD}));
     ASSERT_EQ(outcomes.size(), 1u);
     EXPECT_EQ(outcomes[0].status, 0);
+}
+
+// A late answer of a command that timed out must never be handed to the
+// command in flight: it is dropped and logged, and the command still gets
+// its own answer within its time-out.
+TEST_F(ByteCommandQueueTest, lateAnswerOfAnEarlierCommandIsDroppedAndTheRightOneTaken)
+{
+    queue.setErrorLog(&logs.errorLog);
+    queue.enqueue(command("ReadRtc", 0x05, 30));
+    queue.enqueue(command("ReadPower", 0x0C, 2000));
+    EXPECT_EQ(written(), frame(0x05, {0xDD}));
+    ASSERT_TRUE(waitForOutcomes(1, 5000));
+    EXPECT_EQ(outcomes[0].status, 4);
+    EXPECT_EQ(written(), frame(0x0C, {0xDD}));
+
+    const Bytes late = frame(0x05, {0, 5, 8, 0x27, 3, 0x19});
+    deviceAnswers(late);
+    EXPECT_EQ(outcomes.size(), 1u) << "the clock's answer went to ReadPower";
+    EXPECT_EQ(queue.currentCommand()->name(), "ReadPower");
+    EXPECT_EQ(queue.droppedAnswerCount(), 1u);
+    QFile errorLog(QString::fromStdString(logs.errorLog.path()));
+    ASSERT_TRUE(errorLog.open(QIODevice::ReadOnly));
+    const QByteArray logged = errorLog.readAll();
+    EXPECT_TRUE(logged.contains("ReadPower") && logged.contains("Dropped")) << logged.toStdString();
+
+    const Bytes own = frame(0x0C, {0x6E, 0x0F});
+    deviceAnswers(own);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].name, "ReadPower");
+    EXPECT_EQ(outcomes[1].status, 0);
+    EXPECT_EQ(outcomes[1].answer, own);
+}
+
+TEST_F(ByteCommandQueueTest, droppedFrameLeavesTheTimeoutRunning)
+{
+    queue.enqueue(command("ReadPower", 0x0C, 300));
+    written();
+    QElapsedTimer timer;
+    timer.start();
+    deviceAnswers(frame(0x05, {1, 2, 3, 4, 5, 6}));
+    ASSERT_TRUE(waitForOutcomes(1, 5000));
+    EXPECT_EQ(outcomes[0].status, 4);
+    EXPECT_TRUE(outcomes[0].answer.empty());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, 4);
+}
+
+TEST(ByteCommandQueueMatching, answerBelongsToItsRequest)
+{
+    const Bytes readRtc = frame(0x05, {});
+    const Bytes raw = {0x01, 0x02, 0x03};
+    struct Case
+    {
+        const char* what;
+        Bytes request;
+        Bytes answer;
+        bool belongs;
+    };
+    const Case cases[] = {
+        {"same code", readRtc, frame(0x05, {0, 1, 2, 3, 4, 5}), true},
+        {"other code", readRtc, frame(0x0C, {0x6E, 0x0F}), false},
+        {"refusal of this request", readRtc, frame(0xEE, {0x05, 0x01}), true},
+        {"refusal of another request", readRtc, frame(0xEE, {0x0C, 0x01}), false},
+        {"refusal without data", readRtc, frame(0xEE, {}), true},
+        {"raw bytes take any frame", raw, frame(0x0C, {0x6E, 0x0F}), true},
+        {"raw frame matched by its code", frame(0x0C, {}), frame(0x0C, {1, 2}), true},
+        {"raw frame, other code", frame(0x0C, {}), frame(0x01, {0xDD}), false},
+        {"length field not the payload", Bytes{0x7E, 0xFF, 0x0F, 0x0C, 0xFF, 0xFF, 0xBD}, frame(0x01, {}), true},
+        {"no end byte", Bytes{0x7E, 0x00, 0x00, 0x0C, 0xFF, 0xFF, 0x00}, frame(0x01, {}), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ByteCommandQueue::isAnswerTo(c.request, c.answer), c.belongs) << c.what;
 }
 
 TEST_F(ByteCommandQueueTest, negativeTimeoutWaitsTheDefaultInsteadOfForever)

@@ -43,6 +43,34 @@ TEST_F(Faults, DelayedAnswerBecomesReadableAfterTheDelay)
     EXPECT_EQ(ask(echo), echo) << "only the next request was delayed";
 }
 
+TEST_F(Faults, AnswerAtCancelWaitsForTheHostToCancelItsRead)
+{
+    inject(FaultKind::AnswerAtCancel);
+    model.writeCommand(echo, now);
+    const Bytes power = request(0x0C, {});
+    model.writeCommand(power, now);
+    EXPECT_TRUE(model.read(Endpoint::Answer, 65535, now + 5000ms).empty()) << "ordinary reads never get it";
+    EXPECT_FALSE(model.nextReadyTime(Endpoint::Answer, now).has_value());
+
+    // The cancelled read takes the held answer and what queued behind it.
+    const Bytes released = model.readAtCancel(Endpoint::Answer, 65535, now + 250ms);
+    ASSERT_GT(released.size(), echo.size());
+    EXPECT_EQ(Bytes(released.begin(), released.begin() + static_cast<std::ptrdiff_t>(echo.size())), echo);
+    EXPECT_EQ(released[echo.size() + 3], 0x0C);
+    EXPECT_EQ(jsonNumber(model.stateJson(), "framesReleasedAtCancel"), 1);
+
+    EXPECT_TRUE(model.readAtCancel(Endpoint::Answer, 65535, now + 300ms).empty()) << "nothing more is held";
+    EXPECT_EQ(ask(echo), echo) << "later answers are ordinary again";
+}
+
+TEST_F(Faults, ClearingFaultsReleasesHeldFrames)
+{
+    inject(FaultKind::AnswerAtCancel);
+    model.writeCommand(echo, now);
+    model.clearFaults();
+    EXPECT_EQ(model.read(Endpoint::Answer, 65535, now), echo);
+}
+
 TEST_F(Faults, WrongLengthShortensThePayloadConsistently)
 {
     inject(FaultKind::WrongLength);
