@@ -177,7 +177,9 @@ void ByteCommandQueue::handleCommandAnswerThreadSafe(std::vector<uint8_t> answer
     std::shared_ptr<ByteCommand> command;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_current || !isAnswerTo(m_current->bytes(), answer)) {
+        // Only frames are matched; a status is the link's own outcome.
+        const bool frame = status == DeviceCommand::OK;
+        if (!m_current || (frame && !isAnswerTo(m_current->bytes(), answer))) {
             // A late or unsolicited frame: the command in flight, if any,
             // keeps its time-out running.
             dropAnswer(answer, m_current.get());

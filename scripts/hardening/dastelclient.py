@@ -611,15 +611,19 @@ class Service:
         if self.service_pid is None:
             raise StartFailed(f"dastel-sim did not start the service: {self.log_tail()}")
         self.control = SimControl(control_port)
+        # The stream servers start after the HTTP server: wait for all three.
+        waiting = [self.http_port, self.adc_port, self.event_port]
         while time.monotonic() < deadline:
             try:
-                with socket.create_connection((HOST, self.http_port), timeout=0.5):
-                    return self
+                with socket.create_connection((HOST, waiting[0]), timeout=0.5):
+                    waiting.pop(0)
+                    if not waiting:
+                        return self
             except OSError:
                 if self.sim_process.poll() is not None:
                     raise StartFailed(f"the service ended: {self.log_tail()}")
                 time.sleep(0.1)
-        raise StartFailed(f"the service does not serve HTTP: {self.log_tail()}")
+        raise StartFailed(f"the service does not serve HTTP and both streams: {self.log_tail()}")
 
     def stats(self):
         return ProcessStats(self.service_pid)

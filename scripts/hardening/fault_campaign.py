@@ -178,6 +178,7 @@ class Campaign:
         self.rss = []
         self.flash_size = None
         self.flash_pattern = None
+        self.clients = {}
 
     # ------------------------------------------------------------ helpers
 
@@ -343,6 +344,9 @@ class Campaign:
             with self.signals.lock:
                 return self.signals.messages - before >= messages
         if not self.wait(running, timeout):
+            for name, client in self.clients.items():
+                if client is not None and client.closed.is_set():
+                    self.fail(f"the {name} WebSocket client is closed: {client.close_reason}", kind="client closed")
             state = self.sim.state().get("model", {})
             converter = state.get("adc")
             self.fail(f"signal stream did not go on: {self.signals.messages - before} messages in {timeout:.0f} s "
@@ -819,8 +823,9 @@ ANSWER_CHECKS = {
     "GetTime": lambda data, _r: _missing(data, ("Year", "Month", "Day", "Hours", "Minutes", "Seconds")),
     "GetPower": lambda data, _r: _missing(data, ("Power",)),
     "ReadPower": _raw_bytes(2),
-    "CustomByteCommand": lambda data, request: None if request != COMMAND_DATA["CustomByteCommand"] or data == ["0xdd"]
-    else "the echo request's byte 0xdd expected",
+    # The raw echo: its byte back, or nothing under the one-byte-short fault.
+    "CustomByteCommand": lambda data, request: None if request != COMMAND_DATA["CustomByteCommand"]
+    or data in (["0xdd"], []) else "the echo request's byte 0xdd expected",
     "GetExamFileName": lambda data, _r: _missing(data, ("FileName",)),
     "ReadEcgMode": lambda data, _r: _missing(data, ("Mode",)),
     "ReadExternAccCalibrationPoints": lambda data, _r: _missing(data, ("CalibrationPoints",)),
@@ -962,6 +967,7 @@ def main():
     try:
         events_ws = dc.WebSocketClient(service.event_port, campaign.events.on_message)
         signals_ws = dc.WebSocketClient(service.adc_port, campaign.signals.on_message)
+        campaign.clients = {"events": events_ws, "signals": signals_ws}
         print(f"fault campaign: seed {seed}, runs {args.runs}, max {args.max_seconds:.0f} s, "
               f"dastel pid {service.service_pid}, HTTP port {service.http_port}", flush=True)
         campaign.setup()

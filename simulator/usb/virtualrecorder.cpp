@@ -570,14 +570,32 @@ void VirtualUsbRecorder::Impl::discard(DeviceSlot* slot, UMockdevIoctlClient* cl
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
+    const bool bulkIn = it->type != USBDEVFS_URB_TYPE_CONTROL && (it->endpoint & 0x80) && isKnownEndpoint(it->endpoint);
+    if (bulkIn) {
+        // Data that reaches a read while the host cancels it is kept, as the
+        // kernel does, and the host sees the cancellation with bytes. It
+        // lands where the device's data always lands: in the oldest pending
+        // URB of that endpoint, whichever of a split transfer's URBs the host
+        // happens to cancel first.
+        auto oldest = std::find_if(slot->pending.begin(), slot->pending.end(), [&](const Urb& u) {
+            return u.client == client && u.endpoint == it->endpoint;
+        });
+        const std::vector<uint8_t> bytes = model.readAtCancel(
+            Endpoint(it->endpoint), std::size_t(oldest->header()->buffer_length), Clock::now());
+        if (!bytes.empty()) {
+            const bool same = oldest == it;
+            Urb first = std::move(*oldest);
+            slot->pending.erase(oldest);
+            complete(slot, std::move(first), -ENOENT, bytes.data(), bytes.size());
+            if (same) {
+                umockdev_ioctl_client_complete(client, 0, 0);
+                return;
+            }
+        }
+    }
     Urb urb = std::move(*it);
     slot->pending.erase(it);
-    // Data that reaches a read while it is being cancelled is kept in it, as
-    // the kernel does; the host then sees the cancellation with bytes.
-    std::vector<uint8_t> bytes;
-    if (urb.type != USBDEVFS_URB_TYPE_CONTROL && (urb.endpoint & 0x80) && isKnownEndpoint(urb.endpoint))
-        bytes = model.readAtCancel(Endpoint(urb.endpoint), std::size_t(urb.header()->buffer_length), Clock::now());
-    complete(slot, std::move(urb), -ENOENT, bytes.data(), bytes.size());
+    complete(slot, std::move(urb), -ENOENT, nullptr, 0);
     umockdev_ioctl_client_complete(client, 0, 0);
 }
 
