@@ -26,8 +26,10 @@ SetPelJsonCommand::JsonCommandStatusPtr SetPelJsonCommand::execute(std::shared_p
     if (!request)
         return badData();
     // QVariant::toBool takes any text but "false" and "0" as true: "off"
-    // would switch the pel on.
-    const std::optional<bool> pel = JsonArguments::toSwitch(request->m_data);
+    // would switch the pel on. No "data" at all still means off.
+    const QVariant& data = request->m_data;
+    const std::optional<bool> pel =
+        !data.isValid() || data.isNull() ? std::optional<bool>(false) : JsonArguments::toSwitch(data);
     if (!pel) {
         std::cout << " json object interpretation error" << std::endl;
         return badData();

@@ -86,13 +86,15 @@ TEST_F(SingleOperationsTest, ArgumentsOfTheWrongKindAreRefusedBeforeAnythingIsSe
         R"({"cmd":"SetPel","uid":2,"data":"no"})",
         R"({"cmd":"SetPel","uid":2,"data":"yes"})",
         R"({"cmd":"SetPel","uid":2,"data":2})",
-        R"({"cmd":"SetPel","uid":2})",
         R"({"cmd":"SetPel","uid":2,"data":{"Pel":false}})",
     };
     for (const QByteArray& body : refused)
         EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetPel","errorcode":"BAD_DATA","status":"error","uid":2})")
             << body.constData();
     EXPECT_TRUE(model()["pel"].toBool());
+    // No "data" at all still switches it off.
+    EXPECT_EQ(answerOf("SetPel")["status"].toString(), "ok");
+    EXPECT_FALSE(model()["pel"].toBool());
 
     // The program identifier is one byte: 300 is not 44, "abc" is not 0.
     const QString before = model()["eeprom"].toString();
