@@ -1,10 +1,14 @@
 #include "devicecomplexcommands/orvimsetexaminationinfocommand.h"
 
+#include "common/jterminal.h"
 #include "common/stringextensions.h"
 #include "devicecomplexcommands/eepromdatarecord.h"
 #include "devicecomplexcommands/infomap.h"
 #include "devicecomplexcommands/setdatatoeepromcommand.h"
 #include "usb/complexcommandcreatemultidata.h"
+#include "usb/devicecommandstatusconverter.h"
+#include "usb/devicecommandstatusinfo.h"
+#include "usb/usbdevicemanager.h"
 
 #include <iostream>
 
@@ -55,6 +59,10 @@ bool OrvimSetExaminationInfoCommand::prepare(std::string& reason)
         reason = "text not representable in Windows-1251";
         return false;
     }
+    if (surname.size() > maxNameBytes || name.size() > maxNameBytes || patronymic.size() > maxNameBytes) {
+        reason = "a name is longer than " + std::to_string(maxNameBytes) + " bytes";
+        return false;
+    }
     if (!m_info.sexNotGiven)
         toRecorderText(PatientSex::toText(m_info.sex), sex);
     sex.push_back(0);
@@ -74,19 +82,23 @@ bool OrvimSetExaminationInfoCommand::prepare(std::string& reason)
 
     std::vector<uint8_t> flags{ExaminationRecords::flagsByte(m_info), 0, 0, 0};
     const uint8_t leadType = m_info.electrodes->leadType;
+    // Items are named by the request keys they come from.
     m_steps = {
-        [this, surname]() { return writeExamField(1, surname); },
-        [this, name]() { return writeExamField(2, name); },
-        [this, patronymic]() { return writeExamField(3, patronymic); },
-        [this]() { return writeExamField(4, ExaminationRecords::birthdayField(m_info.birthdayDate)); },
-        [this, flags]() { return writeExamField(5, flags); },
-        [this, sex]() { return writeExamField(6, sex); },
-        [this, startRecord]() { return writeEeprom(ExaminationRecords::startTimeAddress, startRecord); },
-        [this, leadType]() {
-            return sendDescribed(m_manager, "WriteLeadType", {0x03, leadType}, answerTimeoutMs, this,
-                                 &OrvimSetExaminationInfoCommand::handleByteAnswer);
-        },
-        [this, lengthAndBlock]() { return writeEeprom(ExaminationRecords::mapLengthAddress, lengthAndBlock); },
+        {"Surname", [this, surname]() { return writeExamField(1, surname); }},
+        {"Name", [this, name]() { return writeExamField(2, name); }},
+        {"Patronymic", [this, patronymic]() { return writeExamField(3, patronymic); }},
+        {"BirthdayDate", [this]() { return writeExamField(4, ExaminationRecords::birthdayField(m_info.birthdayDate)); }},
+        {"flags", [this, flags]() { return writeExamField(5, flags); }},
+        {"Sex", [this, sex]() { return writeExamField(6, sex); }},
+        {"StartTime and lead set",
+         [this, startRecord]() { return writeEeprom(ExaminationRecords::startTimeAddress, startRecord); }},
+        {"LeadType",
+         [this, leadType]() {
+             return sendDescribed(m_manager, "WriteLeadType", {0x03, leadType}, answerTimeoutMs, this,
+                                  &OrvimSetExaminationInfoCommand::handleByteAnswer);
+         }},
+        {"FileName and CableInfo",
+         [this, lengthAndBlock]() { return writeEeprom(ExaminationRecords::mapLengthAddress, lengthAndBlock); }},
     };
     return true;
 }
@@ -106,13 +118,13 @@ std::shared_ptr<Usb::DeviceCommandStatus> OrvimSetExaminationInfoCommand::execut
 
 StatusPtr OrvimSetExaminationInfoCommand::runStep()
 {
-    return m_steps[m_next]();
+    return m_steps[m_next].run();
 }
 
 void OrvimSetExaminationInfoCommand::advance(StatusPtr status)
 {
     if (!isOk(status)) {
-        emit answerIsReady(this, status);
+        fail(status);
         return;
     }
     if (++m_next == m_steps.size()) {
@@ -121,7 +133,27 @@ void OrvimSetExaminationInfoCommand::advance(StatusPtr status)
     }
     StatusPtr started = runStep();
     if (!isOk(started))
-        emit answerIsReady(this, started);
+        fail(started);
+}
+
+void OrvimSetExaminationInfoCommand::fail(const StatusPtr& status)
+{
+    // The steps before m_next reached the recorder; the one at m_next may
+    // have in part (an EEPROM record goes in 16-byte portions).
+    std::string written, missing;
+    for (std::size_t i = 0; i < m_steps.size(); ++i) {
+        std::string& list = i < m_next ? written : missing;
+        list += (list.empty() ? "" : ", ") + std::string(m_steps[i].item);
+    }
+    const Usb::DeviceCommand::EStatus code = status ? status->status : Usb::DeviceCommand::UNKNOWN_ERROR;
+    const std::string text = "SetExaminationInfo failed at " + std::string(m_steps[m_next].item) + " ("
+                             + Usb::DeviceCommandStatusConverter::toText(code) + "); written: "
+                             + (written.empty() ? "nothing" : written) + "; not written: " + missing
+                             + "; repeat the operation";
+    Common::JTerminal('1') << text;
+    if (m_manager)
+        emit m_manager->signalError(Usb::UsbDeviceManager::errorType, text);
+    emit answerIsReady(this, std::make_shared<Usb::DeviceCommandStatusInfo<std::string>>(code, text));
 }
 
 void OrvimSetExaminationInfoCommand::handleByteAnswer(std::shared_ptr<Usb::ByteCommand>,

@@ -1,5 +1,7 @@
 #include "devicewebapi/cablejsoncommands.h"
 
+#include "devicewebapi/jsonarguments.h"
+
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
 
@@ -103,12 +105,22 @@ WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execu
     QVariantMap data;
     if (!requestData(info, data))
         return badData();
+    // Each number must fit the byte or word the cable keeps it in (the setup
+    // counter goes out as one byte); a text or 300 for a byte is refused, not
+    // sent as 0 or 44. A missing key still reads as 0.
+    const auto version = JsonArguments::toOptionalInteger(data.value("Version"), 0, 0xFF, 0);
+    const auto regime = JsonArguments::toOptionalInteger(data.value("CableRegime"), 0, 0xFF, 0);
+    const auto type = JsonArguments::toOptionalInteger(data.value("CableType"), 0, 0xFF, 0);
+    const auto number = JsonArguments::toOptionalInteger(data.value("CableNumber"), 0, UINT32_MAX, 0);
+    const auto counter = JsonArguments::toOptionalInteger(data.value("SetupCounter"), 0, 0xFF, 0);
+    if (!version || !regime || !type || !number || !counter)
+        return badData();
     Usb::CableInfo cable;
-    cable.version = static_cast<uint8_t>(data.value("Version").toUInt());
-    cable.cableRegime = static_cast<uint8_t>(data.value("CableRegime").toUInt());
-    cable.cableType = static_cast<uint8_t>(data.value("CableType").toUInt());
-    cable.cableNumber = data.value("CableNumber").toUInt();
-    cable.setupCounter = data.value("SetupCounter").toUInt();
+    cable.version = static_cast<uint8_t>(*version);
+    cable.cableRegime = static_cast<uint8_t>(*regime);
+    cable.cableType = static_cast<uint8_t>(*type);
+    cable.cableNumber = static_cast<uint32_t>(*number);
+    cable.setupCounter = static_cast<uint32_t>(*counter);
     cable.dateOfCreate = QDate::fromString(data.value("DateOfCreate").toString(), Qt::ISODate);
     cable.beginUsageDate = QDate::fromString(data.value("BeginUsageDate").toString(), Qt::ISODate);
     cable.lastInstallDate = QDate::fromString(data.value("LastInstallDate").toString(), Qt::ISODate);
@@ -129,9 +141,11 @@ WriteCableSetupCounterJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> inf
     QVariantMap data;
     if (!requestData(info, data))
         return badData();
-    const unsigned counter = data.value("SetupCounter").toUInt();
+    const auto counter = JsonArguments::toOptionalInteger(data.value("SetupCounter"), 0, 0xFF, 0);
+    if (!counter)
+        return badData();
     return startOperation<DeviceComplexCommands::WriteCableSetupCounterCommand>(
-        *info, &WriteCableSetupCounterJsonCommand::handleAnswer, counter);
+        *info, &WriteCableSetupCounterJsonCommand::handleAnswer, static_cast<unsigned>(*counter));
 }
 
 ReadCableVersionJsonCommand::ReadCableVersionJsonCommand(std::shared_ptr<JsonCommandDescription> description,

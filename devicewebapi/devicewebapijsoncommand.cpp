@@ -100,8 +100,13 @@ void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* soc
             answerBadRequest(socket);
             return;
         }
-        if (custom)
+        if (custom) {
+            if (!isOneWellFormedFrame(launched->data)) {
+                answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket);
+                return;
+            }
             launched->name = customSimpleCommandName;
+        }
         if (startSimpleCommand(launched, name, uid, socket) != EStarted::NotSimple)
             return;
     }
@@ -138,6 +143,15 @@ std::shared_ptr<Usb::LaunchedSimpleCommandInfo> DeviceWebApiJsonCommand::parseSi
     if (!ok)
         return nullptr;
     return launched;
+}
+
+bool DeviceWebApiJsonCommand::isOneWellFormedFrame(const std::vector<uint8_t>& bytes)
+{
+    constexpr std::size_t overhead = 7; // start, length (2), code, checksum (2), end
+    if (bytes.size() < overhead || bytes.front() != 0x7E || bytes.back() != 0xBD)
+        return false;
+    const std::size_t declared = bytes[1] | (static_cast<std::size_t>(bytes[2]) << 8);
+    return declared <= maxCustomDataLength && bytes.size() == declared + overhead;
 }
 
 DeviceWebApiJsonCommand::EStarted DeviceWebApiJsonCommand::startSimpleCommand(

@@ -35,6 +35,10 @@ class DeviceWebApiJsonCommand : public Net::WebApi::exePost
 
 public:
     static constexpr int simpleCommandTimeoutMs = 1000;
+    // The most data bytes a raw frame may declare. The recorder's request
+    // parser drops longer requests (docs/simulator.md), and no request of the
+    // protocol comes near it, so a longer one could only time out.
+    static constexpr std::size_t maxCustomDataLength = 4096;
 
     DeviceWebApiJsonCommand(Usb::UsbDeviceManager* manager,
                             Net::WebApi::JsonCommandFactory* factory,
@@ -46,6 +50,13 @@ public:
     // text, one byte text or a list of byte texts such as "0x0a"); empty
     // when "data" is anything else.
     static std::shared_ptr<Usb::LaunchedSimpleCommandInfo> parseSimpleCommandInfo(QMap<QString, QVariant> request);
+
+    // Raw bytes are sent only when they are exactly one request frame: 0x7E,
+    // a length field equal to the data that follows, code, data, two checksum
+    // bytes and 0xBD, with at most maxCustomDataLength data bytes. Anything
+    // else could leave the recorder's parser waiting for bytes that never
+    // come, and every later request would time out.
+    static bool isOneWellFormedFrame(const std::vector<uint8_t>& bytes);
 
 public slots:
     void handleComplexCommandAnswerIsReady(Net::WebApi::JsonWebApiCommandWrapper* wrapper,

@@ -2,6 +2,7 @@
 
 #include "devicecomplexcommands/getdatafromeepromcommand.h"
 #include "devicecomplexcommands/infomap.h"
+#include "devicewebapi/jsonarguments.h"
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
 
@@ -36,8 +37,27 @@ std::shared_ptr<JsonCommandDescription> SetExaminationInfoJsonCommand::createCom
                                                     std::make_shared<NamelessEmptyJsonCommandUnit>());
 }
 
-ExaminationInfo SetExaminationInfoJsonCommand::parseRequest(const QVariantMap& data)
+std::optional<ExaminationInfo> SetExaminationInfoJsonCommand::parseRequest(const QVariantMap& data)
 {
+    // A number where a name belongs would be written as its digits.
+    for (const char* key : {"PatientId", "Name", "Surname", "Patronymic", "Sex", "BirthdayDate", "StartTime", "FileName"}) {
+        const QVariant value = data.value(key);
+        if (value.isValid() && !value.isNull() && value.type() != QVariant::String)
+            return std::nullopt;
+    }
+    const QVariant cableValue = data.value("CableInfo");
+    if (cableValue.isValid() && !cableValue.isNull() && cableValue.type() != QVariant::Map)
+        return std::nullopt;
+    const QVariantMap cable = cableValue.toMap();
+    // "LeadType" 0 has no lead set and is refused by the operation, as before.
+    const auto leadType = JsonArguments::toOptionalInteger(data.value("LeadType"), 0, 0xFF, 0);
+    // The map stores the type's low byte and the others as 32-bit integers.
+    const auto cableType = JsonArguments::toOptionalInteger(cable.value("Type"), 0, 0xFF, 0);
+    const auto cableNumber = JsonArguments::toOptionalInteger(cable.value("Number"), 0, INT32_MAX, 0);
+    const auto setupCounter = JsonArguments::toOptionalInteger(cable.value("SetupCounter"), 0, INT32_MAX, 0);
+    if (!leadType || !cableType || !cableNumber || !setupCounter)
+        return std::nullopt;
+
     ExaminationInfo info;
     info.patientId = data.value("PatientId").toString().toStdString();
     info.name = data.value("Name").toString().toStdString();
@@ -48,14 +68,11 @@ ExaminationInfo SetExaminationInfoJsonCommand::parseRequest(const QVariantMap& d
     info.sex = PatientSex::parseSex(sex);
     info.birthdayDate = Common::DateObject::fromString(data.value("BirthdayDate").toString().toStdString());
     info.startTime = Common::DateTimeObject::fromString(data.value("StartTime").toString().toStdString());
-    const int leadType = data.value("LeadType").toInt();
-    if (leadType >= 0 && leadType <= 0xFF)
-        info.electrodes = ElectrodesInfoCreator::create(static_cast<uint8_t>(leadType));
+    info.electrodes = ElectrodesInfoCreator::create(static_cast<uint8_t>(*leadType));
     info.fileName = data.value("FileName").toString().toStdString();
-    const QVariantMap cable = data.value("CableInfo").toMap();
-    info.cableType = cable.value("Type").toUInt();
-    info.cableNumber = cable.value("Number").toUInt();
-    info.setupCounter = cable.value("SetupCounter").toUInt();
+    info.cableType = static_cast<uint32_t>(*cableType);
+    info.cableNumber = static_cast<uint32_t>(*cableNumber);
+    info.setupCounter = static_cast<uint32_t>(*setupCounter);
     return info;
 }
 
@@ -67,8 +84,11 @@ SetExaminationInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
         std::cout << " json object interpretation error" << std::endl;
         return badData();
     }
+    const std::optional<ExaminationInfo> examination = parseRequest(request->m_data.toMap());
+    if (!examination)
+        return badData();
     return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleAnswer,
-                                                     parseRequest(request->m_data.toMap()));
+                                                     *examination);
 }
 
 GetExamFileNameJsonCommand::GetExamFileNameJsonCommand(std::shared_ptr<JsonCommandDescription> description,

@@ -16,7 +16,10 @@ public:
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 
-    static DeviceComplexCommands::ExaminationInfo parseRequest(const QVariantMap& data);
+    // Empty when a value is of the wrong kind: a text key that holds no
+    // text, or a "LeadType" or "CableInfo" number that is no whole number in
+    // range. Missing keys read as empty text or 0.
+    static std::optional<DeviceComplexCommands::ExaminationInfo> parseRequest(const QVariantMap& data);
 };
 
 // "GetExamFileName": the "fname" entry of the examination block in the EEPROM;

@@ -11,6 +11,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 
 namespace Tavrix::DeviceWebApi {
@@ -33,6 +36,16 @@ QString FlashDataLink::readoutDirectory()
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("flash"));
 }
 
+int FlashDataLink::readoutsToKeep()
+{
+    // Read here, beside the read-out directory it governs; an absent or
+    // unreadable settings file keeps the default.
+    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("settings.json")));
+    if (!file.open(QIODevice::ReadOnly))
+        return FlashReadoutStore::defaultKeep;
+    return FlashReadoutStore::keepFrom(QJsonDocument::fromJson(file.readAll()).object().toVariantMap());
+}
+
 void FlashDataLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory)
 {
     UsbDeviceManager* const manager = &worker.deviceManager();
@@ -45,6 +58,7 @@ void FlashDataLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonComma
 
     // The blocks come from the USB thread; the store writes them on the main thread.
     auto* readouts = new FlashReadoutStore(readoutDirectory(), &worker);
+    readouts->setKeep(readoutsToKeep());
     QObject::connect(listener, &Usb::UsbEndPoint::signalAnswer, readouts, &FlashReadoutStore::slotBlock,
                      Qt::QueuedConnection);
     // A lost recorder ends its read-out; what was received stays a ".part" file.

@@ -27,6 +27,9 @@ public:
     static FlashReadoutStore* readoutStore();
     // "<executable directory>/flash".
     static QString readoutDirectory();
+    // How many read-outs the store keeps: "flashReadoutsKept" of the
+    // settings.json beside the executable, 20 when absent or not a number >= 1.
+    static int readoutsToKeep();
 };
 
 } // namespace Tavrix::DeviceWebApi

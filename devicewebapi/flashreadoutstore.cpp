@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <algorithm>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -11,6 +12,35 @@ namespace {
 const QString partSuffix = QStringLiteral(".part");
 const QString prefix = QStringLiteral("readout-");
 const QString suffix = QStringLiteral(".bin");
+
+// "readout-<yyyyMMdd-hhmmss-zzz>[-n].bin[.part]" in time order: the time,
+// then the number that tells read-outs of one millisecond apart.
+struct ReadoutOrder
+{
+    QString time;
+    int number = 0;
+
+    explicit ReadoutOrder(QString name)
+    {
+        if (name.endsWith(partSuffix))
+            name.chop(partSuffix.size());
+        name.chop(suffix.size());
+        name.remove(0, prefix.size());
+        const QStringList pieces = name.split(QLatin1Char('-'));
+        time = pieces.mid(0, 3).join(QLatin1Char('-'));
+        if (pieces.size() > 3)
+            number = pieces.at(3).toInt();
+    }
+    bool operator<(const ReadoutOrder& other) const
+    {
+        return time != other.time ? time < other.time : number < other.number;
+    }
+};
+
+bool newerFirst(const QString& a, const QString& b)
+{
+    return ReadoutOrder(b) < ReadoutOrder(a);
+}
 } // namespace
 
 FlashReadoutStore::FlashReadoutStore(QString directory, QObject* parent)
@@ -24,19 +54,73 @@ FlashReadoutStore::~FlashReadoutStore()
     abandon();
 }
 
+void FlashReadoutStore::setKeep(int count)
+{
+    m_keep = count < 1 ? defaultKeep : count;
+}
+
+int FlashReadoutStore::keepFrom(const QVariantMap& settings)
+{
+    const QVariant value = settings.value(QLatin1String(keepSetting));
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok || value.type() == QVariant::String || value.type() == QVariant::Bool || number < 1
+        || number != static_cast<double>(static_cast<int>(number)))
+        return defaultKeep;
+    return static_cast<int>(number);
+}
+
+QStringList FlashReadoutStore::readoutFiles() const
+{
+    QStringList files =
+        QDir(m_directory).entryList({prefix + "*" + suffix, prefix + "*" + suffix + partSuffix}, QDir::Files);
+    std::sort(files.begin(), files.end(), newerFirst);
+    return files;
+}
+
+void FlashReadoutStore::prune()
+{
+    // The file being written comes on top, so the newest complete read-out
+    // survives until its successor is complete.
+    const QString open = m_file.isOpen() ? m_name + partSuffix : QString();
+    int kept = 0;
+    for (const QString& file : readoutFiles()) {
+        if (file == open)
+            continue;
+        if (kept < m_keep) {
+            ++kept;
+            continue;
+        }
+        if (QFile::remove(QDir(m_directory).filePath(file)))
+            Common::JTerminal('0') << "flash read-out: removed the old read-out" << file.toStdString();
+        else
+            Common::JTerminal('1') << "flash read-out: cannot remove the old read-out" << file.toStdString();
+    }
+}
+
 bool FlashReadoutStore::open()
 {
     if (!QDir().mkpath(m_directory))
         return false;
-    QString name = prefix + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz") + suffix;
-    // Two read-outs within one millisecond must not share a file.
-    for (int n = 1; QFileInfo::exists(QDir(m_directory).filePath(name)) || QFileInfo::exists(QDir(m_directory).filePath(name + partSuffix)); ++n)
-        name = prefix + QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz") + QString("-%1").arg(n) + suffix;
+    // Two read-outs within one millisecond must not share a file, and a later
+    // one must sort after an earlier one even when that was already removed.
+    const QString time = QDateTime::currentDateTime().toString("yyyyMMdd-hhmmss-zzz");
+    int number = time == m_lastTime ? m_lastNumber + 1 : 0;
+    auto nameOf = [&time](int n) { return prefix + time + (n > 0 ? QString("-%1").arg(n) : QString()) + suffix; };
+    while (QFileInfo::exists(QDir(m_directory).filePath(nameOf(number)))
+           || QFileInfo::exists(QDir(m_directory).filePath(nameOf(number) + partSuffix)))
+        ++number;
+    m_lastTime = time;
+    m_lastNumber = number;
+    const QString name = nameOf(number);
     m_name = name;
     m_file.setFileName(QDir(m_directory).filePath(name + partSuffix));
     m_written = 0;
     m_failed = false;
-    return m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    prune();
+    return true;
 }
 
 void FlashReadoutStore::abandon()
@@ -84,14 +168,17 @@ void FlashReadoutStore::slotBlock(std::vector<uint8_t> block, int status)
     const qint64 size = m_written;
     m_name.clear();
     Common::JTerminal('2') << "flash read-out complete:" << name.toStdString() << size << "bytes";
+    prune();
     emit readoutIsComplete(name, size);
 }
 
 QString FlashReadoutStore::latestFile() const
 {
-    const QStringList files =
-        QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Name | QDir::Reversed);
-    return files.isEmpty() ? QString() : files.first();
+    for (const QString& file : readoutFiles()) {
+        if (!file.endsWith(partSuffix))
+            return file;
+    }
+    return {};
 }
 
 QString FlashReadoutStore::pathOf(const QString& fileName) const

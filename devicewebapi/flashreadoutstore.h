@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -18,13 +20,28 @@ namespace Tavrix::DeviceWebApi {
 // Clients hear of it on the event stream and fetch it with GET /flash/<name>.
 // A read-out cut off by a new one or by a lost device is left as ".part";
 // only complete files are offered.
+//
+// Only the newest `keep` read-out files (complete and ".part" alike) stay:
+// whenever a read-out starts or completes, older ones beyond that number are
+// deleted, so repeated read-outs cannot fill the disk. The file being
+// written is never deleted and does not count until it is complete.
 class FlashReadoutStore : public QObject
 {
     Q_OBJECT
 
 public:
+    static constexpr int defaultKeep = 20;
+    // The settings key of the number kept.
+    static constexpr const char* keepSetting = "flashReadoutsKept";
+
     explicit FlashReadoutStore(QString directory, QObject* parent = nullptr);
     ~FlashReadoutStore() override;
+
+    // The number of read-out files kept; below 1 means defaultKeep.
+    void setKeep(int count);
+    int keep() const { return m_keep; }
+    // `keepSetting` of a settings map: a whole number of at least 1, else defaultKeep.
+    static int keepFrom(const QVariantMap& settings);
 
     const QString& directory() const { return m_directory; }
     // The newest complete read-out's file name, empty when there is none.
@@ -46,12 +63,19 @@ public slots:
 
 private:
     bool open();
+    // Deletes the oldest read-out files beyond m_keep, never the open one.
+    void prune();
+    // Read-out files (complete and unfinished), newest first.
+    QStringList readoutFiles() const;
 
     QString m_directory;
     QFile m_file;
     QString m_name;
     qint64 m_written = 0;
     bool m_failed = false;
+    int m_keep = defaultKeep;
+    QString m_lastTime;
+    int m_lastNumber = 0;
 };
 
 // The event of a finished read-out: {"type": "flashReadout", "file", "size", "url"}.

@@ -26,6 +26,12 @@ std::shared_ptr<JsonCommandStatus> JsonCommandStatusCreator::create(std::shared_
         const auto* withFrame = dynamic_cast<const Usb::DeviceCommandStatusInfo<std::vector<uint8_t>>*>(status.get());
         return create(status->status, withFrame ? withFrame->info : std::vector<uint8_t>());
     }
+    const auto* withText = dynamic_cast<const Usb::DeviceCommandStatusInfo<std::string>*>(status.get());
+    if (withText && status->status != Usb::DeviceCommand::OK && !withText->info.empty()) {
+        auto error = std::make_shared<ErrorJsonCommandStatus>(statusName(status->status));
+        error->setErrorText(withText->info);
+        return error;
+    }
     return create(status->status);
 }
 

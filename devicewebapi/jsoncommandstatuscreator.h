@@ -20,7 +20,8 @@ class JsonCommandStatusCreator
 {
 public:
     // A null status counts as UNKNOWN_ERROR: a web command must never report
-    // success for an outcome it did not get.
+    // success for an outcome it did not get. A failure that carries a text
+    // (DeviceCommandStatusInfo<std::string>) keeps it as the error text.
     static std::shared_ptr<Net::WebApi::JsonCommandStatus> create(std::shared_ptr<Usb::DeviceCommandStatus> status);
     static std::shared_ptr<Net::WebApi::JsonCommandStatus> create(Usb::DeviceCommand::EStatus code);
     static std::shared_ptr<Net::WebApi::JsonCommandStatus> create(Usb::DeviceCommand::EStatus code,

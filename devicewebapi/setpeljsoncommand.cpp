@@ -1,5 +1,7 @@
 #include "devicewebapi/setpeljsoncommand.h"
 
+#include "devicewebapi/jsonarguments.h"
+
 #include <iostream>
 
 namespace Tavrix::DeviceWebApi {
@@ -23,7 +25,16 @@ SetPelJsonCommand::JsonCommandStatusPtr SetPelJsonCommand::execute(std::shared_p
     const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
     if (!request)
         return badData();
-    const bool pelOn = request->m_data.toBool();
+    // QVariant::toBool takes any text but "false" and "0" as true: "off"
+    // would switch the pel on. No "data" at all still means off.
+    const QVariant& data = request->m_data;
+    const std::optional<bool> pel =
+        !data.isValid() || data.isNull() ? std::optional<bool>(false) : JsonArguments::toSwitch(data);
+    if (!pel) {
+        std::cout << " json object interpretation error" << std::endl;
+        return badData();
+    }
+    const bool pelOn = *pel;
     std::cout << " isPelOn = " << pelOn << std::endl;
     return startOperation<DeviceComplexCommands::SetPelCommand>(*request, &SetPelJsonCommand::handleAnswer, pelOn);
 }

@@ -1,5 +1,7 @@
 #include "devicewebapi/setprogidjsoncommand.h"
 
+#include "devicewebapi/jsonarguments.h"
+
 #include <iostream>
 
 namespace Tavrix::DeviceWebApi {
@@ -31,7 +33,11 @@ SetProgIdJsonCommand::JsonCommandStatusPtr SetProgIdJsonCommand::execute(std::sh
         std::cout << " json object interpretation error" << std::endl;
         return badData();
     }
-    const auto progId = static_cast<uint8_t>(request->m_data.toMap().value("ProgId").toLongLong() & 0xFF);
+    // The recorder keeps one byte: 300 must not become 44, nor "abc" 0.
+    const std::optional<int64_t> value = JsonArguments::toInteger(request->m_data.toMap().value("ProgId"), 0, 0xFF);
+    if (!value)
+        return badData();
+    const auto progId = static_cast<uint8_t>(*value);
     return startOperation<DeviceComplexCommands::SetProgIdCommand>(*request, &SetProgIdJsonCommand::handleAnswer,
                                                                    progId);
 }

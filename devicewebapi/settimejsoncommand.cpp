@@ -1,9 +1,11 @@
 #include "devicewebapi/settimejsoncommand.h"
 
 #include "common/dateobject.h"
+#include "devicewebapi/jsonarguments.h"
 
 #include <algorithm>
 #include <iostream>
+#include <optional>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -15,9 +17,15 @@ namespace {
 constexpr uint32_t kFirstYear = 2000;
 constexpr uint32_t kLastYear = 2099;
 
-uint8_t lowByte(const QVariantMap& map, const char* key)
+// A missing key reads as 0; anything but a non-negative whole number is no
+// time at all. Large values are held at 255 (and then clamped below), never
+// cut to their low byte: 256 hours must not become midnight.
+std::optional<uint8_t> clockField(const QVariantMap& map, const char* key)
 {
-    return static_cast<uint8_t>(static_cast<uint32_t>(map.value(key).toLongLong()) & 0xFF);
+    const std::optional<int64_t> value = JsonArguments::toOptionalInteger(map.value(key), 0, UINT32_MAX, 0);
+    if (!value)
+        return std::nullopt;
+    return static_cast<uint8_t>(std::min<int64_t>(*value, 0xFF));
 }
 
 } // namespace
@@ -42,7 +50,13 @@ bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObj
     if (data.isNull() || !data.canConvert<QVariantMap>())
         return false;
     const QVariantMap map = data.toMap();
-    const auto year = static_cast<uint32_t>(map.value("Year").toLongLong());
+    const std::optional<int64_t> givenYear = JsonArguments::toOptionalInteger(map.value("Year"), 0, UINT32_MAX, 0);
+    const std::optional<uint8_t> month = clockField(map, "Month"), day = clockField(map, "Day"),
+                                 hours = clockField(map, "Hours"), minutes = clockField(map, "Minutes"),
+                                 seconds = clockField(map, "Seconds");
+    if (!givenYear || !month || !day || !hours || !minutes || !seconds)
+        return false;
+    const auto year = static_cast<uint32_t>(*givenYear);
     // A year outside the recorder's two digits would be stored as another
     // year and reported as set.
     if (year < kFirstYear || year > kLastYear)
@@ -50,13 +64,13 @@ bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObj
 
     Common::DateTimeObject value;
     value.date.year = static_cast<int32_t>(year);
-    value.date.month = std::clamp<uint8_t>(lowByte(map, "Month"), 1, 12);
-    value.date.day = std::clamp<uint8_t>(lowByte(map, "Day"), 1,
+    value.date.month = std::clamp<uint8_t>(*month, 1, 12);
+    value.date.day = std::clamp<uint8_t>(*day, 1,
                                          Common::DateObject::daysInMonth(value.date.year, value.date.month));
     value.date.unset = 0;
-    value.time.hour = std::min<uint8_t>(lowByte(map, "Hours"), 23);
-    value.time.minute = std::min<uint8_t>(lowByte(map, "Minutes"), 59);
-    value.time.second = std::min<uint8_t>(lowByte(map, "Seconds"), 59);
+    value.time.hour = std::min<uint8_t>(*hours, 23);
+    value.time.minute = std::min<uint8_t>(*minutes, 59);
+    value.time.second = std::min<uint8_t>(*seconds, 59);
     value.time.unset = 0;
     dateTime = value;
     return true;

@@ -1,5 +1,7 @@
 #include "devicewebapi/writeecgmodejsoncommand.h"
 
+#include "devicewebapi/jsonarguments.h"
+
 #include <iostream>
 
 namespace Tavrix::DeviceWebApi {
@@ -35,8 +37,17 @@ WriteEcgModeJsonCommand::JsonCommandStatusPtr WriteEcgModeJsonCommand::execute(s
     const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
     if (!request)
         return badData();
-    const QString text = request->m_data.toString().toLower();
+    // The mode as text or number, 0 to 4; anything else (a word, 5, 2.5, true)
+    // was written as mode 0 and reported as done.
+    const QVariant& data = request->m_data;
+    const bool textOrWholeNumber =
+        data.type() == QVariant::String || JsonArguments::toInteger(data, INT32_MIN, INT32_MAX).has_value();
+    const QString text = data.toString().toLower();
     std::cout << " Mode=" << text.toStdString() << std::endl;
+    bool known = false;
+    const int byte = text.toInt(&known);
+    if (!textOrWholeNumber || !known || text != QString::number(byte) || byte < 0 || byte > 4)
+        return badData();
     return startOperation<DeviceComplexCommands::WriteEcgModeCommand>(*request, &WriteEcgModeJsonCommand::handleAnswer,
                                                                       parseMode(text));
 }

@@ -43,7 +43,10 @@ QJsonObject JsonCommandAnswer::fromStatus(uint32_t uid, const QJsonDocument& ans
     if (status && status->code() == 0)
         return success(uid, answer);
     const auto* error = dynamic_cast<const ErrorJsonCommandStatus*>(status);
-    return failureAfterStart(uid, error ? error->errorCode() : std::string("UNKNOWN_ERROR"));
+    QJsonObject object = failureAfterStart(uid, error ? error->errorCode() : std::string("UNKNOWN_ERROR"));
+    if (error && !error->errorText().empty())
+        object.insert("errortext", QString::fromStdString(error->errorText()));
+    return object;
 }
 
 QByteArray JsonCommandAnswer::toBytes(const QJsonObject& object)

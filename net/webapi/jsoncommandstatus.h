@@ -44,9 +44,14 @@ public:
     }
 
     const std::string& errorCode() const { return m_errorCode; }
+    // What the client should know beyond the code, for example which parts
+    // of a multi-step write reached the device; shown as "errortext" when set.
+    const std::string& errorText() const { return m_errorText; }
+    void setErrorText(std::string text) { m_errorText = std::move(text); }
 
 protected:
     std::string m_errorCode;
+    std::string m_errorText;
 };
 
 // An error with what caused it (the raw frame of a malformed answer); the

@@ -73,10 +73,20 @@ void ParsingHttp::clear()
 const HttpHeader* ParsingHttp::header(const QString& name) const
 {
     for (const HttpHeader& header : m_headers) {
-        if (header.m_name == name)
+        if (header.m_name.compare(name, Qt::CaseInsensitive) == 0)
             return &header;
     }
     return nullptr;
+}
+
+QList<QString> ParsingHttp::values(const QString& name) const
+{
+    QList<QString> found;
+    for (const HttpHeader& header : m_headers) {
+        if (header.m_name.compare(name, Qt::CaseInsensitive) == 0)
+            found.append(header.m_value);
+    }
+    return found;
 }
 
 } // namespace Tavrix::Net::WebApi

@@ -24,8 +24,11 @@ public:
     void assemble();
     void clear();
 
-    // The first header with exactly this name, or null.
+    // The first header with this name in any letter case (HTTP header names
+    // are case-insensitive), or null.
     const HttpHeader* header(const QString& name) const;
+    // The values of every header with this name in any letter case, in order.
+    QList<QString> values(const QString& name) const;
 
     QString m_startLine;
     QList<HttpHeader> m_headers;

@@ -7,6 +7,7 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <limits>
 
 namespace Tavrix::Net::WebApi {
 
@@ -79,9 +80,15 @@ void WebApiServer::onReadyRead()
         return;
     const QByteArray bytes = socket->readAll();
     const auto connection = m_connections.find(socket);
-    // One request per connection: whatever follows it is dropped.
-    if (connection == m_connections.end() || connection->m_dispatched)
+    if (connection == m_connections.end())
         return;
+    // One request per connection; what comes after it has been handed on
+    // cannot be answered, but is not dropped without a word.
+    if (connection->m_dispatched) {
+        if (!isBlank(bytes))
+            JTerminal('3') << "bytes after the request on one connection ignored:" << bytes.size();
+        return;
+    }
     connection->m_idleTimer->start();
 
     const auto pending = findPending(socket);
@@ -90,8 +97,11 @@ void WebApiServer::onReadyRead()
         if (pending->m_query.m_http.m_body.size() < pending->m_contentLength)
             return;
         ParsingQuery query = std::move(pending->m_query);
+        const qint64 length = pending->m_contentLength;
         m_pending.erase(pending);
-        executor(query, socket);
+        if (!takeBody(query, length, socket))
+            return;
+        dispatch(query, socket);
         return;
     }
 
@@ -113,21 +123,77 @@ void WebApiServer::onReadyRead()
 
 void WebApiServer::executor(ParsingQuery& query, QTcpSocket* socket)
 {
-    if (const HttpHeader* header = query.m_http.header(QStringLiteral("Content-Length"))) {
-        bool ok = false;
-        qint64 length = header->m_value.toLongLong(&ok);
-        if (!ok)
-            length = 0;
-        if (length > maxBodySize) {
-            refuse(socket, QStringLiteral("413 Payload Too Large"));
+    const QList<QString> lengths = query.m_http.values(QStringLiteral("Content-Length"));
+    if (lengths.isEmpty()) {
+        // Without a length a POST body is what came with the headers; any
+        // other request has no body, so bytes after it are a second request.
+        if (query.m_method != QLatin1String("POST") && !isBlank(query.m_http.m_body)) {
+            refuse(socket, QStringLiteral("400 Bad Request"));
             return;
         }
-        if (query.m_http.m_body.size() < length) {
-            m_pending.push_back({socket, length, query});
-            return;
-        }
+        dispatch(query, socket);
+        return;
     }
+    // Every Content-Length must be the same plain decimal number: a client and
+    // the server must never disagree on where the body ends.
+    qint64 length = -1;
+    for (const QString& text : lengths) {
+        const qint64 value = contentLengthOf(text);
+        if (value < 0 || (length >= 0 && value != length)) {
+            refuse(socket, QStringLiteral("400 Bad Request"));
+            return;
+        }
+        length = value;
+    }
+    if (length > maxBodySize) {
+        refuse(socket, QStringLiteral("413 Payload Too Large"));
+        return;
+    }
+    if (query.m_http.m_body.size() < length) {
+        m_pending.push_back({socket, length, query});
+        return;
+    }
+    if (!takeBody(query, length, socket))
+        return;
     dispatch(query, socket);
+}
+
+bool WebApiServer::takeBody(ParsingQuery& query, qint64 length, QTcpSocket* socket)
+{
+    QByteArray& body = query.m_http.m_body;
+    // One request per connection, and each answer closes it: a request sent
+    // behind this one could never be answered, so both are refused rather
+    // than the second silently dropped. Line ends some clients add after a
+    // body are no request.
+    if (!isBlank(body.mid(static_cast<int>(length)))) {
+        refuse(socket, QStringLiteral("400 Bad Request"));
+        return false;
+    }
+    body.truncate(static_cast<int>(length));
+    return true;
+}
+
+qint64 WebApiServer::contentLengthOf(const QString& text)
+{
+    if (text.isEmpty())
+        return -1;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+    }
+    // Digits beyond what fits are simply too large, not malformed.
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    return ok ? value : std::numeric_limits<qint64>::max();
+}
+
+bool WebApiServer::isBlank(const QByteArray& bytes)
+{
+    for (const char c : bytes) {
+        if (c != '\r' && c != '\n')
+            return false;
+    }
+    return true;
 }
 
 void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)

@@ -61,6 +61,12 @@ private:
     };
 
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
+    // Cuts the body to `length`; false (and the request refused) when more
+    // than line ends follow it.
+    bool takeBody(ParsingQuery& query, qint64 length, QTcpSocket* socket);
+    // A Content-Length value: its number, or -1 when it is not plain digits.
+    static qint64 contentLengthOf(const QString& text);
+    static bool isBlank(const QByteArray& bytes);
     void refuse(QTcpSocket* socket, const QString& status);
     void onIdleTimeout(QTcpSocket* socket);
     std::list<SocketInfo>::iterator findPending(QTcpSocket* socket);

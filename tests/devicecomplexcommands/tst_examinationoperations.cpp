@@ -3,6 +3,7 @@
 #include "devicecomplexcommands/infomap.h"
 #include "devicecomplexcommands/orvimsetexaminationinfocommand.h"
 #include "devicewebapi/examinationjsoncommands.h"
+#include "usb/devicecommandstatusinfo.h"
 
 using namespace Tavrix;
 using namespace Tavrix::DeviceComplexCommands;
@@ -145,7 +146,15 @@ TEST_F(ExaminationOperation, RefusesWhatCannotBeWrittenBeforeSendingAnything)
     badYear.startTime = Common::DateTimeObject::fromString("2100-05-05 10:00:00");
     ExaminationInfo longBlock = sampleExamination();
     longBlock.fileName = std::string(250, 'x') + std::string(250, 'y');
-    for (const ExaminationInfo& info : {unknownLead, badYear, longBlock}) {
+    // The recorder keeps 64 bytes of each name: a longer one was cut, or, far
+    // longer, refused after the surname before it had been written.
+    ExaminationInfo longName = sampleExamination();
+    longName.name = std::string(100000, 'n');
+    ExaminationInfo longSurname = sampleExamination();
+    longSurname.surname = std::string(65, 's');
+    ExaminationInfo longPatronymic = sampleExamination();
+    longPatronymic.patronymic = std::string(32, 'p') + std::string(33, 'q');
+    for (const ExaminationInfo& info : {unknownLead, badYear, longBlock, longName, longSurname, longPatronymic}) {
         auto command = make(info);
         int answers = 0;
         QObject::connect(command.get(), &SetExaminationInfoCommand::answerIsReady, [&answers] { ++answers; });
@@ -167,6 +176,70 @@ TEST_F(ExaminationOperation, AFailedStepEndsTheChainOnce)
     fail(Usb::DeviceCommand::TIMEOUT);
     EXPECT_EQ(answers, std::vector<EStatus>{Usb::DeviceCommand::TIMEOUT});
     EXPECT_TRUE(inFlight().empty());
+}
+
+TEST_F(ExaminationOperation, NamesOfExactlySixtyFourBytesAreWrittenWhole)
+{
+    ExaminationInfo info = sampleExamination();
+    info.name = std::string(64, 'n');
+    // 64 Cyrillic letters: two bytes each in UTF-8, one in Windows-1251.
+    info.patronymic.clear();
+    for (int i = 0; i < 64; ++i)
+        info.patronymic += "ё";
+    auto command = make(info);
+    ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
+    std::vector<Bytes> fields;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(inFlight(), "WriteExamInfo");
+        fields.push_back(sent());
+        answer(Testing::resultFrame(0x17));
+    }
+    EXPECT_EQ(fields[1].size(), 64u + 1 + 7);
+    EXPECT_EQ(fields[2].size(), 64u + 1 + 7);
+    EXPECT_EQ(fields[2][5], 0xB8); // "ё" in Windows-1251
+}
+
+// A step that fails after others reached the recorder says which did, so the
+// user knows the recorder holds a mixed examination and repeats it.
+TEST_F(ExaminationOperation, AFailureMidwayNamesWhatWasWrittenAndWhatWasNot)
+{
+    struct Row
+    {
+        int answered;
+        int32_t failure;
+        const char* text;
+    };
+    const Row rows[] = {
+        {2, Usb::DeviceCommand::TIMEOUT,
+         "SetExaminationInfo failed at Patronymic (TIMEOUT); written: Surname, Name; not written: Patronymic, "
+         "BirthdayDate, flags, Sex, StartTime and lead set, LeadType, FileName and CableInfo; repeat the operation"},
+        {0, Usb::DeviceCommand::DEVICE_DISCONNECTED,
+         "SetExaminationInfo failed at Surname (DEVICE_DISCONNECTED); written: nothing; not written: Surname, Name, "
+         "Patronymic, BirthdayDate, flags, Sex, StartTime and lead set, LeadType, FileName and CableInfo; repeat the "
+         "operation"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> errors;
+        const auto connection = QObject::connect(manager.get(), &Usb::UsbDeviceManager::signalError,
+                                                 [&errors](std::string, std::string text) { errors.push_back(text); });
+        auto command = make(sampleExamination());
+        std::vector<std::shared_ptr<Usb::DeviceCommandStatus>> answers;
+        QObject::connect(command.get(), &SetExaminationInfoCommand::answerIsReady,
+                         [&answers](Usb::ComplexCommand*, auto status) { answers.push_back(status); });
+        ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
+        for (int i = 0; i < row.answered; ++i)
+            answer(Testing::resultFrame(sent()[3]));
+        fail(row.failure);
+        QObject::disconnect(connection);
+
+        ASSERT_EQ(answers.size(), 1u);
+        EXPECT_EQ(answers[0]->status, row.failure);
+        const auto withText = std::dynamic_pointer_cast<Usb::DeviceCommandStatusInfo<std::string>>(answers[0]);
+        ASSERT_TRUE(withText);
+        EXPECT_EQ(withText->info, row.text);
+        EXPECT_NE(std::find(errors.begin(), errors.end(), row.text), errors.end());
+        EXPECT_TRUE(inFlight().empty());
+    }
 }
 
 } // namespace

@@ -290,15 +290,66 @@ TEST_F(DeviceWebApiJsonCommandTest, customByteCommandSendsTheBytesAsTheyAreAndAn
 {
     identify();
     Client client;
-    ASSERT_TRUE(client.post(port(), R"({"cmd":"custombytecommand","uid":3,"data":["0x7e","0x01","0x00","0x0A","0xff"]})"));
+    ASSERT_TRUE(client.post(
+        port(), R"({"cmd":"custombytecommand","uid":3,"data":["0x7e","0x01","0x00","0x0A","0xff","0x12","0x34","0xbd"]})"));
     ASSERT_TRUE(waitInFlight("Custom"));
-    EXPECT_EQ(manager()->queue()->currentCommand()->bytes(), (Bytes{0x7E, 0x01, 0x00, 0x0A, 0xFF}));
+    EXPECT_EQ(manager()->queue()->currentCommand()->bytes(), (Bytes{0x7E, 0x01, 0x00, 0x0A, 0xFF, 0x12, 0x34, 0xBD}));
     EXPECT_TRUE(client.isOpen());
 
     answerDevice({0x7E, 0x02, 0x00, 0x0A, 0x0A, 0xFF, 0x12, 0x34, 0xBD});
     ASSERT_TRUE(client.waitClosed());
     EXPECT_EQ(client.answer().statusLine, kOk);
     EXPECT_EQ(client.answer().body.toStdString(), R"({"data":["0x0a","0xff"],"status":"ok","uid":3})");
+}
+
+TEST_F(DeviceWebApiJsonCommandTest, customBytesThatAreNotOneWellFormedFrameAreRefusedUnsent)
+{
+    identify();
+    // A start byte with a length the bytes do not hold would leave the
+    // recorder waiting for the rest, and every later request would time out.
+    auto frameOfLength = [](std::size_t length) {
+        QJsonArray bytes{"0x7e", QStringLiteral("0x%1").arg(length & 0xFF, 2, 16, QLatin1Char('0')),
+                         QStringLiteral("0x%1").arg(length >> 8, 2, 16, QLatin1Char('0')), "0x01"};
+        for (std::size_t i = 0; i < length; ++i)
+            bytes.append("0x00");
+        for (const char* tail : {"0xff", "0xff", "0xbd"})
+            bytes.append(tail);
+        return QJsonDocument(QJsonObject{{"cmd", "CustomByteCommand"}, {"uid", 8}, {"data", bytes}}).toJson();
+    };
+    const QByteArray bodies[] = {
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7E","0xFF","0x0F"]})",
+        R"({"cmd":"CustomByteCommand","uid":8})",
+        R"({"cmd":"CustomByteCommand","uid":8,"data":""})",
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x01","0x02"]})",
+        // Length field one more, then one less, than the data.
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7e","0x02","0x00","0x01","0xdd","0xff","0xff","0xbd"]})",
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7e","0x00","0x00","0x01","0xdd","0xff","0xff","0xbd"]})",
+        // Wrong start or end byte.
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7f","0x01","0x00","0x01","0xdd","0xff","0xff","0xbd"]})",
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7e","0x01","0x00","0x01","0xdd","0xff","0xff","0xbe"]})",
+        // Two frames in one request.
+        R"({"cmd":"CustomByteCommand","uid":8,"data":["0x7e","0x00","0x00","0x05","0xff","0xff","0xbd",)"
+        R"("0x7e","0x00","0x00","0x05","0xff","0xff","0xbd"]})",
+        frameOfLength(DeviceWebApi::DeviceWebApiJsonCommand::maxCustomDataLength + 1),
+    };
+    for (const QByteArray& body : bodies) {
+        const HttpAnswer answer = request(body);
+        EXPECT_EQ(answer.statusLine, kOk) << body.left(120).constData();
+        EXPECT_EQ(answer.body.toStdString(), R"({"cmd":"CustomByteCommand","errorcode":"BAD_DATA","status":"error","uid":8})")
+            << body.left(120).constData();
+        EXPECT_EQ(inFlight(), "") << body.left(120).constData();
+    }
+
+    // The largest frame allowed, and the smallest, go out as they are.
+    for (std::size_t length : {DeviceWebApi::DeviceWebApiJsonCommand::maxCustomDataLength, std::size_t(0)}) {
+        Client client;
+        ASSERT_TRUE(client.post(port(), frameOfLength(length)));
+        ASSERT_TRUE(waitInFlight("Custom"));
+        EXPECT_EQ(manager()->queue()->currentCommand()->bytes().size(), length + 7);
+        answerDevice({0x7E, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xBD});
+        ASSERT_TRUE(client.waitClosed());
+        EXPECT_EQ(client.answer().body.toStdString(), R"({"data":[],"status":"ok","uid":8})");
+    }
 }
 
 TEST_F(DeviceWebApiJsonCommandTest, describedSimpleCommandInAnyLetterCaseKeepsTheClientsName)

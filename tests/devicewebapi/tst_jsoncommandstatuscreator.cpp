@@ -1,4 +1,5 @@
 #include "devicewebapi/jsoncommandstatuscreator.h"
+#include "net/webapi/jsoncommandanswer.h"
 #include "usb/devicecommandstatusinfo.h"
 
 #include <gtest/gtest.h>
@@ -92,4 +93,23 @@ TEST(JsonCommandStatusCreator, missingDeviceStatusIsNeverSuccess)
     const auto status = JsonCommandStatusCreator::create(std::shared_ptr<Usb::DeviceCommandStatus>());
     EXPECT_EQ(status->code(), 1);
     EXPECT_EQ(errorCodeOf(status), "UNKNOWN_ERROR");
+}
+
+// A failure that says what it left behind (a half-done write) keeps that
+// text up to the answer envelope; the code stays the status name.
+TEST(JsonCommandStatusCreator, failureTextReachesTheAnswerAsErrorText)
+{
+    const auto status = JsonCommandStatusCreator::create(
+        std::make_shared<Usb::DeviceCommandStatusInfo<std::string>>(Usb::DeviceCommand::TIMEOUT, "written: Surname"));
+    EXPECT_EQ(errorCodeOf(status), "TIMEOUT");
+    EXPECT_EQ(Net::WebApi::JsonCommandAnswer::toBytes(Net::WebApi::JsonCommandAnswer::fromStatus(7, {}, status.get())),
+              R"({"errorcode":"TIMEOUT","errortext":"written: Surname","status":"error","uid":7})");
+
+    // Without a text, and for success, the envelope is as it always was.
+    const auto plain = JsonCommandStatusCreator::create(Usb::DeviceCommand::TIMEOUT);
+    EXPECT_EQ(Net::WebApi::JsonCommandAnswer::toBytes(Net::WebApi::JsonCommandAnswer::fromStatus(7, {}, plain.get())),
+              R"({"errorcode":"TIMEOUT","status":"error","uid":7})");
+    const auto ok = JsonCommandStatusCreator::create(
+        std::make_shared<Usb::DeviceCommandStatusInfo<std::string>>(Usb::DeviceCommand::OK, "ignored"));
+    EXPECT_EQ(ok->code(), 0);
 }

@@ -53,7 +53,7 @@ TEST_F(SingleOperationsTest, WritesChangeTheRecorderAndReadBack)
     control("set power 3000");
     EXPECT_EQ(answerOf("BeginWriting")["data"].toObject()["Code"].toInt(), 1);
 
-    EXPECT_EQ(postRaw(QByteArray(R"({"cmd":"SetProgId","uid":3,"data":{"ProgId":346}})")).toStdString(),
+    EXPECT_EQ(postRaw(QByteArray(R"({"cmd":"SetProgId","uid":3,"data":{"ProgId":90}})")).toStdString(),
               R"({"data":null,"status":"ok","uid":3})");
     const QString eeprom = model()["eeprom"].toString().remove(' ').toLower();
     EXPECT_EQ(eeprom.mid(0x044D * 2, 4), "5aa5");
@@ -67,6 +67,68 @@ TEST_F(SingleOperationsTest, WritesChangeTheRecorderAndReadBack)
     EXPECT_EQ(postRaw(QByteArray(R"({"cmd":"SetVentState","uid":4,"data":{"State":"half"}})")).toStdString(),
               R"({"cmd":"SetVentState","errorcode":"BAD_DATA","status":"error","uid":4})");
     EXPECT_TRUE(model()["vent"].toBool());
+}
+
+TEST_F(SingleOperationsTest, ArgumentsOfTheWrongKindAreRefusedBeforeAnythingIsSent)
+{
+    // A text is no switch: "off" and "no" used to switch the pel on.
+    const struct
+    {
+        QJsonValue data;
+        bool pel;
+    } switches[] = {{true, true}, {"off", false}, {"ON", true}, {"false", false}, {1, true}, {0, false}, {"true", true}};
+    for (const auto& row : switches) {
+        EXPECT_EQ(answerOf("SetPel", row.data)["status"].toString(), "ok") << QJsonDocument(QJsonArray{row.data}).toJson().toStdString();
+        EXPECT_EQ(model()["pel"].toBool(), row.pel) << QJsonDocument(QJsonArray{row.data}).toJson().toStdString();
+    }
+    ASSERT_TRUE(model()["pel"].toBool());
+    const QByteArray refused[] = {
+        R"({"cmd":"SetPel","uid":2,"data":"no"})",
+        R"({"cmd":"SetPel","uid":2,"data":"yes"})",
+        R"({"cmd":"SetPel","uid":2,"data":2})",
+        R"({"cmd":"SetPel","uid":2,"data":{"Pel":false}})",
+    };
+    for (const QByteArray& body : refused)
+        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetPel","errorcode":"BAD_DATA","status":"error","uid":2})")
+            << body.constData();
+    EXPECT_TRUE(model()["pel"].toBool());
+    // No "data" at all still switches it off.
+    EXPECT_EQ(answerOf("SetPel")["status"].toString(), "ok");
+    EXPECT_FALSE(model()["pel"].toBool());
+
+    // The program identifier is one byte: 300 is not 44, "abc" is not 0.
+    const QString before = model()["eeprom"].toString();
+    for (const char* progId : {"300", "-1", "\"abc\"", "\"7\"", "1.5", "true", "null"}) {
+        const QByteArray body = QByteArray(R"({"cmd":"SetProgId","uid":3,"data":{"ProgId":)") + progId + "}}";
+        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetProgId","errorcode":"BAD_DATA","status":"error","uid":3})")
+            << body.constData();
+    }
+    EXPECT_EQ(model()["eeprom"].toString(), before);
+    EXPECT_EQ(answerOf("SetProgId", QJsonObject{{"ProgId", 255}})["status"].toString(), "ok");
+    EXPECT_EQ(model()["eeprom"].toString().remove(' ').toLower().mid(0x044D * 2, 4), "ff00");
+
+    // The other front ends: an ECG mode outside 0-4 or of another kind, a
+    // clock field that is no number, a cable byte out of range.
+    const int mode = model()["ecgMode"].toInt();
+    for (const char* data : {"\"abc\"", "5", "-1", "2.5", "true", "[2]"}) {
+        const QByteArray body = QByteArray(R"({"cmd":"WriteEcgMode","uid":4,"data":)") + data + "}";
+        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"WriteEcgMode","errorcode":"BAD_DATA","status":"error","uid":4})")
+            << body.constData();
+    }
+    EXPECT_EQ(model()["ecgMode"].toInt(), mode);
+    for (const char* time : {R"({"Year":2030,"Month":"5"})", R"({"Year":"2030"})", R"({"Year":2030,"Hours":-1})",
+                             R"({"Year":2030,"Day":1.5})"}) {
+        const QByteArray body = QByteArray(R"({"cmd":"SetTime","uid":5,"data":)") + time + "}";
+        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetTime","errorcode":"BAD_DATA","status":"error","uid":5})")
+            << body.constData();
+    }
+    EXPECT_NE(answerOf("GetTime")["data"].toObject()["Year"].toInt(), 2030);
+    for (const char* counter : {"300", "\"3\"", "-2"}) {
+        const QByteArray body = QByteArray(R"({"cmd":"WriteCableSetupCounter","uid":6,"data":{"SetupCounter":)") + counter + "}}";
+        EXPECT_EQ(postRaw(body).toStdString(),
+                  R"({"cmd":"WriteCableSetupCounter","errorcode":"BAD_DATA","status":"error","uid":6})")
+            << body.constData();
+    }
 }
 
 TEST_F(SingleOperationsTest, SetTimeIsReadBackClamped)
