@@ -151,8 +151,10 @@ void OrvimSetExaminationInfoCommand::fail(const StatusPtr& status)
                              + (written.empty() ? "nothing" : written) + "; not written: " + missing
                              + "; repeat the operation";
     Common::JTerminal('1') << text;
-    if (m_manager)
+    if (m_manager) {
+        m_manager->writeErrorLog(text);
         emit m_manager->signalError(Usb::UsbDeviceManager::errorType, text);
+    }
     emit answerIsReady(this, std::make_shared<Usb::DeviceCommandStatusInfo<std::string>>(code, text));
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/bytearrayprovider.h"
 #include "common/jterminal.h"
+#include "common/simplelogger.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/bytecommand.h"
 #include "usb/complexcommand.h"
@@ -430,6 +431,18 @@ void UsbDeviceManager::sendCommandFinishError(const std::string& name,
 void UsbDeviceManager::sendImplementationNotFoundError(const std::string& name)
 {
     emitCommandError("Implementation \"" + name + "\" is not found");
+}
+
+void UsbDeviceManager::setErrorLog(Common::SimpleLogger* errorLog)
+{
+    m_errorLog = errorLog;
+    m_queue.setErrorLog(errorLog);
+}
+
+void UsbDeviceManager::writeErrorLog(const std::string& text)
+{
+    if (m_errorLog != nullptr)
+        m_errorLog->write(text);
 }
 
 void UsbDeviceManager::emitCommandError(const std::string& text)

@@ -20,6 +20,10 @@
 #include <unordered_set>
 #include <vector>
 
+namespace Tavrix::Common {
+class SimpleLogger;
+}
+
 namespace Tavrix::Usb {
 
 class AdcChannelsManager;
@@ -60,6 +64,10 @@ public:
     std::shared_ptr<DeviceCommandStatus> executeInitCommand(std::shared_ptr<ComplexCommand> command);
 
     ByteCommandQueue* queue() { return &m_queue; }
+    // The error log file of the link; operations record there what a user
+    // must know after the fact (what a failed write left on the recorder).
+    void setErrorLog(Common::SimpleLogger* errorLog);
+    void writeErrorLog(const std::string& text);
     void enqueue(std::shared_ptr<ByteCommand> command) { m_queue.enqueue(std::move(command)); }
     unsigned int generateUid() { return m_queue.generateUid(); }
     UsbDeviceCommandSet* commandSet() { return &m_commandSet; }
@@ -146,6 +154,7 @@ private:
     std::unordered_set<UsbDeviceManagerFlags> m_flags;
     std::vector<CableTypeInfo> m_cableTypes;
     ComplexCommandFactory* m_factory;
+    Common::SimpleLogger* m_errorLog = nullptr;
     bool m_reoStateRead = false;
     bool m_reoOn = false;
 };

@@ -25,7 +25,7 @@ UsbEventLoopWorker::UsbEventLoopWorker(const std::string& errorLogPath,
     , m_deviceManager(&m_cmdWriter, &m_cmdListener, devices, cableTypes, factory, m_channels, flags)
 {
     UsbEndPoint::registerMetaTypes();
-    m_deviceManager.queue()->setErrorLog(&m_errorLog);
+    m_deviceManager.setErrorLog(&m_errorLog);
 }
 
 UsbEventLoopWorker::~UsbEventLoopWorker()

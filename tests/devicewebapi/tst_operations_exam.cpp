@@ -2,6 +2,9 @@
 
 #include "serviceclient.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace {
 
 class ExamOperationsTest : public ServiceTesting::ServiceFixture
@@ -88,6 +91,10 @@ TEST_F(ExamOperationsTest, TimeOutInTheChainEndsItOnce)
     EXPECT_TRUE(answer["errortext"].toString().startsWith(
         "SetExaminationInfo failed at Surname (TIMEOUT); written: nothing; not written: Surname, Name"))
         << QJsonDocument(answer).toJson().toStdString();
+    // And so does whoever reads the error log afterwards.
+    QFile errorLog(QDir(service.directory()).filePath("ErrorLog.txt"));
+    ASSERT_TRUE(errorLog.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(errorLog.readAll().contains("SetExaminationInfo failed at Surname (TIMEOUT); written: nothing"));
 }
 
 } // namespace
