@@ -99,7 +99,7 @@ test('pause freezes the trace and resume continues it', async () => {
 test('a button push is counted and marked', async () => {
   const answer = await simControl('button');
   assert.equal(answer.ok, true);
-  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 5000 });
+  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 15000 });
 });
 
 test('the console lists the described commands and runs one', async () => {
@@ -110,7 +110,7 @@ test('the console lists the described commands and runs one', async () => {
   assert.deepEqual(names, listed.data.map((d) => d.cmd).sort());
   await page.selectOption('#cmd-select', 'GetTime');
   await page.click('#cmd-send');
-  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 15000 });
   const answer = JSON.parse(await page.textContent('#cmd-answer'));
   assert.equal(answer.status, 'ok');
   assert.ok(answer.data.Year >= 2000, JSON.stringify(answer));
@@ -127,7 +127,7 @@ test('bad console input is refused in the page and raw bytes reach the recorder'
   // Read the clock (code 0x05) as a raw frame: the answer carries its payload bytes.
   await page.fill('#raw-bytes', '7E 00 00 05 FF FF BD');
   await page.click('#raw-send');
-  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 15000 });
   const answer = JSON.parse(await page.textContent('#cmd-answer'));
   assert.equal(answer.status, 'ok', JSON.stringify(answer));
   // Six BCD bytes: seconds, minutes, hours, day, month, year - 2000.
@@ -144,7 +144,7 @@ test('the clock is set from the browser', async (t) => {
   await page.click('nav button[data-view=workflows]');
   await page.fill('#clock-value', '2031-03-04T05:06:07');
   await page.click('#clock-set');
-  await page.waitForSelector('#clock-result[data-status]', { timeout: 5000 });
+  await page.waitForSelector('#clock-result[data-status]', { timeout: 15000 });
   assert.equal(await page.textContent('#clock-result'), 'clock set');
   const now = await postCommand('GetTime');
   assert.deepEqual([now.data.Year, now.data.Month, now.data.Day, now.data.Hours], [2031, 3, 4, 5]);
@@ -206,7 +206,7 @@ test('the terminal page shows the live log in colour', async () => {
 });
 
 test('the unknown command raised an error shown on the page', async () => {
-  await page.waitForSelector('#errors:not([hidden]) li', { timeout: 5000 });
+  await page.waitForSelector('#errors:not([hidden]) li', { timeout: 15000 });
   assert.match(await page.textContent('#error-list'), /NoSuchCommand/);
   await page.click('#clear-errors');
   assert.equal(await page.$$eval('#error-list li', (l) => l.length), 0);
