@@ -52,8 +52,16 @@ export class EcgView {
 
   setPaused(p) {
     this.paused = p;
-    // Points skipped while paused are not lost by the stream: do not count them as gaps.
-    if (!p) for (const buf of this.channels.values()) buf.expectedCounter = null;
+    if (p) {
+      // Draw now: points that came in since the last animation frame would
+      // otherwise appear (and be counted) on the next one, after the press.
+      this.draw();
+      return;
+    }
+    // Points skipped while paused are not lost by the stream: do not count
+    // them as gaps, nor the pause as a drop in the rate.
+    for (const buf of this.channels.values()) buf.expectedCounter = null;
+    this.rateSamples = [];
     this.dirty = true;
   }
   setWindow(s) { this.windowS = Math.min(MAX_WINDOW_S, s); this.dirty = true; }
@@ -185,7 +193,12 @@ export class EcgView {
 
   frame() {
     requestAnimationFrame(() => this.frame());
-    if (!this.dirty || this.paused && !this.plots.length) return;
+    if (this.dirty) this.draw();
+  }
+
+  // While paused the buffers do not change, so a redraw (new window, gain or
+  // size) shows the same frozen points.
+  draw() {
     this.dirty = false;
     const rate = this.displayRate();
     for (const p of this.plots) this.fill(p, rate);

@@ -20,7 +20,7 @@ export async function launchBrowser(extraArgs = []) {
     headless: true,
     viewport: { width: 1400, height: 1000 },
     args: [
-      '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+      '--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--no-first-run',
       ...extraArgs,
     ],

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Runs the browser tests of the web UI: the service under the simulated
 # recorder in a scratch directory on free ports, headless Chromium driven by
-# playwright-core, then everything stopped. "--heap" also watches the page's
-# heap for DASTEL_HEAP_SECONDS (default 120) at 2000 frames/s.
+# playwright-core, then everything stopped. The recorder streams at its
+# default 500 frames/s: at 2000 the service, simulator and plotting page
+# take a whole core of a small machine, and under more load the simulated
+# recorder then answers commands later than the service's 1 s time-out.
+# "--heap" also watches the page's heap for DASTEL_HEAP_SECONDS (default
+# 120), at 2000 frames/s.
 # Needs: the built dastel and dastel-sim, chromium, and `npm ci` in this
 # directory (scripts/setup.sh does both).
 set -euo pipefail
@@ -12,7 +16,8 @@ ROOT="$(cd "$HERE/../.." && pwd)"
 BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
 export DASTEL_ARTIFACTS="${DASTEL_ARTIFACTS:-$ROOT/test-artifacts/browser}"
 WITH_HEAP=0
-[[ "${1:-}" == "--heap" ]] && WITH_HEAP=1
+FREQUENCY=500
+[[ "${1:-}" == "--heap" ]] && WITH_HEAP=1 FREQUENCY=2000
 
 for f in dastel dastel-sim; do
   [[ -x "$BUILD_DIR/$f" ]] || { echo "browser tests: $BUILD_DIR/$f missing; build first" >&2; exit 1; }
@@ -72,7 +77,7 @@ cat > "$SCRATCH/settings.json" <<JSON
 JSON
 
 # The whole run is bounded: the service by timeout, each stage below too.
-(cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency 2000 -- ./dastel) \
+(cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
   >"$SCRATCH/service.log" 2>&1 &
 SIM_PID=$!
 

@@ -3,17 +3,23 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, simControl, postCommand, BASE_URL, ARTIFACTS } from './lib.mjs';
+import { launchBrowser, simControl, postCommand, BASE_URL, HTTP_PORT, ARTIFACTS } from './lib.mjs';
 
 let browser;
 let page;
 const pageErrors = [];
+// Signal messages that reached the page, counted from the browser's side of
+// the WebSocket: what the page was given, whatever it did with them.
+let signalMessages = 0;
 
 before(async () => {
   mkdirSync(ARTIFACTS, { recursive: true });
   browser = await launchBrowser();
   page = await browser.context.newPage();
   page.on('pageerror', (e) => pageErrors.push(String(e)));
+  page.on('websocket', (ws) => {
+    if (new URL(ws.url()).port === String(HTTP_PORT + 1)) ws.on('framereceived', () => { signalMessages++; });
+  });
   await page.goto(BASE_URL);
 });
 
@@ -22,6 +28,21 @@ after(async () => {
 });
 
 const pointsOf = () => page.$eval('.plot-wrap', (e) => Number(e.dataset.points || 0));
+const pointsAbove = (v, timeout) => page.waitForFunction((n) => {
+  const e = document.querySelector('.plot-wrap');
+  return e && Number(e.dataset.points) > n;
+}, v, { timeout });
+const firstPlotImage = () => page.$eval('.plot-wrap canvas', (c) => c.toDataURL());
+
+// Resolves once `count` more signal messages have reached the page.
+async function moreSignalMessages(count, timeoutMs) {
+  const target = signalMessages + count;
+  const until = Date.now() + timeoutMs;
+  while (signalMessages < target) {
+    if (Date.now() > until) throw new Error(`only ${count - (target - signalMessages)} of ${count} signal messages in ${timeoutMs} ms`);
+    await new Promise((r) => setTimeout(r, 20));
+  }
+}
 
 test('the recorder shows as connected with its clock and the streams open', async () => {
   await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
@@ -44,10 +65,7 @@ test('the ECG trace plots every signal and keeps moving', async () => {
   await page.waitForSelector('.plot-wrap canvas', { timeout: 15000 });
   const plots = await page.$$eval('.plot-wrap', (els) => els.map((e) => `${e.dataset.channel}/${e.dataset.signal}`));
   assert.ok(plots.length >= 1, 'at least one plot');
-  const first = await pointsOf();
-  await page.waitForTimeout(1500);
-  const second = await pointsOf();
-  assert.ok(second > first, `points grew from ${first} to ${second}`);
+  await pointsAbove(await pointsOf(), 10000);
   // A drawn trace leaves non-background pixels in the plot area.
   const inked = await page.$eval('.plot-wrap canvas', (c) => {
     const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
@@ -61,17 +79,27 @@ test('the ECG trace plots every signal and keeps moving', async () => {
 
 test('pause freezes the trace and resume continues it', async () => {
   await page.click('#pause');
-  const a = await pointsOf();
-  await page.waitForTimeout(800);
-  assert.equal(await pointsOf(), a);
-  await page.click('#pause');
-  await page.waitForFunction((v) => Number(document.querySelector('.plot-wrap').dataset.points) > v, a, { timeout: 5000 });
+  let frozen;
+  try {
+    assert.equal(await page.textContent('#pause'), 'Resume');
+    frozen = await pointsOf();
+    const image = await firstPlotImage();
+    // The stream goes on while paused: neither the count nor the picture may follow it.
+    await moreSignalMessages(10, 10000);
+    assert.equal(await pointsOf(), frozen, 'points counted after Pause');
+    assert.ok(await firstPlotImage() === image, 'the plot was redrawn after Pause');
+  } finally {
+    // Resume even after a failure, so the tests after this one see a live trace.
+    if (await page.textContent('#pause') === 'Resume') await page.click('#pause');
+  }
+  assert.equal(await page.textContent('#pause'), 'Pause');
+  await pointsAbove(frozen, 10000);
 });
 
 test('a button push is counted and marked', async () => {
   const answer = await simControl('button');
   assert.equal(answer.ok, true);
-  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 5000 });
+  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 15000 });
 });
 
 test('the console lists the described commands and runs one', async () => {
@@ -82,7 +110,7 @@ test('the console lists the described commands and runs one', async () => {
   assert.deepEqual(names, listed.data.map((d) => d.cmd).sort());
   await page.selectOption('#cmd-select', 'GetTime');
   await page.click('#cmd-send');
-  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 15000 });
   const answer = JSON.parse(await page.textContent('#cmd-answer'));
   assert.equal(answer.status, 'ok');
   assert.ok(answer.data.Year >= 2000, JSON.stringify(answer));
@@ -99,7 +127,7 @@ test('bad console input is refused in the page and raw bytes reach the recorder'
   // Read the clock (code 0x05) as a raw frame: the answer carries its payload bytes.
   await page.fill('#raw-bytes', '7E 00 00 05 FF FF BD');
   await page.click('#raw-send');
-  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 5000 });
+  await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 15000 });
   const answer = JSON.parse(await page.textContent('#cmd-answer'));
   assert.equal(answer.status, 'ok', JSON.stringify(answer));
   // Six BCD bytes: seconds, minutes, hours, day, month, year - 2000.
@@ -116,7 +144,7 @@ test('the clock is set from the browser', async (t) => {
   await page.click('nav button[data-view=workflows]');
   await page.fill('#clock-value', '2031-03-04T05:06:07');
   await page.click('#clock-set');
-  await page.waitForSelector('#clock-result[data-status]', { timeout: 5000 });
+  await page.waitForSelector('#clock-result[data-status]', { timeout: 15000 });
   assert.equal(await page.textContent('#clock-result'), 'clock set');
   const now = await postCommand('GetTime');
   assert.deepEqual([now.data.Year, now.data.Month, now.data.Day, now.data.Hours], [2031, 3, 4, 5]);
@@ -149,16 +177,18 @@ test('unplugging and plugging the recorder is shown live', async () => {
   await page.click('nav button[data-view=workflows]');
   await page.screenshot({ path: join(ARTIFACTS, 'workflows.png') });
   await page.click('nav button[data-view=live]');
+  assert.equal(await page.textContent('#pause'), 'Pause', 'the trace must be live to show it resume');
   assert.equal((await simControl('unplug')).ok, true);
   await page.waitForSelector('#dev-state[data-state=disconnected]', { timeout: 10000 });
   await page.screenshot({ path: join(ARTIFACTS, 'disconnected.png') });
   assert.equal((await simControl('plug')).ok, true);
   await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
+  // The new recorder starts a new trace (none may be shown yet); once its
+  // stream is flowing the trace has to follow it.
   const before = await page.$eval('.plot-wrap', (e) => Number(e.dataset.points || 0)).catch(() => 0);
-  await page.waitForFunction((v) => {
-    const e = document.querySelector('.plot-wrap');
-    return e && Number(e.dataset.points) > v;
-  }, before, { timeout: 15000 });
+  await moreSignalMessages(1, 20000);
+  await pointsAbove(before, 10000);
+  await page.screenshot({ path: join(ARTIFACTS, 'replugged.png') });
 });
 
 test('the terminal page shows the live log in colour', async () => {
@@ -176,7 +206,7 @@ test('the terminal page shows the live log in colour', async () => {
 });
 
 test('the unknown command raised an error shown on the page', async () => {
-  await page.waitForSelector('#errors:not([hidden]) li', { timeout: 5000 });
+  await page.waitForSelector('#errors:not([hidden]) li', { timeout: 15000 });
   assert.match(await page.textContent('#error-list'), /NoSuchCommand/);
   await page.click('#clear-errors');
   assert.equal(await page.$$eval('#error-list li', (l) => l.length), 0);
