@@ -29,6 +29,7 @@ namespace {
 
 constexpr int kCommandTimeoutMs = 1000;
 constexpr int kPollIntervalMs = 300;
+constexpr int kIdentifyRetryMs = 1000;
 constexpr size_t kMinNameAnswerSize = 12;
 constexpr uint8_t kEchoByte = 0xDD;
 constexpr uint8_t kDefaultEcgSignalCount = 8;
@@ -86,6 +87,7 @@ UsbDeviceManager::UsbDeviceManager(UsbCmdWriter<4>* writer,
     , m_channelsShared(std::move(channels))
     , m_queue(writer, listener, this)
     , m_pollTimer(this)
+    , m_identifyTimer(this)
     , m_flags(flags)
     , m_cableTypes(cableTypes)
     , m_factory(factory)
@@ -99,6 +101,12 @@ UsbDeviceManager::UsbDeviceManager(UsbCmdWriter<4>* writer,
             &UsbDeviceManager::handleCommandError, Qt::QueuedConnection);
     m_pollTimer.setInterval(kPollIntervalMs);
     m_pollConnection = connect(&m_pollTimer, &QTimer::timeout, this, &UsbDeviceManager::checkDeviceExist);
+    m_identifyTimer.setSingleShot(true);
+    m_identifyTimer.setInterval(kIdentifyRetryMs);
+    connect(&m_identifyTimer, &QTimer::timeout, this, [this] {
+        if (m_devicePresent && !m_identified)
+            identify();
+    });
 }
 
 UsbDeviceManager::~UsbDeviceManager()
@@ -109,14 +117,31 @@ UsbDeviceManager::~UsbDeviceManager()
 void UsbDeviceManager::handleDeviceConnect()
 {
     m_devicePresent = true;
+    m_identifyAttempts = 0;
     m_queue.setDeviceConnected(true);
+    identify();
+}
+
+void UsbDeviceManager::identify()
+{
+    ++m_identifyAttempts;
     sendFixedCommand("Name", kNameRequest, &UsbDeviceManager::handleNameCommandAnswer);
+}
+
+void UsbDeviceManager::identificationFailed()
+{
+    if (!m_devicePresent)
+        return;
+    JTerminal('1') << "identification failed (attempt" << m_identifyAttempts << ") - trying again in"
+                   << kIdentifyRetryMs << "ms";
+    m_identifyTimer.start();
 }
 
 void UsbDeviceManager::handleDeviceDisconnect()
 {
     m_devicePresent = false;
     m_pollTimer.stop();
+    m_identifyTimer.stop();
     m_queue.handleDeviceDisconnect();
     m_connectedDeviceInfo = DeviceInfo();
     m_workingDeviceInfo = DeviceInfo();
@@ -139,12 +164,19 @@ void UsbDeviceManager::handleNameCommandAnswer(std::shared_ptr<ByteCommand>,
 {
     if (!m_devicePresent)
         status = DeviceCommand::DEVICE_DISCONNECTED;
+    // The queue reports every failed request; the manager's own summary of
+    // the failure is given once.
+    const bool report = m_identifyAttempts <= 1;
     if (status != DeviceCommand::OK) {
-        sendCommandFinishError("Name", static_cast<DeviceCommand::EStatus>(status));
+        if (report || status == DeviceCommand::DEVICE_DISCONNECTED)
+            sendCommandFinishError("Name", static_cast<DeviceCommand::EStatus>(status));
+        identificationFailed();
         return;
     }
     if (answer.size() < kMinNameAnswerSize) {
-        emitCommandError(wrongFrameText("Name", answer));
+        if (report)
+            emitCommandError(wrongFrameText("Name", answer));
+        identificationFailed();
         return;
     }
 
@@ -199,7 +231,9 @@ void UsbDeviceManager::handleGetTimeCommandAnswer(ComplexCommand* command_,
     const std::string name = command_->name();
     releaseCommand(command_);
     if (codeOf(status_) != DeviceCommand::OK) {
-        sendCommandFinishError(name, status_);
+        if (m_identifyAttempts <= 1 || codeOf(status_) == DeviceCommand::DEVICE_DISCONNECTED)
+            sendCommandFinishError(name, status_);
+        identificationFailed();
         return;
     }
 

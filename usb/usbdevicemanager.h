@@ -127,6 +127,11 @@ private:
                                                      int32_t);
 
     void sendFixedCommand(const std::string& name, std::vector<uint8_t> bytes, AnswerHandler handler);
+    // Asks for the identity; a failed identification is tried again every
+    // second while the recorder stays attached, so one late or lost answer
+    // does not leave it unusable until it is plugged again.
+    void identify();
+    void identificationFailed();
     void getTime();
     void tryAdcOn();
     void publishDevice();
@@ -148,6 +153,8 @@ private:
     ByteCommandQueue m_queue;
     std::unordered_map<ComplexCommand*, std::shared_ptr<ComplexCommand>> m_runningCommands;
     QTimer m_pollTimer;
+    QTimer m_identifyTimer;
+    int m_identifyAttempts = 0;
     QMetaObject::Connection m_pollConnection;
     bool m_devicePresent = false;
     bool m_pollReady = true;

@@ -192,7 +192,8 @@ TEST_F(ServiceTest, FailedIdentificationBecomesAnErrorEvent)
     StreamClient events(m_service.eventPort());
     ASSERT_TRUE(events.waitConnected());
 
-    ASSERT_TRUE(m_service.sim().requestJson("fault no-answer count=1").value("ok").toBool());
+    // A recorder that never answers.
+    ASSERT_TRUE(m_service.sim().requestJson("fault no-answer count=1000000").value("ok").toBool());
     ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
     ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("error") >= 1; }, 10000));
 
@@ -210,12 +211,37 @@ TEST_F(ServiceTest, FailedIdentificationBecomesAnErrorEvent)
     EXPECT_EQ(error["errorType"].text, "CommandError");
     EXPECT_EQ(error["message"].text.rfind("Command \"Name\" finished with error: TIMEOUT", 0), 0u)
         << error["message"].text;
+    // The identification is tried again.
+    const QJsonObject model = m_service.sim().requestJson("state").value("model").toObject();
+    const int seen = model.value("requestsSeen").toInt();
+    ASSERT_TRUE(StreamClient::waitFor([&] {
+        return m_service.sim().requestJson("state").value("model").toObject().value("requestsSeen").toInt() >= seen + 2;
+    }, 10000)) << "the identity was not asked for again";
     EXPECT_EQ(events.count("deviceConnect"), 0u) << "a recorder that never answered is not announced";
 
     // Nor reported as gone: clients see connects and disconnects alternate.
     ASSERT_TRUE(m_service.sim().requestJson("unplug").value("ok").toBool());
     StreamClient::waitFor([] { return false; }, 1500);
     EXPECT_EQ(events.count("deviceDisconnect"), 0u);
+}
+
+// One lost or late identity answer must not leave the recorder unusable
+// until it is plugged in again.
+TEST_F(ServiceTest, IdentificationIsTriedAgainAfterALostAnswer)
+{
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options());
+    StreamClient events(m_service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    for (const char* fault : {"fault no-answer count=1", "fault late-answer count=1"}) {
+        SCOPED_TRACE(fault);
+        const size_t connects = events.count("deviceConnect");
+        ASSERT_TRUE(m_service.sim().requestJson(fault).value("ok").toBool());
+        ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+        ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("deviceConnect") > connects; }, 15000))
+            << m_service.sim().output();
+        ASSERT_TRUE(m_service.sim().requestJson("unplug").value("ok").toBool());
+        ASSERT_TRUE(StreamClient::waitFor([&] { return events.count("deviceDisconnect") > connects; }, 10000));
+    }
 }
 
 TEST_F(ServiceTest, ButtonPushIsAnEventWithTheFrameCounter)
