@@ -14,6 +14,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   umockdev libumockdev-dev libglib2.0-dev
   python3
+  nginx openssl
 )
 
 missing=()
