@@ -65,4 +65,10 @@
   TokenWebSocket.prototype = PlainWebSocket.prototype;
   for (const name of ['CONNECTING', 'OPEN', 'CLOSING', 'CLOSED']) TokenWebSocket[name] = PlainWebSocket[name];
   window.WebSocket = TokenWebSocket;
+
+  // The UI sends its first command only once the event stream reports the
+  // recorder, and a refused stream says nothing about why: ask the command
+  // route at once. An empty body is no command, so nothing runs even when
+  // the token is right; a 401 brings up the question.
+  window.fetch('cmd', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '' }).catch(() => {});
 })();
