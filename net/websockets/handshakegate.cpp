@@ -5,6 +5,7 @@
 
 #include <QTcpSocket>
 #include <QTimer>
+#include <QWebSocket>
 #include <QWebSocketServer>
 
 namespace Tavrix::Net::WebSockets {
@@ -91,7 +92,31 @@ void HandshakeGate::examine(QTcpSocket* socket)
         }
     }
     disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    m_handedOver.append(socket);
+    // A handshake the server rejects itself never becomes a WebSocket.
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+        if (m_handedOver.removeAll(socket) > 0)
+            socket->deleteLater();
+    });
     m_target->handleConnection(socket);
+}
+
+void HandshakeGate::adopt(QWebSocket* webSocket)
+{
+    for (auto it = m_handedOver.begin(); it != m_handedOver.end();) {
+        QTcpSocket* socket = *it;
+        if (!socket) {
+            it = m_handedOver.erase(it);
+            continue;
+        }
+        if (socket->peerPort() == webSocket->peerPort() && socket->peerAddress() == webSocket->peerAddress()) {
+            socket->disconnect(this);
+            socket->setParent(webSocket);
+            m_handedOver.erase(it);
+            return;
+        }
+        ++it;
+    }
 }
 
 void HandshakeGate::refuse(QTcpSocket* socket, const QByteArray& status, const QByteArray& extraHeaders)

@@ -3,12 +3,15 @@
 #include "net/webapi/accesspolicy.h"
 
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QTcpServer>
 #include <QUrl>
 #include <memory>
 
 class QTcpSocket;
+class QWebSocket;
 class QWebSocketServer;
 
 namespace Tavrix::Net::WebSockets {
@@ -37,6 +40,11 @@ public:
     // Without a policy every handshake is handed over.
     void setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy) { m_access = std::move(policy); }
 
+    // Hands the TCP connection under a new WebSocket to that WebSocket, so
+    // that it lives and goes with it rather than with the listener. Called
+    // for every socket the server's nextPendingConnection gives.
+    void adopt(QWebSocket* socket);
+
 private:
     void onNewConnection();
     void examine(QTcpSocket* socket);
@@ -45,6 +53,7 @@ private:
     QWebSocketServer* m_target;
     QTcpServer m_listener;
     std::shared_ptr<const WebApi::AccessPolicy> m_access;
+    QList<QPointer<QTcpSocket>> m_handedOver; // let through, WebSocket not yet taken
 };
 
 } // namespace Tavrix::Net::WebSockets

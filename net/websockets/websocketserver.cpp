@@ -81,6 +81,8 @@ void WebSocketServer::slotNewConnection()
     QWebSocket* socket = m_server->nextPendingConnection();
     if (!socket)
         return;
+    if (m_gate)
+        m_gate->adopt(socket);
     connectMessageListener(socket);
     connect(socket, &QWebSocket::disconnected, this, &WebSocketServer::socketDisconnected);
     m_clients.insert(socket, true);

@@ -132,6 +132,7 @@ void WebSocketTerminal::sendToAll(const QString& message)
 void WebSocketTerminal::slotNewConnection()
 {
     while (QWebSocket* socket = m_server.nextPendingConnection()) {
+        m_gate.adopt(socket);
         m_clients.insert(socket, false);
         if (m_debugOutput)
             JTerminal('0') << "terminal clients:" << m_clients.size();
