@@ -9,6 +9,7 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
+#include "net/webapi/accesspolicy.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exegetflash.h"
 #include "net/webapi/exeget.h"
@@ -29,6 +30,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
@@ -129,8 +131,26 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost, nullptr,
                                                     settings.listenAddress);
 
+    // One policy for the HTTP API and the three WebSocket ports.
+    auto access = std::make_shared<AccessPolicy>();
+    access->setServicePort(m_webApiServer->isListening() ? m_webApiServer->serverPort() : settings.webApiPort);
+    access->setAllowedOrigins(settings.allowedOrigins);
+    access->setAllowedHosts(settings.allowedHosts);
+    QByteArray token = settings.accessToken;
+    if (!settings.accessTokenError.isEmpty()) {
+        // A token was meant to be set: stay locked rather than open.
+        JTerminal('1') << settings.accessTokenError.toStdString() << "; commands and streams stay locked";
+        token = QByteArray::number(QRandomGenerator::system()->generate64(), 16)
+              + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+    }
+    access->setAccessToken(token);
+    if (access->tokenRequired())
+        JTerminal('2') << "access token required for commands, downloads and WebSockets";
+    m_webApiServer->setAccessPolicy(access);
+
     m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort, settings.listenAddress);
     adcSocket = m_adcSocket.get();
+    adcSocket->setAccessPolicy(access);
     std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
     connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
 
@@ -139,9 +159,11 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
 
     m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort, settings.listenAddress);
     eventSocket = m_eventSocket.get();
+    eventSocket->setAccessPolicy(access);
     connect(channels.get(), &Usb::AdcChannelsManager::eventTransfer, eventSocket, &WebSocketServer::slotTransfer);
 
     m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort, settings.listenAddress);
+    m_jet->setAccessPolicy(access);
     connect(m_jet.get(), &Net::WebSockets::WebSocketTerminal::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 

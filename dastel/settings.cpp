@@ -1,5 +1,8 @@
 #include "dastel/settings.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace Tavrix::Dastel {
 
 quint16 Settings::portOf(const QVariantMap& map, const QString& section)
@@ -25,6 +28,17 @@ Settings Settings::fromVariantMap(const QVariantMap& map, const QString& appDir)
         settings.errorLogPath = appDir + "/ErrorLog.txt";
     settings.htmlDirectories = map.value("htmlDirectories").toStringList();
     settings.defaultHtmlDirectory = map.value("defaultHtmlDirectory").toString();
+    settings.allowedOrigins = map.value("allowedOrigins").toStringList();
+    settings.allowedHosts = map.value("allowedHosts").toStringList();
+    settings.accessToken = map.value("accessToken").toString().trimmed().toUtf8();
+    const QString tokenFile = map.value("accessTokenFile").toString().trimmed();
+    if (settings.accessToken.isEmpty() && !tokenFile.isEmpty()) {
+        QFile file(QDir(appDir).filePath(tokenFile));
+        if (file.open(QIODevice::ReadOnly))
+            settings.accessToken = file.readLine().trimmed();
+        if (settings.accessToken.isEmpty())
+            settings.accessTokenError = QString("accessTokenFile \"%1\" cannot be read or is empty").arg(tokenFile);
+    }
     return settings;
 }
 

@@ -24,6 +24,17 @@ struct Settings
     QString errorLogPath;
     QStringList htmlDirectories;
     QString defaultHtmlDirectory;
+    // Who may drive the recorder besides pages of the service itself:
+    // "allowedOrigins" (web apps on other origins, "*" for every origin),
+    // "allowedHosts" (names the service is reached by besides IP literals,
+    // localhost and this machine's names, "*" for every name).
+    QStringList allowedOrigins;
+    QStringList allowedHosts;
+    // "accessToken", or the first line of the file "accessTokenFile" names
+    // (relative to the executable's directory). Empty: no token asked for.
+    // A file that cannot be read is reported in accessTokenError.
+    QByteArray accessToken;
+    QString accessTokenError;
 
     static Settings fromVariantMap(const QVariantMap& map, const QString& appDir);
     static quint16 portOf(const QVariantMap& map, const QString& section);

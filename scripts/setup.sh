@@ -15,6 +15,7 @@ PACKAGES=(
   umockdev libumockdev-dev libglib2.0-dev
   python3
   chromium
+  nginx openssl
 )
 
 missing=()

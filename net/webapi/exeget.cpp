@@ -1,6 +1,7 @@
 #include "net/webapi/exeget.h"
 
 #include "common/jterminal.h"
+#include "net/webapi/accesspolicy.h"
 
 #include <QFile>
 #include <QTcpSocket>
@@ -11,7 +12,23 @@ void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         return;
-    socket->write(response.m_raw);
+    const QVariant origin = socket->property(AccessPolicy::allowOriginProperty);
+    if (!origin.isValid()) {
+        socket->write(response.m_raw);
+        socket->disconnectFromHost();
+        return;
+    }
+    MakeResponse named = response;
+    for (HttpHeader& header : named.m_headers) {
+        if (header.m_name == QLatin1String("Access-Control-Allow-Origin"))
+            header.m_value = origin.toString();
+        else if (header.m_name == QLatin1String("Access-Control-Allow-Headers"))
+            header.m_value = QStringLiteral("Content-Type, Authorization");
+    }
+    named.m_headers.append(HttpHeader{"Vary", "Origin"});
+    named.m_raw.clear();
+    named.assemble();
+    socket->write(named.m_raw);
     socket->disconnectFromHost();
 }
 

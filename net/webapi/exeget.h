@@ -21,6 +21,9 @@ public:
     virtual void exe(ParsingURI& uri, QTcpSocket* socket);
     // True for a route that also answers every path below its key.
     virtual bool servesSubpaths() const { return false; }
+    // False for the pages of the UI, which every browser may load; routes
+    // that act or hand out data meet the origin check and the access token.
+    virtual bool guarded() const { return true; }
 
     MakeResponse* response() const { return m_makeResponse; }
 
@@ -43,10 +46,13 @@ class exeGetError : public exeGet
 
 public:
     using exeGet::exeGet;
+
+    bool guarded() const override { return false; }
 };
 
 // Writes the bytes of `response` and asks the socket to close once they are
-// sent. A socket that is already gone gets nothing.
+// sent. A socket that is already gone gets nothing. A request from an
+// allowed foreign origin gets that origin named in the CORS headers.
 void writeAndClose(QTcpSocket* socket, const MakeResponse& response);
 
 } // namespace Tavrix::Net::WebApi

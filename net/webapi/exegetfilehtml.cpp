@@ -4,6 +4,7 @@
 #include "net/webapi/directoryqueue.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cstdio>
 
 namespace Tavrix::Net::WebApi {
@@ -65,7 +66,23 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
             directory = found;
     }
 
-    file_reader(appDir + "/" + directory + "/" + path, extension);
+    const QString filePath = appDir + "/" + directory + "/" + path;
+    // A symbolic link inside the web directory may point anywhere: what is
+    // served is judged by where it really is, and read from there.
+    const QString real = QFileInfo(filePath).canonicalFilePath();
+    if (!real.isEmpty()) {
+        const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
+        if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/'))) {
+            Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
+            m_makeResponse->ret404(filePath);
+            sentResponse(socket);
+            return;
+        }
+    }
+    file_reader(real.isEmpty() ? filePath : real, extension);
+    // A refusal names the path as requested, not where it led.
+    if (!real.isEmpty() && real != filePath && m_makeResponse->m_startLine.startsWith(QLatin1String("HTTP/1.1 404")))
+        m_makeResponse->ret404(filePath);
     sentResponse(socket);
 }
 

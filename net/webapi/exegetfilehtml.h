@@ -16,6 +16,7 @@ public:
     exeGetFileHtml(DirectoryQueue* directories, const QString& defaultDirectory, QObject* parent = nullptr);
 
     void exe(ParsingURI& uri, QTcpSocket* socket) override;
+    bool guarded() const override { return false; }
 
     // Defaults to the executable's directory.
     void setApplicationDirectory(const QString& directory) { m_applicationDirectory = directory; }

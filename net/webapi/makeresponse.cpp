@@ -91,6 +91,21 @@ void MakeResponse::ret501()
     assemble();
 }
 
+void MakeResponse::ret401()
+{
+    start(QStringLiteral("401 Unauthorized"));
+    addCorsHeaders();
+    m_headers.append(HttpHeader{"WWW-Authenticate", "Bearer"});
+    assemble();
+}
+
+void MakeResponse::ret403()
+{
+    start(QStringLiteral("403 Forbidden"));
+    addCorsHeaders();
+    assemble();
+}
+
 void MakeResponse::retError(const QString& status)
 {
     start(status);

@@ -19,6 +19,9 @@ public:
     void ret500();
     void ret501();
     void retError(const QString& status);
+    // Refusals of the access checks.
+    void ret401();
+    void ret403();
 
     // Extension -> content type; unknown extensions fall back to "txt".
     static const QMap<QString, QString>& getMapExt();

@@ -216,10 +216,13 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
         if (!handler)
             handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
         if (handler) {
-            handler->exe(query.m_uri, socket);
+            if (admit(query, socket, handler->guarded()))
+                handler->exe(query.m_uri, socket);
             return;
         }
     } else if (method == QLatin1String("POST")) {
+        if (!admit(query, socket, true))
+            return;
         exePost* handler = m_exePost.value(query.m_uri.m_path, nullptr);
         if (!handler)
             handler = m_exePost.value(QStringLiteral("__err"), nullptr);
@@ -229,19 +232,68 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
             return;
         }
     } else if (method == QLatin1String("OPTIONS")) {
+        // A preflight carries no token; its origin is judged all the same so
+        // that a foreign page learns at once that it may not send.
+        if (!admit(query, socket, false))
+            return;
+        if (m_access) {
+            const QString origin = AccessPolicy::headerValue(query.m_http, QStringLiteral("Origin"));
+            const QString host = AccessPolicy::headerValue(query.m_http, QStringLiteral("Host"));
+            if (!origin.isEmpty() && !m_access->originAllowed(origin, host)) {
+                if (m_access->firstRefusal(QStringLiteral("origin ") + origin))
+                    JTerminal('3') << "refused origin" << origin.toLocal8Bit().constData();
+                m_response.ret403();
+                writeAndClose(socket, m_response);
+                return;
+            }
+        }
         m_response.ret200Options();
         writeAndClose(socket, m_response);
         return;
     } else {
         JTerminal('3') << "error";
         if (exeGet* handler = m_exeGet.value(QStringLiteral("__err"), nullptr)) {
-            handler->exe(query.m_uri, socket);
+            if (admit(query, socket, false))
+                handler->exe(query.m_uri, socket);
             return;
         }
     }
     // A route table without its fallback entries: still answer.
     m_response.ret501();
     writeAndClose(socket, m_response);
+}
+
+bool WebApiServer::admit(const ParsingQuery& query, QTcpSocket* socket, bool guarded)
+{
+    if (!m_access)
+        return true;
+    const AccessPolicy::EVerdict verdict = m_access->check(query.m_http, query.m_uri, guarded, false);
+    const QString origin = AccessPolicy::headerValue(query.m_http, QStringLiteral("Origin"));
+    const QString host = AccessPolicy::headerValue(query.m_http, QStringLiteral("Host"));
+    switch (verdict) {
+    case AccessPolicy::EVerdict::Allowed:
+        if (!origin.isEmpty() && m_access->originIsListedForeign(origin, host))
+            socket->setProperty(AccessPolicy::allowOriginProperty, AccessPolicy::normalizedOrigin(origin));
+        return true;
+    case AccessPolicy::EVerdict::ForbiddenHost:
+        if (m_access->firstRefusal(QStringLiteral("host ") + host))
+            JTerminal('3') << "refused host" << host.toLocal8Bit().constData();
+        m_response.ret403();
+        break;
+    case AccessPolicy::EVerdict::ForbiddenOrigin:
+        if (m_access->firstRefusal(QStringLiteral("origin ") + origin))
+            JTerminal('3') << "refused origin" << origin.toLocal8Bit().constData();
+        m_response.ret403();
+        break;
+    case AccessPolicy::EVerdict::Unauthorized:
+        if (m_access->firstRefusal(QStringLiteral("token ") + socket->peerAddress().toString()))
+            JTerminal('3') << "request without a valid access token from"
+                           << socket->peerAddress().toString().toLocal8Bit().constData();
+        m_response.ret401();
+        break;
+    }
+    writeAndClose(socket, m_response);
+    return false;
 }
 
 void WebApiServer::refuse(QTcpSocket* socket, const QString& status)

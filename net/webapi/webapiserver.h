@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/webapi/accesspolicy.h"
 #include "net/webapi/makeresponse.h"
 #include "net/webapi/parsingquery.h"
 
@@ -8,6 +9,7 @@
 #include <QMap>
 #include <QTcpServer>
 #include <list>
+#include <memory>
 
 class QTcpSocket;
 class QTimer;
@@ -46,6 +48,9 @@ public:
     // Time a client may stay silent while its request is incomplete.
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
 
+    // Host, origin and token checks; without a policy every request is served.
+    void setAccessPolicy(std::shared_ptr<const AccessPolicy> policy) { m_access = std::move(policy); }
+
 public slots:
     void onAcceptError(QAbstractSocket::SocketError error);
     void onNewConnection();
@@ -68,6 +73,8 @@ private:
     static qint64 contentLengthOf(const QString& text);
     static bool isBlank(const QByteArray& bytes);
     void refuse(QTcpSocket* socket, const QString& status);
+    // False when the request was refused (and answered) by the access checks.
+    bool admit(const ParsingQuery& query, QTcpSocket* socket, bool guarded);
     void onIdleTimeout(QTcpSocket* socket);
     std::list<SocketInfo>::iterator findPending(QTcpSocket* socket);
     // Offset just past the empty line that ends the header block, or -1.
@@ -81,6 +88,7 @@ private:
     std::list<SocketInfo> m_pending;
     QHash<QTcpSocket*, Connection> m_connections;
     int m_idleTimeoutMs = defaultIdleTimeoutMs;
+    std::shared_ptr<const AccessPolicy> m_access;
 };
 
 } // namespace Tavrix::Net::WebApi

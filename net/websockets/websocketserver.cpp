@@ -1,6 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
 #include "common/jterminal.h"
+#include "net/websockets/handshakegate.h"
 
 #include <QHostAddress>
 #include <QWebSocket>
@@ -25,6 +26,8 @@ WebSocketServer::~WebSocketServer()
 {
     if (m_debugOutput)
         JTerminal('0');
+    if (m_gate)
+        m_gate->close();
     if (m_server)
         m_server->close();
     const QList<QWebSocket*> sockets = m_clients.keys();
@@ -41,23 +44,31 @@ void WebSocketServer::Init(unsigned short port, const QHostAddress& address)
     if (m_debugOutput)
         JTerminal('0');
     m_server = new QWebSocketServer(QStringLiteral("WebSocketServer"), QWebSocketServer::NonSecureMode, this);
-    if (!m_server->listen(address, port)) {
+    // The gate listens and hands over the handshakes it lets through.
+    m_gate = new HandshakeGate(m_server, this);
+    if (!m_gate->listen(address, port)) {
         JTerminal('3') << "listen error" << port;
         return;
     }
-    JTerminal('2') << "listen ..." << port << m_server->serverUrl().toString().toStdString();
+    JTerminal('2') << "listen ..." << port << m_gate->serverUrl().toString().toStdString();
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::slotNewConnection);
     connect(m_server, &QWebSocketServer::closed, this, &WebSocketServer::slotClosed);
 }
 
 bool WebSocketServer::isListening() const
 {
-    return m_server && m_server->isListening();
+    return m_gate && m_gate->isListening();
 }
 
 unsigned short WebSocketServer::serverPort() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return m_gate ? m_gate->serverPort() : 0;
+}
+
+void WebSocketServer::setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy)
+{
+    if (m_gate)
+        m_gate->setAccessPolicy(std::move(policy));
 }
 
 void WebSocketServer::connectMessageListener(QWebSocket* socket)
@@ -70,6 +81,8 @@ void WebSocketServer::slotNewConnection()
     QWebSocket* socket = m_server->nextPendingConnection();
     if (!socket)
         return;
+    if (m_gate)
+        m_gate->adopt(socket);
     connectMessageListener(socket);
     connect(socket, &QWebSocket::disconnected, this, &WebSocketServer::socketDisconnected);
     m_clients.insert(socket, true);

@@ -5,11 +5,18 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <memory>
 
 class QWebSocket;
 class QWebSocketServer;
 
+namespace Tavrix::Net::WebApi {
+class AccessPolicy;
+}
+
 namespace Tavrix::Net::WebSockets {
+
+class HandshakeGate;
 
 // Pushes ready-made binary messages (signal blocks or events) to every
 // connected WebSocket client. Clients send nothing that the server acts on.
@@ -28,6 +35,10 @@ public:
     // The port actually listened on (the given one, or the chosen one for 0).
     unsigned short serverPort() const;
     int clientCount() const { return m_clients.size(); }
+
+    // Host, origin and token checks on every handshake; without a policy
+    // every client is taken.
+    void setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy);
 
     // A client that does not read keeps every message queued in the service.
     // Once its unsent bytes pass this bound its connection is dropped (and
@@ -54,6 +65,7 @@ protected:
 private:
     bool m_debugOutput = false;
     QWebSocketServer* m_server = nullptr;
+    HandshakeGate* m_gate = nullptr;
     QMap<QWebSocket*, bool> m_clients;
     qint64 m_maxBacklogBytes = defaultMaxBacklogBytes;
 };

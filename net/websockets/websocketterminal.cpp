@@ -62,6 +62,7 @@ WebSocketTerminal::WebSocketTerminal(unsigned short port, const QHostAddress& ad
 WebSocketTerminal::~WebSocketTerminal()
 {
     m_active = false;
+    m_gate.close();
     m_server.close();
     const QList<QWebSocket*> sockets = m_clients.keys();
     m_clients.clear();
@@ -78,12 +79,12 @@ void WebSocketTerminal::init(unsigned short port, const QHostAddress& address)
         JTerminal('0') << "";
     m_serviceCommands.push_back(std::make_shared<WebSocketTerminalHelpCommand>());
 
-    if (!m_server.listen(address, port)) {
+    if (!m_gate.listen(address, port)) {
         JTerminal('3') << "listen error" << port;
         return;
     }
-    JTerminal('2') << "listen ..." << m_server.serverPort()
-                   << m_server.serverUrl().toString().toLocal8Bit().constData();
+    JTerminal('2') << "listen ..." << m_gate.serverPort()
+                   << m_gate.serverUrl().toString().toLocal8Bit().constData();
     connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketTerminal::slotNewConnection);
     connect(&m_server, &QWebSocketServer::closed, this, &WebSocketTerminal::slotClosed);
 }
@@ -131,6 +132,7 @@ void WebSocketTerminal::sendToAll(const QString& message)
 void WebSocketTerminal::slotNewConnection()
 {
     while (QWebSocket* socket = m_server.nextPendingConnection()) {
+        m_gate.adopt(socket);
         m_clients.insert(socket, false);
         if (m_debugOutput)
             JTerminal('0') << "terminal clients:" << m_clients.size();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/jextterminal.h"
+#include "net/websockets/handshakegate.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -64,8 +65,11 @@ public:
 
     void out(char colour, char* time, char* type, char* text) override;
 
-    bool isListening() const { return m_server.isListening(); }
-    unsigned short serverPort() const { return m_server.serverPort(); }
+    bool isListening() const { return m_gate.isListening(); }
+    unsigned short serverPort() const { return m_gate.serverPort(); }
+    // Host, origin and token checks on every handshake: whoever reaches the
+    // terminal can stop the service with "exit".
+    void setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy) { m_gate.setAccessPolicy(std::move(policy)); }
     int clientCount() const { return m_clients.size(); }
     bool isActive() const { return m_active.load(); }
 
@@ -91,6 +95,7 @@ private:
     bool m_debugOutput = true;
     std::atomic<bool> m_active{false};
     QWebSocketServer m_server;
+    HandshakeGate m_gate{&m_server};
     QHash<QWebSocket*, bool> m_clients;
     std::vector<std::shared_ptr<WebSocketTerminalServiceCommand>> m_serviceCommands;
 

@@ -13,6 +13,7 @@ public:
     using WebApi::exeGet::exeGet;
 
     void exe(WebApi::ParsingURI& uri, QTcpSocket* socket) override;
+    bool guarded() const override { return false; }
 
     // Defaults to the executable's directory.
     void setApplicationDirectory(const QString& directory) { m_applicationDirectory = directory; }

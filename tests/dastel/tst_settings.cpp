@@ -1,6 +1,8 @@
 #include "dastel/settings.h"
 
+#include <QFile>
 #include <QJsonDocument>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using Tavrix::Dastel::Settings;
@@ -76,3 +78,37 @@ TEST(Settings, ListenAddress)
 }
 
 } // namespace
+
+TEST(Settings, AccessSettings)
+{
+    const Settings none = settingsOf("{}");
+    EXPECT_TRUE(none.allowedOrigins.isEmpty());
+    EXPECT_TRUE(none.allowedHosts.isEmpty());
+    EXPECT_TRUE(none.accessToken.isEmpty());
+    EXPECT_TRUE(none.accessTokenError.isEmpty());
+
+    const Settings listed = settingsOf(R"({"allowedOrigins": "https://app.example", "allowedHosts": ["a.example", "b"],
+        "accessToken": "  t0ken \n"})");
+    EXPECT_EQ(listed.allowedOrigins, QStringList{"https://app.example"});
+    EXPECT_EQ(listed.allowedHosts, (QStringList{"a.example", "b"}));
+    EXPECT_EQ(listed.accessToken, "t0ken");
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile file(dir.filePath("token"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("from-file\nsecond line\n");
+    file.close();
+    const auto withFile = [&](const QByteArray& json) {
+        return Settings::fromVariantMap(QJsonDocument::fromJson(json).toVariant().toMap(), dir.path());
+    };
+    const Settings relative = withFile(R"({"accessTokenFile": "token"})");
+    EXPECT_EQ(relative.accessToken, "from-file");
+    EXPECT_TRUE(relative.accessTokenError.isEmpty());
+    const Settings absolute = withFile(QByteArray(R"({"accessTokenFile": ")") + dir.filePath("token").toUtf8() + "\"}");
+    EXPECT_EQ(absolute.accessToken, "from-file");
+    // A token file that cannot be read is reported, so that the service stays locked.
+    const Settings missing = withFile(R"({"accessTokenFile": "no-such-file"})");
+    EXPECT_TRUE(missing.accessToken.isEmpty());
+    EXPECT_FALSE(missing.accessTokenError.isEmpty());
+}

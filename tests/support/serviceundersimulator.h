@@ -27,6 +27,8 @@ public:
     quint16 eventPort() const { return m_ports[2]; }
     quint16 terminalPort() const { return m_ports[3]; }
     Launcher& sim() { return m_sim; }
+    // Keys added to (or replacing those of) the generated settings.json; set before start.
+    void setExtraSettings(const QJsonObject& settings) { m_extraSettings = settings; }
     QString directory() const { return m_tree.path(); }
 
     // Prepares the scratch directory; `options.command` is set to the copied
@@ -98,6 +100,8 @@ private:
                              {"htmlDirectories", QJsonArray{"web"}},
                              {"defaultHtmlDirectory", "web"},
                              {"listenAddress", "127.0.0.1"}};
+        for (auto it = m_extraSettings.begin(); it != m_extraSettings.end(); ++it)
+            settings.insert(it.key(), it.value());
         m_tree.write("settings.json", QJsonDocument(settings).toJson());
         return true;
     }
@@ -105,6 +109,7 @@ private:
     TempConfigTree m_tree;
     Launcher m_sim;
     quint16 m_ports[4] = {0, 0, 0, 0};
+    QJsonObject m_extraSettings;
 };
 
 #define DASTEL_START_SERVICE_OR_SKIP(service, options)                                            \

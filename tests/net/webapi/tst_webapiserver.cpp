@@ -1,4 +1,5 @@
 #include "common/jmessagehandler.h"
+#include "net/webapi/accesspolicy.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exegetfilehtml.h"
@@ -332,6 +333,77 @@ TEST_F(WebApiServerTest, PathsClimbingOutOfTheWebDirectoriesAreRefused)
             << target.constData();
         EXPECT_FALSE(answer.contains("SECRET"));
     }
+}
+
+TEST_F(WebApiServerTest, SymbolicLinksLeadingOutOfTheWebDirectoriesAreRefused)
+{
+    ASSERT_TRUE(QFile::link(path("secret.txt"), path("web/escape.txt")));
+    ASSERT_TRUE(QFile::link(m_appDir.path(), path("web/up")));
+    ASSERT_TRUE(QFile::link(path("secret.txt"), path("extra/escape2.txt")));
+    ASSERT_TRUE(QFile::link(path("web/sub/page.html"), path("web/inside.html")));
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {"/escape.txt", statusOnly("404 Error; not found : " + path("web/escape.txt").toUtf8())},
+        {"/up/secret.txt", statusOnly("404 Error; not found : " + path("web/up/secret.txt").toUtf8())},
+        {"/escape2.txt", statusOnly("404 Error; not found : " + path("extra/escape2.txt").toUtf8())},
+        // A link that stays inside is served.
+        {"/inside.html", ok("text/html; charset=utf8;", "sub page")},
+    };
+    for (const auto& [target, expected] : cases)
+        EXPECT_EQ(get(target), expected) << target.constData();
+}
+
+TEST_F(WebApiServerTest, AccessPolicyGuardsRoutesButNotTheUi)
+{
+    auto policy = std::make_shared<AccessPolicy>();
+    policy->setServicePort(m_port);
+    policy->setAllowedOrigins({"https://app.example"});
+    policy->setAccessToken("tok");
+    m_server->setAccessPolicy(policy);
+    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n";
+    const QByteArray own = "Origin: http://127.0.0.1:" + QByteArray::number(m_port) + "\r\n";
+    const QByteArray bearer = "Authorization: Bearer tok\r\n";
+    auto post = [](const QByteArray& headers) {
+        return "POST /echo HTTP/1.1\r\n" + headers + "Content-Type: text/plain\r\nContent-Length: 2\r\n\r\nhi";
+    };
+    struct Case
+    {
+        QByteArray request;
+        QByteArray status;
+        bool executed;
+    };
+    const Case cases[] = {
+        {post(host + bearer + "Origin: http://evil.example\r\n"), "HTTP/1.1 403 Forbidden", false},
+        {post("Host: evil.example\r\n" + bearer), "HTTP/1.1 403 Forbidden", false},
+        {post(host), "HTTP/1.1 401 Unauthorized", false},
+        {post(host + own), "HTTP/1.1 401 Unauthorized", false},
+        {post(host + "Authorization: Bearer tok2\r\n"), "HTTP/1.1 401 Unauthorized", false},
+        {post(host + bearer + own), "HTTP/1.1 200 OK", true},
+        {post(bearer), "HTTP/1.1 200 OK", true},
+        {post(host + bearer + "Origin: https://app.example\r\n"), "HTTP/1.1 200 OK", true},
+        {"GET /flash HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 401 Unauthorized", false},
+        {"GET /flash HTTP/1.1\r\n" + host + bearer + "Origin: http://evil.example\r\n\r\n", "HTTP/1.1 403 Forbidden", false},
+        {"GET /index.html HTTP/1.1\r\n" + host + "Origin: http://evil.example\r\n\r\n", "HTTP/1.1 200 OK", false},
+        {"GET /index.html HTTP/1.1\r\nHost: rebound.example\r\n\r\n", "HTTP/1.1 403 Forbidden", false},
+        {"OPTIONS /echo HTTP/1.1\r\n" + host + "Origin: http://evil.example\r\n\r\n", "HTTP/1.1 403 Forbidden", false},
+        {"OPTIONS /echo HTTP/1.1\r\n" + host + own + "\r\n", "HTTP/1.1 200 OK", false},
+    };
+    QSignalSpy flashRequests(&m_flash, &exeGetFlash::signalSetFlash);
+    for (const Case& c : cases) {
+        const int before = m_echo.calls;
+        const Exchange result = exchange(m_port, {c.request});
+        EXPECT_TRUE(result.closedByServer) << c.request.constData();
+        EXPECT_TRUE(result.received.startsWith(c.status + "\r\n")) << c.request.constData() << result.received.constData();
+        EXPECT_EQ(m_echo.calls - before, c.executed ? 1 : 0) << c.request.constData();
+    }
+    EXPECT_EQ(flashRequests.count(), 0);
+
+    // The listed app reads its answer; everyone else gets the answer's usual bytes.
+    const Exchange listed = exchange(m_port, {post(host + bearer + "Origin: https://app.example\r\n")});
+    EXPECT_EQ(listed.received, "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: https://app.example\r\n"
+                               "Access-Control-Allow-Headers: Content-Type, Authorization\r\n"
+                               "Content-Type: text/plain; charset=utf8;\r\nVary: Origin\r\n\r\nhi");
+    const Exchange plain = exchange(m_port, {post(bearer)});
+    EXPECT_EQ(plain.received, ok("text/plain; charset=utf8;", "hi"));
 }
 
 TEST_F(WebApiServerTest, BodyIsCollectedUntilTheAnnouncedLength)
