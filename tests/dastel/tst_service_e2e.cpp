@@ -272,7 +272,10 @@ TEST_F(ServiceTest, ButtonPushIsAnEventWithTheFrameCounter)
 
 TEST_F(ServiceTest, SignalMessagesCarryTheSimulatorsSamplesWithoutGaps)
 {
-    const int frequency = streamFrequency(2000);
+    // 1000 frames/s, as the minute-long test below: the virtual USB link
+    // cannot always feed 2000 on a loaded two-core machine, and frames the
+    // simulator drops would read as the service's loss.
+    const int frequency = streamFrequency(1000);
     DASTEL_START_SERVICE_OR_SKIP(m_service, options(frequency));
     StreamClient signal(m_service.adcPort());
     ASSERT_TRUE(signal.waitConnected());
@@ -305,7 +308,8 @@ TEST_F(ServiceTest, SignalMessagesCarryTheSimulatorsSamplesWithoutGaps)
 
     // The ECG samples are the simulator's waveform at consecutive frames.
     size_t badBlock = 0;
-    EXPECT_TRUE(ecgFollowsTheSimulatorsWaveform(messages, frequency, &badBlock)) << "block " << badBlock;
+    EXPECT_TRUE(ecgFollowsTheSimulatorsWaveform(messages, frequency, &badBlock))
+        << "block " << badBlock << "; simulator: " << m_service.sim().request("state");
 }
 
 // Signal frames that reach a read libusb is cancelling come back in that
