@@ -49,7 +49,7 @@ if [ "$PASSES" = asan ] || [ "$PASSES" = all ]; then
        LSAN_OPTIONS="suppressions=$ROOT/tests/support/sanitizers/lsan.supp:print_suppressions=0" \
        UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
        DASTEL_STREAM_SECONDS="${DASTEL_STREAM_SECONDS:-15}" DASTEL_STREAM_FREQUENCY="${DASTEL_STREAM_FREQUENCY:-500}" \
-       ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 --repeat until-pass:2 ; then
+       ctest --test-dir "$ASAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 ; then
     status=1
   fi
 fi
@@ -62,7 +62,7 @@ if [ "$PASSES" = tsan ] || [ "$PASSES" = all ]; then
   # the recorder's time-outs; reports keep addresses (llvm-symbolizer later).
   if ! env TSAN_OPTIONS="symbolize=0:halt_on_error=0:exitcode=66:suppressions=$ROOT/tests/support/sanitizers/tsan.supp" \
        DASTEL_STREAM_SECONDS="${DASTEL_STREAM_SECONDS:-15}" DASTEL_STREAM_FREQUENCY="${DASTEL_STREAM_FREQUENCY:-250}" \
-       ctest --test-dir "$TSAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 --repeat until-pass:2 \
+       ctest --test-dir "$TSAN_DIR" --output-on-failure -j"$JOBS" --timeout 600 \
              -L 'tst_usb|tst_devicecomplexcommands'; then
     status=1
   fi

@@ -68,9 +68,14 @@ protected:
         ServiceUnderSimulator::Launcher::Options options;
         options.deviceType = deviceType;
         DASTEL_START_SERVICE_OR_SKIP(service, options);
-        // Identified once a described command gets through.
-        ASSERT_TRUE(waitFor([this] { return !post(std::string("GetPower")).contains("DEVICE_DISCONNECTED"); }, 15000))
-            << service.sim().output();
+        // Identified once a described command gets an answer that is not
+        // DEVICE_DISCONNECTED. No answer at all (a slow start) is not enough:
+        // the identification may still be running, and a fault a test injects
+        // next would hit it instead of the test's own request.
+        ASSERT_TRUE(waitFor([this] {
+            const QJsonObject answer = answerOf("GetPower");
+            return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
+        }, 30000)) << service.sim().output();
     }
 
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs)
