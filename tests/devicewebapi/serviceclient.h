@@ -19,6 +19,19 @@
 
 namespace ServiceTesting {
 
+// Polls `condition` every 50 ms; false when it did not hold within the time.
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
 // One request on its own connection; the service closes it after answering.
 class PendingRequest
 {
@@ -80,14 +93,7 @@ protected:
 
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > timeoutMs)
-                return false;
-            QThread::msleep(50);
-        }
-        return true;
+        return ServiceTesting::waitFor(condition, timeoutMs);
     }
 
     QByteArray postRaw(const QByteArray& body) { return PendingRequest(service.httpPort(), body).body(); }

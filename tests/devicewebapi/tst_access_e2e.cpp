@@ -14,6 +14,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 
+#include "serviceclient.h"
+
 namespace {
 
 const QByteArray token = "9f2c-recorder-ward-3";
@@ -94,14 +96,7 @@ protected:
 
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition()) {
-            if (timer.elapsed() > timeoutMs)
-                return false;
-            QThread::msleep(50);
-        }
-        return true;
+        return ServiceTesting::waitFor(condition, timeoutMs);
     }
 
     QByteArray command(const QByteArray& body, const QByteArray& headers)
