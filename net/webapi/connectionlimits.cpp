@@ -3,13 +3,36 @@
 #include "common/jterminal.h"
 
 #include <QTcpSocket>
+#include <QPointer>
 #include <QTimer>
+#include <functional>
 #include <algorithm>
 #include <sys/resource.h>
 
 namespace Tavrix::Net::WebApi {
 
 using Common::JTerminal;
+
+namespace {
+
+// Lives as a child of an admitted socket and gives its place back when the
+// socket goes. A child, not a connection to the socket's signals: the
+// WebSocket classes disconnect every signal of the sockets they take over.
+class Place : public QObject
+{
+public:
+    Place(QTcpSocket* socket, std::function<void()> release)
+        : QObject(socket)
+        , m_release(std::move(release))
+    {
+    }
+    ~Place() override { m_release(); }
+
+private:
+    std::function<void()> m_release;
+};
+
+} // namespace
 
 ConnectionLimits::ConnectionLimits(int maxConnections, int maxConnectionsPerAddress, QObject* parent)
     : QObject(parent)
@@ -45,7 +68,10 @@ bool ConnectionLimits::admit(QTcpSocket* socket)
     }
     ++count;
     ++m_total;
-    connect(socket, &QObject::destroyed, this, [this, address] { release(address); });
+    new Place(socket, [limits = QPointer<ConnectionLimits>(this), address] {
+        if (limits)
+            limits->release(address);
+    });
     return true;
 }
 

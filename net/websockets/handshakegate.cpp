@@ -136,6 +136,9 @@ void HandshakeGate::adopt(QWebSocket* webSocket)
         if (socket->peerPort() == webSocket->peerPort() && socket->peerAddress() == webSocket->peerAddress()) {
             socket->disconnect(this);
             socket->setParent(webSocket);
+            // The WebSocket may let go of its connection before it goes
+            // itself; the connection still goes with it.
+            connect(webSocket, &QObject::destroyed, socket, &QObject::deleteLater);
             m_handedOver.erase(it);
             return;
         }

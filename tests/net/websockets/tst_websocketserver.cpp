@@ -1,5 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
+#include "net/webapi/connectionlimits.h"
+
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTcpSocket>
@@ -276,6 +278,23 @@ TEST_F(WebSocketServerTest, ClientsBeyondThePortsBoundAreRefused)
     ASSERT_TRUE(waitForClients(1));
     Client fourth;
     EXPECT_TRUE(fourth.open(server.serverPort()));
+}
+
+TEST_F(WebSocketServerTest, AClientThatLeftGivesItsConnectionBack)
+{
+    Tavrix::Net::WebApi::ConnectionLimits limits(100, 100);
+    server.setConnectionLimits(&limits);
+    for (int round = 0; round < 3; ++round) {
+        {
+            Client client;
+            ASSERT_TRUE(client.open(server.serverPort()));
+            ASSERT_TRUE(waitForClients(1));
+            EXPECT_EQ(limits.openCount(), 1);
+        }
+        ASSERT_TRUE(waitForClients(0));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 0; }, waitMs)) << "round " << round;
+    }
+    server.setConnectionLimits(nullptr);
 }
 
 TEST_F(WebSocketServerTest, ASecondServerOnTheSamePortLogsListenError)
