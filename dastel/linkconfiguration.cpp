@@ -9,9 +9,13 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
+#include "devicewebapi/signalrecorder.h"
+#include "devicewebapi/signalrecordingeventmessagepacker.h"
+#include "devicewebapi/signalrecordinglink.h"
 #include "net/webapi/accesspolicy.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exegetflash.h"
+#include "net/webapi/exegetrecordings.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exegetfilehtml.h"
 #include "net/webapi/exepost.h"
@@ -33,6 +37,7 @@
 #include <QRandomGenerator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_set>
@@ -125,6 +130,13 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     // over HTTP and announced on the event stream.
     m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
     m_exeGet["flash"] = m_flashExeGet.get();
+    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+        QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
+        m_recordingsExeGet = std::make_unique<exeGetRecordings>(
+            [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
+            [guarded] { return guarded ? guarded->list() : QJsonArray(); });
+        m_exeGet["recordings"] = m_recordingsExeGet.get();
+    }
 
     if (!settings.listenAddressError.isEmpty())
         JTerminal('1') << settings.listenAddressError.toStdString();
@@ -189,6 +201,21 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
                     readout.pack(packer);
                     eventSocket->slotTransfer(packer.data());
                 });
+    }
+
+    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+        connect(recorder, &DeviceWebApi::SignalRecorder::recordingIsComplete, this,
+                [this](const QString& fileName, qint64 size, qint64 durationMs, const QString& reason) {
+                    DeviceWebApi::SignalRecordingEventMessagePacker recording(fileName.toStdString(), size,
+                                                                              durationMs, reason.toStdString());
+                    Common::MessagePacker packer;
+                    packer.packMapHeader(2);
+                    packer << "type" << "event" << "data";
+                    packer.packArrayHeader(1);
+                    recording.pack(packer);
+                    eventSocket->slotTransfer(packer.data());
+                });
+        connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
     }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);

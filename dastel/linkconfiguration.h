@@ -82,6 +82,7 @@ private:
     std::unique_ptr<Net::WebApi::exeGet> m_getFileExeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_terminalExeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_flashExeGet;
+    std::unique_ptr<Net::WebApi::exeGet> m_recordingsExeGet;
     QMap<QString, Net::WebApi::exePost*> m_exePost;
     std::unique_ptr<Net::WebApi::exePost> m_errorExePost;
     std::unique_ptr<Net::WebApi::exePost> m_deviceWebApiCommand;

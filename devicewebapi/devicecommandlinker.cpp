@@ -8,6 +8,7 @@
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/getcmdlistjsoncommand.h"
 #include "devicewebapi/gettimejsoncommand.h"
+#include "devicewebapi/signalrecordinglink.h"
 #include "devicewebapi/singlerequestoperationslink.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "usb/complexcommandfactory.h"
@@ -30,6 +31,7 @@ void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker, Net::WebAp
     CableInformationLink::link(worker, factory);
     ExaminationLink::link(worker, factory);
     FlashDataLink::link(worker, factory);
+    SignalRecordingLink::link(worker, factory);
 }
 
 } // namespace Tavrix::DeviceWebApi

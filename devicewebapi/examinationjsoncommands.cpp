@@ -2,6 +2,7 @@
 
 #include "devicecomplexcommands/getdatafromeepromcommand.h"
 #include "devicecomplexcommands/infomap.h"
+#include "devicewebapi/examinationinfostore.h"
 #include "devicewebapi/jsonarguments.h"
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
@@ -87,8 +88,16 @@ SetExaminationInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
     const std::optional<ExaminationInfo> examination = parseRequest(request->m_data.toMap());
     if (!examination)
         return badData();
-    return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleAnswer,
+    m_examination = *examination;
+    return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleSetAnswer,
                                                      *examination);
+}
+
+void SetExaminationInfoJsonCommand::handleSetAnswer(Usb::ComplexCommand* command, DeviceStatusPtr status)
+{
+    if (isOk(status))
+        ExaminationInfoStore::set(m_examination);
+    handleAnswer(command, status);
 }
 
 GetExamFileNameJsonCommand::GetExamFileNameJsonCommand(std::shared_ptr<JsonCommandDescription> description,

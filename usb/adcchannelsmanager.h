@@ -1,13 +1,16 @@
 #pragma once
 
 #include "devicesinfo/devicechanneltypeinfo.h"
+#include "usb/idecodedframesink.h"
 #include "usb/lsbchannelinfo.h"
 
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace Tavrix::Usb {
 
@@ -30,9 +33,19 @@ public:
     virtual std::string getChannelName(const DevicesInfo::DeviceChannelTypeInfo& key) = 0;
     virtual void setSignalCount(const DevicesInfo::DeviceChannelTypeInfo& key, uint8_t count) = 0;
 
+    // The decoded frames also go to `sink` (null: to nobody). Managers that
+    // do not decode ignore it.
+    virtual void setDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
+    // The streamed channels in message order; empty when nothing is decoded.
+    virtual std::vector<DecodedChannelLayout> channelLayout() const { return {}; }
+
 signals:
     void signalTransfer(QByteArray message);
     void eventTransfer(QByteArray message);
+    // The channels or their value counts changed (device identified or
+    // reopened, ECG signal count changed); `reason` says which. Emitted on
+    // the thread that made the change.
+    void channelLayoutIsChanged(QString reason);
 };
 
 } // namespace Tavrix::Usb

@@ -150,6 +150,8 @@ void UserAdcChannelsManager::handleFrame(std::vector<Outgoing>& out)
     decoder->setFrameCounter(frameCounter);
     decoder->setButtonFlag(decoder->hasButtonLabel(m_frame));
     decoder->parseData(m_frame);
+    if (m_sink)
+        m_sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
 
     if (decoder->buttonFlag()) {
         std::cout << "Button event" << std::endl;
@@ -221,6 +223,12 @@ void UserAdcChannelsManager::fillLsbTable(const DeviceInfo& info)
 
 void UserAdcChannelsManager::setConnectedDeviceInfo(const DeviceInfo& info)
 {
+    setConnectedDeviceInfoLocked(info);
+    emit channelLayoutIsChanged(QStringLiteral("Recorder identified"));
+}
+
+void UserAdcChannelsManager::setConnectedDeviceInfoLocked(const DeviceInfo& info)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lsbTable.clear();
     m_hasDeviceRecord = info.type != 0;
@@ -256,26 +264,53 @@ void UserAdcChannelsManager::setConnectedDeviceInfo(const DeviceInfo& info)
 void UserAdcChannelsManager::restart()
 {
     std::cout << std::endl;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_parcer.reset();
-    m_message.setTimeText(AdcViewerMessage::getTimeText(m_startTime));
-    m_message.setPointCounter(0);
-    clearPoints();
-    m_lsbTable.clear();
-    m_decoders.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_parcer.reset();
+        m_message.setTimeText(AdcViewerMessage::getTimeText(m_startTime));
+        m_message.setPointCounter(0);
+        clearPoints();
+        m_lsbTable.clear();
+        m_decoders.clear();
+    }
+    emit channelLayoutIsChanged(QStringLiteral("Recorder reopened"));
 }
 
 void UserAdcChannelsManager::setSignalCount(const DeviceChannelTypeInfo& key, uint8_t count)
 {
     std::cout << std::endl;
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        AdcViewerChannel* channel = m_message.findChannel(key);
+        if (!channel)
+            return;
+        if (channel->decoder)
+            channel->decoder->setGroupCount(key, count);
+        changed = channel->signalCount != count;
+        channel->signalCount = count;
+        channel->values.assign(static_cast<std::size_t>(channel->pointCount) * count, 0);
+    }
+    // The ECG mode is polled and set again and again; only a real change counts.
+    if (changed)
+        emit channelLayoutIsChanged(QStringLiteral("ECG mode changed"));
+}
+
+void UserAdcChannelsManager::setDecodedFrameSink(IDecodedFrameSink* sink)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    AdcViewerChannel* channel = m_message.findChannel(key);
-    if (!channel)
-        return;
-    if (channel->decoder)
-        channel->decoder->setGroupCount(key, count);
-    channel->signalCount = count;
-    channel->values.assign(static_cast<std::size_t>(channel->pointCount) * count, 0);
+    m_sink = sink;
+}
+
+std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<DecodedChannelLayout> layout;
+    if (m_decoders.empty())
+        return layout;
+    for (const std::shared_ptr<AdcViewerChannel>& channel : m_message.channels())
+        layout.push_back({channel->key, channel->name, channel->signalCount});
+    return layout;
 }
 
 std::string UserAdcChannelsManager::getChannelName(const DeviceChannelTypeInfo& key)

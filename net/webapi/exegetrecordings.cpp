@@ -1,0 +1,34 @@
+#include "net/webapi/exegetrecordings.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+namespace Tavrix::Net::WebApi {
+
+exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf, std::function<QJsonArray()> list,
+                                   QObject* parent)
+    : exeGet(parent)
+    , m_pathOf(std::move(pathOf))
+    , m_list(std::move(list))
+{
+}
+
+void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
+{
+    if (!uri.m_queryAndRemainder.isEmpty()) {
+        m_makeResponse->ret501();
+    } else if (uri.m_subPath.isEmpty()) {
+        const QJsonArray entries = m_list ? m_list() : QJsonArray();
+        m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+    } else {
+        const QString path = m_pathOf ? m_pathOf(uri.m_subPath) : QString();
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+            m_makeResponse->ret404(uri.m_path);
+        else
+            m_makeResponse->ret200(QStringLiteral("bin"), file.readAll());
+    }
+    sentResponse(socket);
+}
+
+} // namespace Tavrix::Net::WebApi

@@ -1,0 +1,313 @@
+// Signal recording end to end: the real service under the simulated
+// recorder records to BDF+, announces and serves the file, and the file holds
+// the simulator's waveform frame by frame.
+
+#include "devicewebapi/serviceclient.h"
+#include "ecgwaveform.h"
+#include "support/msgpackreader.h"
+
+#include <edflib.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+using TestSupport::MsgReader;
+using TestSupport::MsgValue;
+
+namespace {
+
+constexpr int frequency = 1000;
+
+bool pump(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// The "signalRecording" events of the event stream.
+class RecordingEvents
+{
+public:
+    explicit RecordingEvents(quint16 port)
+    {
+        QObject::connect(&m_socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray& message) {
+            MsgValue value;
+            MsgReader reader(message);
+            if (!reader.readDocument(value))
+                return;
+            const MsgValue& data = value["data"];
+            if (data.kind == MsgValue::Kind::Array && data.items.at(0)["type"].text == "signalRecording")
+                m_events.push_back(data.items.at(0));
+        });
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    }
+    bool waitConnected() { return pump([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000); }
+    const std::vector<MsgValue>& events() const { return m_events; }
+
+private:
+    QWebSocket m_socket;
+    std::vector<MsgValue> m_events;
+};
+
+struct HttpAnswer
+{
+    int status = 0;
+    QByteArray body;
+};
+
+HttpAnswer httpGet(quint16 port, const QString& target)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    HttpAnswer answer;
+    if (!socket.waitForConnected(2000))
+        return answer;
+    socket.write("GET " + target.toLatin1() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray raw;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 10000) {
+        socket.waitForReadyRead(50);
+        raw += socket.readAll();
+    }
+    raw += socket.readAll();
+    const int split = raw.indexOf("\r\n\r\n");
+    if (split < 0)
+        return answer;
+    answer.status = raw.mid(9, 3).toInt();
+    answer.body = raw.mid(split + 4);
+    return answer;
+}
+
+struct Recording
+{
+    bool opened = false;
+    std::vector<std::string> labels;
+    std::vector<std::string> units;
+    std::vector<std::vector<int>> samples; // per signal
+    std::vector<std::pair<double, std::string>> annotations; // onset in seconds, text
+    std::string patientCode;
+    std::string equipment;
+    double sampleRate = 0;
+};
+
+Recording readRecording(const QString& path)
+{
+    Recording recording;
+    edf_hdr_struct header{};
+    if (edfopen_file_readonly(path.toLocal8Bit().constData(), &header, EDFLIB_READ_ALL_ANNOTATIONS) != 0)
+        return recording;
+    recording.opened = true;
+    recording.patientCode = header.patientcode;
+    recording.equipment = header.equipment;
+    for (int s = 0; s < header.edfsignals; ++s) {
+        const auto& signal = header.signalparam[s];
+        recording.labels.push_back(QString::fromLatin1(signal.label).trimmed().toStdString());
+        recording.units.push_back(QString::fromLatin1(signal.physdimension).trimmed().toStdString());
+        recording.sampleRate = static_cast<double>(signal.smp_in_datarecord) * EDFLIB_TIME_DIMENSION
+                               / static_cast<double>(header.datarecord_duration);
+        std::vector<int> values(static_cast<std::size_t>(signal.smp_in_file));
+        edfread_digital_samples(header.handle, s, static_cast<int>(values.size()), values.data());
+        recording.samples.push_back(std::move(values));
+    }
+    for (long long n = 0; n < header.annotations_in_file; ++n) {
+        edf_annotation_struct annotation{};
+        if (edf_get_annotation(header.handle, static_cast<int>(n), &annotation) == 0)
+            recording.annotations.emplace_back(static_cast<double>(annotation.onset) / EDFLIB_TIME_DIMENSION,
+                                               annotation.annotation);
+    }
+    edfclose_file(header.handle);
+    return recording;
+}
+
+// The frame (since the converter went on) of the file's first sample: the
+// eight ECG signals are the simulator's waveform at consecutive frames from
+// there on (±1 µV for its time base's rounding); -1 when they are not.
+int64_t firstFrameOfWaveform(const Recording& recording)
+{
+    const Tavrix::Simulator::EcgWaveform waveform(72.0);
+    const std::size_t samples = recording.samples.at(0).size();
+    auto matches = [&](int64_t first, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            const auto leads = waveform.leads(static_cast<double>(first + static_cast<int64_t>(i)) / frequency);
+            for (std::size_t lead = 0; lead < 8; ++lead) {
+                if (std::abs(recording.samples[lead][i] - leads[lead]) > 1)
+                    return false;
+            }
+        }
+        return true;
+    };
+    // The flat stretches between beats match many places: anchor on two seconds.
+    const std::size_t anchor = std::min<std::size_t>(samples, 2 * frequency);
+    for (int64_t first = 0; first < 120 * frequency; ++first) {
+        if (matches(first, 0, anchor))
+            return matches(first, anchor, samples) ? first : -1;
+    }
+    return -1;
+}
+
+class SignalRecordingTest : public ServiceTesting::ServiceFixture
+{
+protected:
+    void SetUp() override
+    {
+        ServiceUnderSimulator::Launcher::Options options;
+        options.deviceType = 21;
+        options.frequency = frequency;
+        DASTEL_START_SERVICE_OR_SKIP(service, options);
+        ASSERT_TRUE(waitFor([this] {
+            const QJsonObject answer = answerOf("GetPower");
+            return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
+        }, 30000)) << service.sim().output();
+    }
+
+    QString pathOf(const QString& name) const { return service.directory() + "/recordings/" + name; }
+
+    // Keeps the event loop turning for `ms` so the stream clients are served.
+    static void wait(int ms) { pump([] { return false; }, ms); }
+};
+
+} // namespace
+
+TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
+{
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+
+    const QByteArray list = post("GetCmdList");
+    for (const char* name : {"StartSignalRecording", "StopSignalRecording", "GetSignalRecordingState"})
+        EXPECT_TRUE(list.contains(name)) << name;
+
+    const QJsonObject patient{{"PatientId", "E2E-1"}, {"Surname", "Testova"}, {"Sex", "f"}, {"LeadType", 1},
+                              {"StartTime", "2026-12-09 10:00:00"}};
+    EXPECT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
+
+    const QJsonObject started = answerOf("StartSignalRecording", QJsonObject{{"Label", "e2e run"}});
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    ASSERT_FALSE(name.isEmpty());
+    const QJsonObject again = answerOf("StartSignalRecording");
+    EXPECT_EQ(again["errorcode"].toString(), "RECORDING_RUNNING");
+
+    wait(1500);
+    control("button");
+    wait(1500);
+    const QJsonObject state = answerOf("GetSignalRecordingState")["data"].toObject();
+    EXPECT_TRUE(state["Running"].toBool());
+    EXPECT_EQ(state["FileName"].toString(), name);
+    EXPECT_GT(state["Samples"].toDouble(), 1000);
+    EXPECT_FALSE(state["Since"].toString().isEmpty());
+
+    const QJsonObject stopped = answerOf("StopSignalRecording");
+    ASSERT_EQ(stopped["status"].toString(), "ok") << QJsonDocument(stopped).toJson().toStdString();
+    const QJsonObject summary = stopped["data"].toObject();
+    EXPECT_EQ(summary["FileName"].toString(), name);
+    EXPECT_EQ(summary["Url"].toString(), "/recordings/" + name);
+    EXPECT_GT(summary["Duration"].toDouble(), 2.0);
+    EXPECT_EQ(answerOf("StopSignalRecording")["errorcode"].toString(), "NO_RECORDING");
+    EXPECT_FALSE(answerOf("GetSignalRecordingState")["data"].toObject()["Running"].toBool());
+
+    ASSERT_TRUE(pump([&] { return !events.events().empty(); }, 5000)) << "no signalRecording event";
+    EXPECT_EQ(events.events().at(0)["file"].text, name.toStdString());
+    EXPECT_EQ(events.events().at(0)["url"].text, ("/recordings/" + name).toStdString());
+
+    // Served over HTTP: the file itself, the newest one, and the list.
+    QFile file(pathOf(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(static_cast<double>(bytes.size()), summary["Size"].toDouble());
+    const HttpAnswer download = httpGet(service.httpPort(), "/recordings/" + name);
+    EXPECT_EQ(download.status, 200);
+    EXPECT_TRUE(download.body == bytes) << "downloaded " << download.body.size() << " of " << bytes.size() << " bytes";
+    EXPECT_TRUE(httpGet(service.httpPort(), "/recordings/latest").body == bytes);
+    const QJsonArray listed = QJsonDocument::fromJson(httpGet(service.httpPort(), "/recordings/").body).array();
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(listed[0].toObject()["name"].toString(), name);
+    EXPECT_DOUBLE_EQ(listed[0].toObject()["duration"].toDouble(), summary["Duration"].toDouble());
+    for (const char* refused : {"/recordings/../settings.json", "/recordings/settings.json", "/recordings/nothing.bdf"})
+        EXPECT_EQ(httpGet(service.httpPort(), refused).status, 404) << refused;
+    EXPECT_TRUE(QJsonDocument::fromJson(httpGet(service.httpPort(), "/flash/").body).isArray());
+
+    // The file: every ECG sample is the simulator's waveform at consecutive
+    // frames, the button sits at the sample of its frame.
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    EXPECT_EQ(recording.sampleRate, frequency);
+    EXPECT_EQ(recording.labels, (std::vector<std::string>{"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4",
+                                                          "ECG V5", "ECG V6", "Reo 1", "Reo 2", "Accel X", "Accel Y",
+                                                          "Accel Z", "Ext accel X", "Ext accel Y", "Ext accel Z"}));
+    EXPECT_EQ(recording.units.at(0), "uV");
+    EXPECT_EQ(recording.patientCode, "E2E-1");
+    EXPECT_EQ(recording.equipment, "Orvim Ferrow 8");
+    EXPECT_DOUBLE_EQ(static_cast<double>(recording.samples.at(0).size()), summary["Duration"].toDouble() * frequency);
+    const int64_t firstFrame = firstFrameOfWaveform(recording);
+    ASSERT_GE(firstFrame, 0) << "the ECG is not the simulator's waveform at consecutive frames";
+
+    bool button = false;
+    for (const auto& [onset, text] : recording.annotations) {
+        const QRegularExpressionMatch match = QRegularExpression("^Button pushed \\(frame (\\d+)\\)$").match(
+            QString::fromStdString(text));
+        if (!match.hasMatch())
+            continue;
+        button = true;
+        const auto sample = static_cast<int64_t>(std::llround(onset * frequency));
+        EXPECT_EQ(firstFrame + sample, match.captured(1).toLongLong()) << "annotation at " << onset << " s";
+    }
+    EXPECT_TRUE(button) << "no button annotation";
+}
+
+TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
+{
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+
+    wait(1000);
+    // The recorder skips 1000 frame numbers: the file fills them and says so.
+    const qint64 next = model()["frameNumber"].toVariant().toLongLong();
+    control("set frameNumber " + std::to_string((next + 1000) % 65536));
+    wait(1000);
+    control("unplug");
+    ASSERT_TRUE(pump([&] { return !events.events().empty(); }, 10000)) << "the file was not announced";
+    EXPECT_EQ(events.events().at(0)["file"].text, name.toStdString());
+    EXPECT_EQ(events.events().at(0)["reason"].text, "Recorder disconnected");
+
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    std::map<std::string, double> annotations;
+    int lost = 0;
+    for (const auto& [onset, text] : recording.annotations) {
+        annotations[text] = onset;
+        const QRegularExpressionMatch match = QRegularExpression("^Lost (\\d+) frames$").match(QString::fromStdString(text));
+        if (match.hasMatch())
+            lost += match.captured(1).toInt();
+    }
+    // Frames sent between reading the number and setting it are not lost.
+    EXPECT_LE(lost, 1000);
+    EXPECT_GE(lost, 900);
+    ASSERT_EQ(annotations.count("Recorder disconnected"), 1u);
+    EXPECT_NEAR(annotations["Recorder disconnected"], recording.samples.at(0).size() / double(frequency), 0.0015);
+    EXPECT_FALSE(QFile::exists(pathOf(name) + ".part"));
+
+    // The service keeps running: a new recorder is recorded again.
+    control("plug");
+    ASSERT_TRUE(waitFor([this] { return answerOf("StartSignalRecording")["status"].toString() == "ok"; }, 30000));
+    wait(500);
+    EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
+}
