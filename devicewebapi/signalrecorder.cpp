@@ -109,6 +109,14 @@ void SignalRecorder::attach(const std::shared_ptr<Usb::AdcChannelsManager>& chan
             &SignalRecorder::handleChannelLayoutChange);
 }
 
+std::optional<uint8_t> SignalRecorder::examinationLeadType()
+{
+    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
+    if (examination && examination->electrodes)
+        return examination->electrodes->leadType;
+    return std::nullopt;
+}
+
 std::vector<BdfSignalInfo> SignalRecorder::signalsFor(const std::vector<Usb::DecodedChannelLayout>& layout,
                                                       std::optional<uint8_t> leadType)
 {
@@ -197,14 +205,12 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
     }
 
     const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
-    std::optional<uint8_t> leadType;
+    const std::optional<uint8_t> leadType = examinationLeadType();
     BdfRecordingInfo recording;
     recording.equipment = request.equipment;
     recording.technician = "Dastel";
     recording.recordingAdditional = request.label.toStdString();
     if (examination) {
-        if (examination->electrodes)
-            leadType = examination->electrodes->leadType;
         recording.patientCode = examination->patientId;
         std::string name = examination->surname;
         for (const std::string* part : {&examination->name, &examination->patronymic}) {

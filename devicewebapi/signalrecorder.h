@@ -97,6 +97,8 @@ public:
     // The BDF+ signals for a layout: labels, units and ranges. ECG leads get
     // lead names when `leadType` (an examination's lead set) names as many
     // leads as the channel has values, else numbers.
+    // The lead set of the last accepted examination, if any.
+    static std::optional<uint8_t> examinationLeadType();
     static std::vector<BdfSignalInfo> signalsFor(const std::vector<Usb::DecodedChannelLayout>& layout,
                                                  std::optional<uint8_t> leadType);
 

@@ -4,6 +4,7 @@
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QVariantMap>
 
@@ -167,9 +168,11 @@ StopSignalRecordingJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 }
 
 GetSignalRecordingStateJsonCommand::GetSignalRecordingStateJsonCommand(
-    std::shared_ptr<JsonCommandDescription> description, SignalRecorder* recorder)
+    std::shared_ptr<JsonCommandDescription> description, SignalRecorder* recorder,
+    std::weak_ptr<Usb::AdcChannelsManager> channels)
     : DeviceComplexJsonCommand(std::move(description))
     , m_recorder(recorder)
+    , m_channels(std::move(channels))
 {
 }
 
@@ -180,7 +183,32 @@ std::shared_ptr<JsonCommandDescription> GetSignalRecordingStateJsonCommand::crea
         std::make_shared<NamelessJsonCommandObjectUnit>(
             JsonCommandUnits{unit("Running", EJsonUnitType::Bool), unit("FileName", EJsonUnitType::String),
                              unit("Since", EJsonUnitType::String), unit("Samples", EJsonUnitType::Int),
-                             unit("Size", EJsonUnitType::Int)}));
+                             unit("Size", EJsonUnitType::Int),
+                             std::make_shared<JsonCommandArrayUnit>(
+                                 "Channels", 0,
+                                 std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{
+                                     unit("Name", EJsonUnitType::String),
+                                     std::make_shared<JsonCommandArrayUnit>(
+                                         "Labels", 0,
+                                         std::make_shared<NamelessJsonCommandUnit>(EJsonUnitType::String))}))}));
+}
+
+QJsonArray GetSignalRecordingStateJsonCommand::channelLabels() const
+{
+    QJsonArray channels;
+    const std::shared_ptr<Usb::AdcChannelsManager> manager = m_channels.lock();
+    if (!manager)
+        return channels;
+    const std::vector<Usb::DecodedChannelLayout> layout = manager->channelLayout();
+    const std::vector<BdfSignalInfo> signalInfos = SignalRecorder::signalsFor(layout, SignalRecorder::examinationLeadType());
+    std::size_t next = 0;
+    for (const Usb::DecodedChannelLayout& channel : layout) {
+        QJsonArray labels;
+        for (std::size_t i = 0; i < channel.signalCount && next < signalInfos.size(); ++i)
+            labels.append(QString::fromStdString(signalInfos[next++].label));
+        channels.append(QJsonObject{{"Name", QString::fromStdString(channel.name)}, {"Labels", labels}});
+    }
+    return channels;
 }
 
 GetSignalRecordingStateJsonCommand::JsonCommandStatusPtr
@@ -195,6 +223,7 @@ GetSignalRecordingStateJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> in
         answer.insert("Samples", static_cast<double>(m_recorder->samples()));
         answer.insert("Size", static_cast<double>(m_recorder->bytesWritten()));
     }
+    answer.insert("Channels", channelLabels());
     emit answerIsReady(this, QJsonDocument(answer), std::make_shared<OkJsonCommandStatus>());
     return std::make_shared<OkJsonCommandStatus>();
 }

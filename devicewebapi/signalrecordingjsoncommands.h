@@ -3,6 +3,7 @@
 #include "devicewebapi/devicecomplexjsoncommand.h"
 #include "devicewebapi/signalrecorder.h"
 
+#include <QJsonArray>
 #include <QPointer>
 
 namespace Tavrix::DeviceWebApi {
@@ -50,19 +51,25 @@ private:
     QPointer<SignalRecorder> m_recorder;
 };
 
-// "GetSignalRecordingState": {"Running", "FileName", "Since", "Samples", "Size"}.
+// "GetSignalRecordingState": {"Running", "FileName", "Since", "Samples",
+// "Size", "Channels"}; "Channels" names the signals a recording would have
+// now, per streamed channel: [{"Name", "Labels": ["ECG I", …]}], so a live
+// view can label its traces the same way.
 class GetSignalRecordingStateJsonCommand : public DeviceComplexJsonCommand
 {
     Q_OBJECT
 
 public:
     GetSignalRecordingStateJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
-                                       SignalRecorder* recorder);
+                                       SignalRecorder* recorder, std::weak_ptr<Usb::AdcChannelsManager> channels);
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 
 private:
+    QJsonArray channelLabels() const;
+
     QPointer<SignalRecorder> m_recorder;
+    std::weak_ptr<Usb::AdcChannelsManager> m_channels;
 };
 
 } // namespace Tavrix::DeviceWebApi

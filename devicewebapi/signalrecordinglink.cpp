@@ -66,7 +66,7 @@ void SignalRecordingLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::Jso
                                                  recorder, std::weak_ptr<Usb::AdcChannelsManager>(channels));
     factory.add<StopSignalRecordingJsonCommand>(StopSignalRecordingJsonCommand::createCommandDescription(), recorder);
     factory.add<GetSignalRecordingStateJsonCommand>(GetSignalRecordingStateJsonCommand::createCommandDescription(),
-                                                    recorder);
+                                                    recorder, std::weak_ptr<Usb::AdcChannelsManager>(channels));
 }
 
 } // namespace Tavrix::DeviceWebApi

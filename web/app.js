@@ -299,6 +299,8 @@ $('exam-send').addEventListener('click', async () => {
   const a = await sendCommand('SetExaminationInfo', data);
   show($('exam-result'), answerText(a) ?? 'written');
   $('exam-result').dataset.status = a.status;
+  // The lead set names the traces.
+  if (a.status === 'ok') readRecordingState();
 });
 
 document.querySelectorAll('.card [data-cmd]').forEach((b) => {
@@ -342,6 +344,7 @@ async function readRecordingState() {
   if (!offered('GetSignalRecordingState')) return;
   const a = await sendCommand('GetSignalRecordingState');
   const d = a.status === 'ok' ? a.data : null;
+  if (Array.isArray(d?.Channels)) ecg.setLabels(d.Channels);
   rec.running = !!d?.Running;
   if (rec.running) {
     rec.file = d.FileName;

@@ -195,6 +195,14 @@ TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
     const QJsonObject patient{{"PatientId", "E2E-1"}, {"Surname", "Testova"}, {"Sex", "f"}, {"LeadType", 1},
                               {"StartTime", "2026-12-09 10:00:00"}};
     EXPECT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
+    // The lead set names the signals before anything is recorded, for the live view.
+    const QJsonArray channels = answerOf("GetSignalRecordingState")["data"].toObject()["Channels"].toArray();
+    ASSERT_EQ(channels.size(), 4);
+    EXPECT_EQ(channels[0].toObject()["Name"].toString(), "ecg");
+    EXPECT_EQ(channels[0].toObject()["Labels"].toArray().toVariantList(),
+              QVariantList({"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"}));
+    EXPECT_EQ(channels[3].toObject()["Labels"].toArray().toVariantList(),
+              QVariantList({"Ext accel X", "Ext accel Y", "Ext accel Z"}));
 
     const QJsonObject started = answerOf("StartSignalRecording", QJsonObject{{"Label", "e2e run"}});
     ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
