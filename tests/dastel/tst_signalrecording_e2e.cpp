@@ -11,10 +11,13 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
 #include <QWebSocket>
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -50,17 +53,23 @@ public:
             if (!reader.readDocument(value))
                 return;
             const MsgValue& data = value["data"];
-            if (data.kind == MsgValue::Kind::Array && data.items.at(0)["type"].text == "signalRecording")
+            if (data.kind != MsgValue::Kind::Array)
+                return;
+            if (data.items.at(0)["type"].text == "signalRecording")
                 m_events.push_back(data.items.at(0));
+            else if (data.items.at(0)["type"].text == "error")
+                m_errors.push_back(data.items.at(0));
         });
         m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
     }
     bool waitConnected() { return pump([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000); }
     const std::vector<MsgValue>& events() const { return m_events; }
+    const std::vector<MsgValue>& errors() const { return m_errors; }
 
 private:
     QWebSocket m_socket;
     std::vector<MsgValue> m_events;
+    std::vector<MsgValue> m_errors;
 };
 
 struct HttpAnswer
@@ -177,6 +186,21 @@ protected:
 
     QString pathOf(const QString& name) const { return service.directory() + "/recordings/" + name; }
 
+    // The service process: the simulator launcher's child.
+    pid_t servicePid()
+    {
+        const pid_t launcher = service.sim().pid();
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(launcher));
+        if (!children.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "dastel")
+                return static_cast<pid_t>(pid.trimmed().toInt());
+        }
+        return -1;
+    }
+
     // Keeps the event loop turning for `ms` so the stream clients are served.
     static void wait(int ms) { pump([] { return false; }, ms); }
 };
@@ -288,8 +312,12 @@ TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
 
     wait(1000);
     // The recorder skips 1000 frame numbers: the file fills them and says so.
+    // The converter pauses meanwhile, so no frame is sent between reading
+    // the next number and setting it.
+    control("set adc off");
     const qint64 next = model()["frameNumber"].toVariant().toLongLong();
     control("set frameNumber " + std::to_string((next + 1000) % 65536));
+    control("set adc on");
     wait(1000);
     control("unplug");
     ASSERT_TRUE(pump([&] { return !events.events().empty(); }, 10000)) << "the file was not announced";
@@ -306,9 +334,7 @@ TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
         if (match.hasMatch())
             lost += match.captured(1).toInt();
     }
-    // Frames sent between reading the number and setting it are not lost.
-    EXPECT_LE(lost, 1000);
-    EXPECT_GE(lost, 900);
+    EXPECT_EQ(lost, 1000);
     ASSERT_EQ(annotations.count("Recorder disconnected"), 1u);
     EXPECT_NEAR(annotations["Recorder disconnected"], recording.samples.at(0).size() / double(frequency), 0.0015);
     EXPECT_FALSE(QFile::exists(pathOf(name) + ".part"));
@@ -317,5 +343,47 @@ TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
     control("plug");
     ASSERT_TRUE(waitFor([this] { return answerOf("StartSignalRecording")["status"].toString() == "ok"; }, 30000));
     wait(500);
+    EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
+}
+
+// A file size limit reached while recording: the file ends at its last whole
+// data record, a CommandError is raised, and the service records again once
+// it can.
+TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
+{
+    const pid_t pid = servicePid();
+    if (pid <= 0)
+        GTEST_SKIP() << "the service process was not found";
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    wait(500);
+
+    // Room for about a second more at 1000 frames/s.
+    rlimit previous{};
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, nullptr, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = static_cast<rlim_t>(QFileInfo(pathOf(name + ".part")).size() + 64 * 1024);
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limited, nullptr), 0);
+    const bool ended = pump([&] { return !events.events().empty(); }, 10000);
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &previous, nullptr), 0);
+    ASSERT_TRUE(ended) << "the recording did not end at the limit";
+
+    EXPECT_EQ(events.events().at(0)["reason"].text, "Write error");
+    ASSERT_FALSE(events.errors().empty());
+    EXPECT_EQ(events.errors().at(0)["errorType"].text, "CommandError");
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened) << "the file must stay readable";
+    EXPECT_GE(recording.samples.at(0).size(), 500u);
+    EXPECT_EQ(recording.samples.at(0).size() % (frequency / 10), 0u) << "whole data records only";
+    EXPECT_GE(firstFrameOfWaveform(recording), 0) << "what was kept is the waveform, unbroken";
+    EXPECT_LE(QFileInfo(pathOf(name)).size(), static_cast<qint64>(limited.rlim_cur));
+
+    // The service streams and answers on, and records again.
+    EXPECT_EQ(answerOf("GetPower")["status"].toString(), "ok");
+    EXPECT_EQ(answerOf("StartSignalRecording")["status"].toString(), "ok");
+    wait(300);
     EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
 }
