@@ -151,6 +151,7 @@ export class EcgView {
         wrap.className = 'plot-wrap';
         wrap.dataset.channel = name;
         wrap.dataset.signal = String(s);
+        wrap.dataset.label = label;
         this.container.appendChild(wrap);
         const y = new Array(this.buckets * 2).fill(null);
         const plot = new uPlot({

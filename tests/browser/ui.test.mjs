@@ -180,6 +180,11 @@ test('the live signals are recorded from the live view and listed for download',
     return;
   }
   await page.click('nav button[data-view=live]');
+  // The examination written before chose the standard 12-lead set: the
+  // traces carry the lead names the recordings use.
+  await page.waitForFunction(() => document.querySelector('.plot-wrap')?.dataset.label === 'ECG I', null, { timeout: 10000 });
+  const labels = await page.$$eval('.plot-wrap', (w) => w.map((e) => e.dataset.label));
+  assert.deepEqual(labels.slice(0, 3), ['ECG I', 'ECG II', 'ECG V1']);
   await page.fill('#rec-label', 'browser run');
   await page.click('#rec-toggle');
   await page.waitForSelector('#rec-toggle.recording', { timeout: 10000 });
