@@ -6,6 +6,7 @@
 #include "net/webapi/exegetconfigfile.h"
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exegetflash.h"
+#include "net/webapi/exegetrecordings.h"
 #include "net/webapi/exepost.h"
 #include "net/webapi/exepostconfigfile.h"
 #include "net/webapi/jsoncommandanswer.h"
@@ -616,6 +617,54 @@ TEST_F(WebApiServerTest, UnregisteredHandlerKindsAnswerAsTheirKindRequires)
     EXPECT_EQ(file.readAll(), QByteArray("{\"b\":2}"));
     EXPECT_EQ(exchange(m_port, {"POST /unwritable HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"}).received,
               statusOnly("404 Error; not found : " + path("no/such/dir/x.json").toUtf8()));
+}
+
+// The recordings route asks its owner which names are files and what the
+// list holds; the read-out route lists its own directory.
+TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
+{
+    write("rec/recording-a.bdf", "BDF-DATA");
+    write("flash/readout-1.bin", "RAW");
+    write("flash/readout-2.bin.part", "PART");
+    write("flash/notes.txt", "X");
+    QStringList asked;
+    exeGetRecordings recordings(
+        [&](const QString& name) {
+            asked.append(name);
+            return name == "recording-a.bdf" || name == "latest" ? path("rec/recording-a.bdf") : QString();
+        },
+        [] { return QJsonArray{QJsonObject{{"name", "recording-a.bdf"}}}; });
+    exeGetFlash flash(path("flash"));
+    QMap<QString, exeGet*> get = m_get;
+    get.insert("recordings", &recordings);
+    get.insert("flash", &flash);
+    WebApiServer server(0, get, m_post, nullptr, QHostAddress::LocalHost);
+    ASSERT_TRUE(server.isListening());
+    auto fetch = [&](const QByteArray& target) {
+        return exchange(server.serverPort(), {"GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n"}).received;
+    };
+
+    const QByteArray list = ok("application/json", "[{\"name\":\"recording-a.bdf\"}]");
+    EXPECT_EQ(fetch("/recordings/"), list);
+    EXPECT_EQ(fetch("/recordings"), list);
+    EXPECT_EQ(fetch("/recordings/recording-a.bdf"), ok("application/octet-stream;", "BDF-DATA"));
+    EXPECT_EQ(fetch("/recordings/latest"), ok("application/octet-stream;", "BDF-DATA"));
+    EXPECT_TRUE(fetch("/recordings/../secret.txt").startsWith("HTTP/1.1 404"));
+    EXPECT_TRUE(fetch("/recordings/nothing.bdf").startsWith("HTTP/1.1 404"));
+    EXPECT_EQ(fetch("/recordings/?all=1"), statusOnly("501 Error; Not Implemented"));
+    EXPECT_EQ(asked, (QStringList{"recording-a.bdf", "latest", "../secret.txt", "nothing.bdf"}));
+
+    // Only complete read-outs are listed; "GET /flash" still asks for a new one.
+    const QByteArray readouts = fetch("/flash/");
+    ASSERT_TRUE(readouts.startsWith("HTTP/1.1 200 OK")) << readouts.constData();
+    const QJsonArray entries = QJsonDocument::fromJson(readouts.mid(readouts.indexOf("\r\n\r\n") + 4)).array();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].toObject()["name"].toString(), "readout-1.bin");
+    EXPECT_EQ(entries[0].toObject()["size"].toInt(), 3);
+    EXPECT_FALSE(entries[0].toObject()["start"].toString().isEmpty());
+    QSignalSpy flashRequests(&flash, &exeGetFlash::signalSetFlash);
+    EXPECT_EQ(fetch("/flash"), statusOnly("200 OK"));
+    EXPECT_EQ(flashRequests.count(), 1);
 }
 
 TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
