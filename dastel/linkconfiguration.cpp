@@ -224,6 +224,13 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
 
 LinkConfiguration::~LinkConfiguration()
 {
+    // A recording still running is completed and announced while the
+    // event stream is there to tell it.
+    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+        if (recorder->isRunning())
+            recorder->stop(QStringLiteral("Service stopped"));
+        recorder->disconnect(this);
+    }
     Common::JMessageHandler::ExtTerminal(m_jet.get(), false);
     m_eventPackers.clear();
     // Members go in reverse order of creation: terminal, stream servers,

@@ -432,3 +432,22 @@ TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
     EXPECT_TRUE(waitForSamples(frequency / 5));
     EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
 }
+
+// Ending the service completes the file it was writing.
+TEST_F(SignalRecordingTest, StoppingTheServiceCompletesTheFile)
+{
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    ASSERT_TRUE(waitForSamples(frequency / 2));
+
+    ASSERT_EQ(service.stop(), 0) << service.sim().output();
+    EXPECT_FALSE(QFile::exists(pathOf(name) + ".part"));
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    EXPECT_GE(recording.samples.at(0).size(), static_cast<std::size_t>(frequency / 2));
+    bool told = false;
+    for (const auto& annotation : recording.annotations)
+        told = told || annotation.second == "Service stopped";
+    EXPECT_TRUE(told);
+}
