@@ -1,7 +1,10 @@
 #include "net/webapi/exegetrecordings.h"
 
-#include <QFile>
+#include "net/webapi/filesender.h"
+
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QTcpSocket>
 
 namespace Tavrix::Net::WebApi {
 
@@ -22,11 +25,19 @@ void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
         m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
     } else {
         const QString path = m_pathOf ? m_pathOf(uri.m_subPath) : QString();
-        QFile file(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        const QFileInfo file(path);
+        if (path.isEmpty() || !file.isReadable()) {
             m_makeResponse->ret404(uri.m_path);
-        else
-            m_makeResponse->ret200(QStringLiteral("bin"), file.readAll());
+        } else {
+            // Recordings grow to hundreds of MiB: the head now, the file in pieces.
+            m_makeResponse->ret200(QStringLiteral("bin"), QByteArray());
+            m_makeResponse->m_headers.append(HttpHeader{"Content-Length", QString::number(file.size())});
+            m_makeResponse->m_raw.clear();
+            m_makeResponse->assemble();
+            if (write(socket, *m_makeResponse) && !FileSender::start(socket, path))
+                socket->disconnectFromHost();
+            return;
+        }
     }
     sentResponse(socket);
 }

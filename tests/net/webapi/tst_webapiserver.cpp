@@ -624,6 +624,11 @@ TEST_F(WebApiServerTest, UnregisteredHandlerKindsAnswerAsTheirKindRequires)
 TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
 {
     write("rec/recording-a.bdf", "BDF-DATA");
+    // Larger than a few of the pieces it is sent in.
+    QByteArray big(1024 * 1024 + 123, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7 + i / 251);
+    write("rec/recording-big.bdf", big);
     write("flash/readout-1.bin", "RAW");
     write("flash/readout-2.bin.part", "PART");
     write("flash/notes.txt", "X");
@@ -631,6 +636,8 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     exeGetRecordings recordings(
         [&](const QString& name) {
             asked.append(name);
+            if (name == "recording-big.bdf")
+                return path("rec/recording-big.bdf");
             return name == "recording-a.bdf" || name == "latest" ? path("rec/recording-a.bdf") : QString();
         },
         [] { return QJsonArray{QJsonObject{{"name", "recording-a.bdf"}}}; });
@@ -647,12 +654,17 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     const QByteArray list = ok("application/json", "[{\"name\":\"recording-a.bdf\"}]");
     EXPECT_EQ(fetch("/recordings/"), list);
     EXPECT_EQ(fetch("/recordings"), list);
-    EXPECT_EQ(fetch("/recordings/recording-a.bdf"), ok("application/octet-stream;", "BDF-DATA"));
-    EXPECT_EQ(fetch("/recordings/latest"), ok("application/octet-stream;", "BDF-DATA"));
+    const QByteArray file = "HTTP/1.1 200 OK\r\n" + cors
+                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\n\r\nBDF-DATA";
+    EXPECT_EQ(fetch("/recordings/recording-a.bdf"), file);
+    EXPECT_EQ(fetch("/recordings/latest"), file);
     EXPECT_TRUE(fetch("/recordings/../secret.txt").startsWith("HTTP/1.1 404"));
     EXPECT_TRUE(fetch("/recordings/nothing.bdf").startsWith("HTTP/1.1 404"));
     EXPECT_EQ(fetch("/recordings/?all=1"), statusOnly("501 Error; Not Implemented"));
     EXPECT_EQ(asked, (QStringList{"recording-a.bdf", "latest", "../secret.txt", "nothing.bdf"}));
+    const QByteArray large = fetch("/recordings/recording-big.bdf");
+    ASSERT_TRUE(large.contains("Content-Length: 1048699\r\n")) << large.left(300).constData();
+    EXPECT_TRUE(large.mid(large.indexOf("\r\n\r\n") + 4) == big) << large.size() << " bytes came";
 
     // Only complete read-outs are listed; "GET /flash" still asks for a new one.
     const QByteArray readouts = fetch("/flash/");
