@@ -13,6 +13,7 @@
 #include "devicewebapi/signalrecordingeventmessagepacker.h"
 #include "devicewebapi/signalrecordinglink.h"
 #include "net/webapi/accesspolicy.h"
+#include "net/webapi/connectionlimits.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exegetflash.h"
 #include "net/webapi/exegetrecordings.h"
@@ -104,6 +105,7 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     const std::unordered_set<Usb::UsbDeviceManagerFlags> flags = {Usb::UsbDeviceManagerFlags::NoAdcOn};
     m_usb = std::make_unique<Usb::UsbEventLoopWorker>(settings.errorLogPath.toStdString(), devices, cables,
                                                       m_complexCommandFactory.get(), flags);
+    m_usb->deviceManager().queue()->setMaxWaitMs(settings.limits.commandQueueTimeoutMs);
     m_usb->startWork();
 
     m_htmlDirectories = std::make_unique<DirectoryQueue>();
@@ -120,8 +122,10 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
 
     m_errorExePost = std::make_unique<exePostError>();
     m_exePost["__err"] = m_errorExePost.get();
-    m_deviceWebApiCommand = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(&m_usb->deviceManager(),
-                                                                                  m_jsonCommandFactory.get());
+    auto commandRoute = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(&m_usb->deviceManager(),
+                                                                               m_jsonCommandFactory.get());
+    commandRoute->setMaxWaitingCommands(settings.limits.maxWaitingCommands);
+    m_deviceWebApiCommand = std::move(commandRoute);
     m_exePost["cmd"] = m_deviceWebApiCommand.get();
 
     DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory);
@@ -140,8 +144,14 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
 
     if (!settings.listenAddressError.isEmpty())
         JTerminal('1') << settings.listenAddressError.toStdString();
+    // One count of connections for all four ports, fitted to the open file
+    // limit so that descriptors stay free for the recorder.
+    m_connectionLimits = std::make_unique<ConnectionLimits>(settings.limits.maxConnections,
+                                                            settings.limits.maxConnectionsPerAddress);
+    m_connectionLimits->fitToDescriptorLimit();
     m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost, nullptr,
                                                     settings.listenAddress);
+    m_webApiServer->setConnectionLimits(m_connectionLimits.get());
 
     // One policy for the HTTP API and the three WebSocket ports.
     auto access = std::make_shared<AccessPolicy>();
@@ -163,6 +173,8 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort, settings.listenAddress);
     adcSocket = m_adcSocket.get();
     adcSocket->setAccessPolicy(access);
+    adcSocket->setConnectionLimits(m_connectionLimits.get());
+    adcSocket->setMaxClients(settings.limits.maxClientsPerStream);
     std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
     connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
 
@@ -172,10 +184,14 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort, settings.listenAddress);
     eventSocket = m_eventSocket.get();
     eventSocket->setAccessPolicy(access);
+    eventSocket->setConnectionLimits(m_connectionLimits.get());
+    eventSocket->setMaxClients(settings.limits.maxClientsPerStream);
     connect(channels.get(), &Usb::AdcChannelsManager::eventTransfer, eventSocket, &WebSocketServer::slotTransfer);
 
     m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort, settings.listenAddress);
     m_jet->setAccessPolicy(access);
+    m_jet->setConnectionLimits(m_connectionLimits.get());
+    m_jet->setMaxClients(settings.limits.maxClientsPerStream);
     connect(m_jet.get(), &Net::WebSockets::WebSocketTerminal::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 

@@ -19,6 +19,7 @@ class UsbEventLoopWorker;
 } // namespace Tavrix::Usb
 
 namespace Tavrix::Net::WebApi {
+class ConnectionLimits;
 class DirectoryQueue;
 class JsonCommandFactory;
 class WebApiServer;
@@ -86,6 +87,7 @@ private:
     QMap<QString, Net::WebApi::exePost*> m_exePost;
     std::unique_ptr<Net::WebApi::exePost> m_errorExePost;
     std::unique_ptr<Net::WebApi::exePost> m_deviceWebApiCommand;
+    std::unique_ptr<Net::WebApi::ConnectionLimits> m_connectionLimits;
     std::unique_ptr<Net::WebApi::WebApiServer> m_webApiServer;
     std::unique_ptr<Net::WebSockets::WebSocketServer> m_adcSocket;
     std::unique_ptr<Net::WebSockets::WebSocketServer> m_eventSocket;

@@ -39,6 +39,18 @@ Settings Settings::fromVariantMap(const QVariantMap& map, const QString& appDir)
         if (settings.accessToken.isEmpty())
             settings.accessTokenError = QString("accessTokenFile \"%1\" cannot be read or is empty").arg(tokenFile);
     }
+    const QVariantMap limits = map.value("limits").toMap();
+    const auto readLimit = [&limits](const char* key, int& value) {
+        bool ok = false;
+        const int read = limits.value(key).toInt(&ok);
+        if (ok && read > 0)
+            value = read;
+    };
+    readLimit("maxConnections", settings.limits.maxConnections);
+    readLimit("maxConnectionsPerAddress", settings.limits.maxConnectionsPerAddress);
+    readLimit("maxClientsPerStream", settings.limits.maxClientsPerStream);
+    readLimit("maxWaitingCommands", settings.limits.maxWaitingCommands);
+    readLimit("commandQueueTimeoutMs", settings.limits.commandQueueTimeoutMs);
     return settings;
 }
 

@@ -35,6 +35,16 @@ struct Settings
     // A file that cannot be read is reported in accessTokenError.
     QByteArray accessToken;
     QString accessTokenError;
+    // The "limits" object: what clients together can make the service hold.
+    // A missing or non-positive value keeps the default.
+    struct Limits
+    {
+        int maxConnections = 512;          // every port together
+        int maxConnectionsPerAddress = 128; // from one peer address
+        int maxClientsPerStream = 64;       // on each WebSocket port
+        int maxWaitingCommands = 32;        // requests waiting for the recorder
+        int commandQueueTimeoutMs = 10000;  // longest wait in the queue
+    } limits;
 
     static Settings fromVariantMap(const QVariantMap& map, const QString& appDir);
     static quint16 portOf(const QVariantMap& map, const QString& section);

@@ -5,6 +5,7 @@
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "devicewebapi/devicewebapisimplecommand.h"
 #include "devicewebapi/jsoncommandstatuscreator.h"
+#include "devicewebapi/socketcommandrequester.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/jsoncommandanswer.h"
 #include "net/webapi/jsoncommandfactory.h"
@@ -91,6 +92,13 @@ void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* soc
         answerFailureBeforeStart(name, uid, Usb::DeviceCommand::DEVICE_DISCONNECTED, socket);
         return;
     }
+    const std::size_t waiting = m_deviceManager->queue()->waitingCount();
+    if (waiting >= static_cast<std::size_t>(m_maxWaitingCommands)) {
+        answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BUSY, socket,
+                                 QStringLiteral("%1 commands are waiting for the recorder; try again later")
+                                     .arg(waiting));
+        return;
+    }
 
     const std::string stdName = name.toStdString();
     const bool custom = Common::StringComparer::isEqualsInsensitive(stdName, customCommandName);
@@ -170,6 +178,7 @@ DeviceWebApiJsonCommand::EStarted DeviceWebApiJsonCommand::startSimpleCommand(
     // the answer.
     auto command = std::make_shared<DeviceWebApiSimpleCommand>(launched->name, uid, std::move(bytes),
                                                                simpleCommandTimeoutMs, socket);
+    command->setRequester(std::make_shared<SocketCommandRequester>(socket));
     connect(command.get(), &Usb::ByteCommand::answerIsReady, this,
             &DeviceWebApiJsonCommand::handleSimpleCommandAnswerIsReady);
     m_deviceManager->enqueue(command);
@@ -185,6 +194,9 @@ void DeviceWebApiJsonCommand::startJsonCommand(const QString& name, uint32_t uid
         return;
     }
     auto info = std::make_shared<VariantJsonCommandInfo>(name.toStdString(), uid, data);
+    // What the command enqueues while it starts is sent for this client.
+    Usb::ByteCommandQueue::RequesterScope scope(*m_deviceManager->queue(),
+                                                std::make_shared<SocketCommandRequester>(socket));
     if (!JsonWebApiCommandWrapper::start(*item, info, socket, this,
                                          &DeviceWebApiJsonCommand::handleComplexCommandAnswerIsReady))
         answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket);
@@ -241,7 +253,7 @@ void DeviceWebApiJsonCommand::answerBadRequest(QTcpSocket* socket)
 }
 
 void DeviceWebApiJsonCommand::answerFailureBeforeStart(const QString& name, uint32_t uid, EStatus status,
-                                                       QTcpSocket* socket)
+                                                       QTcpSocket* socket, const QString& errorText)
 {
     const std::string statusName = JsonCommandStatusCreator::statusName(status);
     if ((status == Usb::DeviceCommand::DEVICE_DISCONNECTED || status == Usb::DeviceCommand::NOT_EXIST)
@@ -250,7 +262,10 @@ void DeviceWebApiJsonCommand::answerFailureBeforeStart(const QString& name, uint
                                           "Command \"" + name.toStdString()
                                               + "\" was not started due to an error: " + statusName);
     }
-    writeJson(JsonCommandAnswer::failureBeforeStart(name, uid, statusName), socket);
+    QJsonObject answer = JsonCommandAnswer::failureBeforeStart(name, uid, statusName);
+    if (!errorText.isEmpty())
+        answer.insert("errortext", errorText);
+    writeJson(answer, socket);
 }
 
 void DeviceWebApiJsonCommand::writeJson(const QJsonObject& object, QTcpSocket* socket)

@@ -39,12 +39,17 @@ public:
     // parser drops longer requests (docs/simulator.md), and no request of the
     // protocol comes near it, so a longer one could only time out.
     static constexpr std::size_t maxCustomDataLength = 4096;
+    // Requests beyond this many commands waiting for the recorder are
+    // answered "BUSY" at once instead of joining the queue.
+    static constexpr int defaultMaxWaitingCommands = 32;
 
     DeviceWebApiJsonCommand(Usb::UsbDeviceManager* manager,
                             Net::WebApi::JsonCommandFactory* factory,
                             QObject* parent = nullptr);
 
     void exe(Net::WebApi::ParsingURI& uri, QByteArray& body, QTcpSocket* socket) override;
+
+    void setMaxWaitingCommands(int count) { m_maxWaitingCommands = count; }
 
     // The name ("cmd") and argument bytes ("data": missing, null, an empty
     // text, one byte text or a list of byte texts such as "0x0a"); empty
@@ -78,11 +83,12 @@ private:
     bool isSimpleCommandOfDevice(const std::string& name) const;
     void answerBadRequest(QTcpSocket* socket);
     void answerFailureBeforeStart(const QString& name, uint32_t uid, Usb::DeviceCommand::EStatus status,
-                                  QTcpSocket* socket);
+                                  QTcpSocket* socket, const QString& errorText = {});
     void writeJson(const QJsonObject& object, QTcpSocket* socket);
 
     Usb::UsbDeviceManager* m_deviceManager;
     Net::WebApi::JsonCommandFactory* m_factory;
+    int m_maxWaitingCommands = defaultMaxWaitingCommands;
 };
 
 } // namespace Tavrix::DeviceWebApi

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "usb/commandrequester.h"
+
+#include <QElapsedTimer>
 #include <QObject>
 #include <cstdint>
 #include <memory>
@@ -32,11 +35,21 @@ public:
     // a free endpoint.
     int timeout() const { return m_timeout; }
 
+    // Who the command is sent for; null for the service's own commands.
+    const std::shared_ptr<CommandRequester>& requester() const { return m_requester; }
+    void setRequester(std::shared_ptr<CommandRequester> requester) { m_requester = std::move(requester); }
+
+    // Set by the queue when the command joins it.
+    void markQueued() { m_queued.start(); }
+    qint64 msSinceQueued() const { return m_queued.isValid() ? m_queued.elapsed() : 0; }
+
 private:
     int m_timeout;
     std::string m_name;
     unsigned int m_uid;
     std::vector<uint8_t> m_bytes;
+    std::shared_ptr<CommandRequester> m_requester;
+    QElapsedTimer m_queued;
 };
 
 } // namespace Tavrix::Usb

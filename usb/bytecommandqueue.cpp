@@ -7,6 +7,7 @@
 
 #include <QThread>
 #include <optional>
+#include <utility>
 
 namespace Tavrix::Usb {
 
@@ -25,6 +26,19 @@ ByteCommandQueue::ByteCommandQueue(UsbCmdWriter<4>* writer, UsbCmdListener<133>*
                 &ByteCommandQueue::handleCommandAnswerThreadSafe,
                 Qt::QueuedConnection);
     connect(&m_answerTimer, &QTimer::timeout, this, &ByteCommandQueue::handleCommandTimeout);
+    m_sweepTimer.setInterval(sweepIntervalMs);
+    connect(&m_sweepTimer, &QTimer::timeout, this, &ByteCommandQueue::sweepWaiting);
+}
+
+ByteCommandQueue::RequesterScope::RequesterScope(ByteCommandQueue& queue, std::shared_ptr<CommandRequester> requester)
+    : m_queue(queue)
+    , m_previous(std::exchange(queue.m_scopeRequester, std::move(requester)))
+{
+}
+
+ByteCommandQueue::RequesterScope::~RequesterScope()
+{
+    m_queue.m_scopeRequester = std::move(m_previous);
 }
 
 unsigned int ByteCommandQueue::generateUid()
@@ -40,9 +54,51 @@ void ByteCommandQueue::enqueue(std::shared_ptr<ByteCommand> command)
 {
     if (!command)
         return;
+    if (!command->requester() && m_scopeRequester)
+        command->setRequester(m_scopeRequester);
+    command->markQueued();
     std::lock_guard lock(m_mutex);
     m_waiting.push_back(std::move(command));
     executeNextCommand();
+    if (!m_waiting.empty() && !m_sweepTimer.isActive())
+        m_sweepTimer.start();
+}
+
+const char* ByteCommandQueue::whyUnsendable(const ByteCommand& command) const
+{
+    const std::shared_ptr<CommandRequester>& requester = command.requester();
+    if (requester && !requester->hasStarted() && requester->isGone())
+        return "its client has gone";
+    if (command.msSinceQueued() > m_maxWaitMs)
+        return "it waited too long in the queue";
+    return nullptr;
+}
+
+void ByteCommandQueue::finishUnsent(const std::shared_ptr<ByteCommand>& command, const char* reason)
+{
+    ++m_unsent;
+    Common::JTerminal('1') << " Command" << command->name().c_str() << "not sent:" << reason << "("
+                           << command->msSinceQueued() << "ms in the queue)";
+    emit command->answerIsReady(command, {}, DeviceCommand::TIMEOUT);
+}
+
+void ByteCommandQueue::sweepWaiting()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::pair<std::shared_ptr<ByteCommand>, const char*>> unsent;
+    for (auto it = m_waiting.begin(); it != m_waiting.end();) {
+        if (const char* reason = whyUnsendable(**it)) {
+            unsent.emplace_back(std::move(*it), reason);
+            it = m_waiting.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_waiting.empty())
+        m_sweepTimer.stop();
+    // Out of the queue before anyone hears of it: their handlers may enqueue.
+    for (const auto& [command, reason] : unsent)
+        finishUnsent(command, reason);
 }
 
 std::size_t ByteCommandQueue::waitingCount()
@@ -66,9 +122,16 @@ void ByteCommandQueue::executeNextCommand()
         return;
     m_starting = true;
     while (!m_current && !m_waiting.empty()) {
-        m_current = m_waiting.front();
+        std::shared_ptr<ByteCommand> next = m_waiting.front();
         m_waiting.pop_front();
+        if (const char* reason = whyUnsendable(*next)) {
+            finishUnsent(next, reason);
+            continue;
+        }
+        m_current = std::move(next);
         if (m_deviceConnected.load()) {
+            if (const std::shared_ptr<CommandRequester>& requester = m_current->requester())
+                requester->markStarted();
             std::vector<uint8_t> bytes = m_current->bytes();
             sendCommand(std::move(bytes), m_current->timeout());
         } else {

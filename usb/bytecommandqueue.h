@@ -26,6 +26,12 @@ namespace Tavrix::Usb {
 // answer within its time-out. Requests whose bytes form no frame (raw bytes
 // from a client) take the first frame that comes.
 //
+// A command waits in the queue at most maxWaitMs: one still waiting then is
+// answered TIMEOUT without being sent, so that a flood of requests to a
+// silent recorder cannot keep a later one waiting for minutes. A command
+// whose requester has gone before any of its commands was sent is taken
+// back unsent the same way.
+//
 // Handlers of answerIsReady and signalCommandError may enqueue their next
 // command from inside the handler on every path. The queue mutex is recursive
 // for that, the queue's state is consistent before anything is emitted, and a
@@ -46,10 +52,35 @@ public:
     // Used in place of a negative time-out, which would otherwise leave the
     // command current until some unrelated frame arrived.
     static constexpr int defaultTimeoutMs = 1000;
+    static constexpr int defaultMaxWaitMs = 10000;
+    // How often waiting commands are checked for their deadline and requester.
+    static constexpr int sweepIntervalMs = 100;
 
     ByteCommandQueue(UsbCmdWriter<4>* writer, UsbCmdListener<133>* listener, QObject* parent = nullptr);
 
+    // A command without a requester takes the one of the innermost
+    // RequesterScope alive.
     void enqueue(std::shared_ptr<ByteCommand> command);
+
+    // While it lives, the commands enqueued (directly or by operations
+    // started meanwhile) are sent for `requester`.
+    class RequesterScope
+    {
+    public:
+        RequesterScope(ByteCommandQueue& queue, std::shared_ptr<CommandRequester> requester);
+        ~RequesterScope();
+        RequesterScope(const RequesterScope&) = delete;
+        RequesterScope& operator=(const RequesterScope&) = delete;
+
+    private:
+        ByteCommandQueue& m_queue;
+        std::shared_ptr<CommandRequester> m_previous;
+    };
+
+    void setMaxWaitMs(int milliseconds) { m_maxWaitMs = milliseconds; }
+    int maxWaitMs() const { return m_maxWaitMs; }
+    // Commands answered without being sent: deadline passed, requester gone.
+    uint64_t unsentCount() const { return m_unsent; }
     // 1, 2, …, 100000, 0, 1, … ; safe from any thread.
     unsigned int generateUid();
 
@@ -87,6 +118,10 @@ private:
     void handleCommandAnswer(std::vector<uint8_t> answer, int status);
     void finish(const std::shared_ptr<ByteCommand>& command, const std::vector<uint8_t>& answer, int status);
     void dropAnswer(const std::vector<uint8_t>& answer, const ByteCommand* current);
+    // Why `command` must not be sent any more; null when it may be.
+    const char* whyUnsendable(const ByteCommand& command) const;
+    void finishUnsent(const std::shared_ptr<ByteCommand>& command, const char* reason);
+    void sweepWaiting();
 
     UsbCmdWriter<4>* m_writer;
     UsbCmdListener<133>* m_listener;
@@ -100,6 +135,10 @@ private:
     uint64_t m_droppedAnswers = 0;
     unsigned int m_uid = 0;
     std::mutex m_uidMutex;
+    int m_maxWaitMs = defaultMaxWaitMs;
+    QTimer m_sweepTimer;
+    std::shared_ptr<CommandRequester> m_scopeRequester;
+    uint64_t m_unsent = 0;
 };
 
 } // namespace Tavrix::Usb

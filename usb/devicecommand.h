@@ -13,6 +13,8 @@ enum EStatus : uint32_t {
     TIMEOUT = 4,
     DEVICE_DISCONNECTED = 5,
     WRONG_FRAME_FORMAT = 6,
+    // Not taken: too many commands already wait for the recorder.
+    BUSY = 7,
 };
 
 } // namespace Tavrix::Usb::DeviceCommand

@@ -19,6 +19,8 @@ std::string DeviceCommandStatusConverter::toText(DeviceCommand::EStatus status)
         return "DEVICE_DISCONNECTED";
     case DeviceCommand::WRONG_FRAME_FORMAT:
         return "WRONG_FRAME_FORMAT";
+    case DeviceCommand::BUSY:
+        return "BUSY";
     }
     return std::string();
 }

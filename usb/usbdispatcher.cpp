@@ -5,6 +5,7 @@
 #include "usb/usbendpoint.h"
 
 #include <cstdio>
+#include <dirent.h>
 #include <libusb.h>
 #include <string>
 #include <sys/time.h>
@@ -262,6 +263,46 @@ void UsbDispatcher::deinitUsbLib()
     libusb_exit(m_context);
     m_context = nullptr;
     m_usbContext->logInfo(" ok");
+}
+
+bool UsbDispatcher::isRecorderPresentButUnlisted()
+{
+    if (!createRealDevicesList().isEmpty())
+        return false;
+    releaseDeviceList();
+    // Plain POSIX calls: they are what a virtual bus redirects, too.
+    const char* const root = "/sys/bus/usb/devices";
+    DIR* directory = opendir(root);
+    if (directory == nullptr)
+        return false;
+    const auto readHex = [](const std::string& path) {
+        unsigned int value = 0;
+        if (FILE* file = std::fopen(path.c_str(), "r")) {
+            if (std::fscanf(file, "%x", &value) != 1)
+                value = 0;
+            std::fclose(file);
+        }
+        return value;
+    };
+    bool present = false;
+    while (const dirent* entry = readdir(directory)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string device = std::string(root) + "/" + entry->d_name;
+        if (readHex(device + "/idVendor") == vendorId && readHex(device + "/idProduct") == productId) {
+            present = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return present;
+}
+
+bool UsbDispatcher::restartUsbLib()
+{
+    if (m_context != nullptr)
+        deinitUsbLib();
+    return initUsbLib();
 }
 
 } // namespace Tavrix::Usb

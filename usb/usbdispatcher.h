@@ -36,6 +36,14 @@ public:
     bool closeDevice();
     void deinitUsbLib();
 
+    // A recorder the kernel shows on the bus (sysfs) although libusb's list
+    // lacks it: libusb missed its arrival (out of descriptors when the
+    // hotplug event came, say) and will not list it before the next one.
+    bool isRecorderPresentButUnlisted();
+    // A fresh libusb context, which lists the bus anew. Only while no device
+    // is open and no transfer is in flight.
+    bool restartUsbLib();
+
     const QVector<UsbEndPoint*>& endpoints() const { return m_endpoints; }
     uint8_t deviceAddress() const { return m_deviceAddress; }
     bool isInterfaceClaimed() const { return m_interfaceClaimed; }

@@ -27,6 +27,9 @@ UsbEndPoint::~UsbEndPoint()
 void UsbEndPoint::releaseTransfer()
 {
     if (m_transfer != nullptr) {
+        // The handle it was filled with may be closed by now; libusb would
+        // still look through it while freeing.
+        m_transfer->dev_handle = nullptr;
         libusb_free_transfer(m_transfer);
         m_transfer = nullptr;
     }

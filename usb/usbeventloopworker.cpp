@@ -155,8 +155,19 @@ void UsbEventLoopWorker::run()
         sleepBeforeReconnect();
         if (!m_running.load())
             break;
-        if (!m_dispatcher.openDevice())
+        if (!m_dispatcher.openDevice()) {
+            // Retried every second as long as it fails; a recorder libusb
+            // lost sight of is only seen again through a new context.
+            if (m_dispatcher.isRecorderPresentButUnlisted()) {
+                m_threadLog << "recorder on the bus but not listed by libusb: restarting libusb" << '\n';
+                // Transfers hold the old context's devices: they go first.
+                for (UsbEndPoint* endpoint : m_dispatcher.endpoints())
+                    endpoint->releaseTransfer();
+                if (!m_dispatcher.restartUsbLib() || !allocateTransfers())
+                    m_threadLog << "libusb restart failed; trying again" << '\n';
+            }
             continue;
+        }
 
         restartEndpoints();
         emit signalConnect();

@@ -1,6 +1,6 @@
-// The access token of a service that asks for one. It is asked for once,
-// when the service first answers 401, and kept in this browser's local
-// storage; commands carry it as "Authorization: Bearer …", WebSocket
+// The access token of a service that asks for one. It is asked for when
+// the service answers 401 (again after a wrong one), and kept in this
+// browser's local storage; commands carry it as "Authorization: Bearer …", WebSocket
 // streams as "?token=…" (browsers cannot give a WebSocket headers).
 // Loaded before the UI's own scripts, it wraps fetch and WebSocket so that
 // the rest of the UI needs no change.
@@ -45,9 +45,12 @@
       return plainFetch(input, Object.assign({}, init, { headers }));
     };
     let response = await send(stored());
-    if (response.status === 401) {
+    // A mistyped token is asked for again (the streams cannot tell that it
+    // is wrong); an empty answer or Cancel stops asking.
+    while (response.status === 401) {
       const token = await askToken();
-      if (token) response = await send(token);
+      if (!token) break;
+      response = await send(token);
     }
     return response;
   };

@@ -39,12 +39,21 @@ void WebApiServer::onAcceptError(QAbstractSocket::SocketError)
 void WebApiServer::onNewConnection()
 {
     while (QTcpSocket* socket = nextPendingConnection()) {
+        if (m_limits && !m_limits->admit(socket)) {
+            ConnectionLimits::refuse(socket);
+            continue;
+        }
         Connection connection;
         connection.m_idleTimer = new QTimer(socket);
         connection.m_idleTimer->setSingleShot(true);
         connection.m_idleTimer->setInterval(m_idleTimeoutMs);
         connect(connection.m_idleTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
         connection.m_idleTimer->start();
+        connection.m_headerTimer = new QTimer(socket);
+        connection.m_headerTimer->setSingleShot(true);
+        connection.m_headerTimer->setInterval(m_headerTimeoutMs);
+        connect(connection.m_headerTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
+        connection.m_headerTimer->start();
         m_connections.insert(socket, connection);
 
         connect(socket, &QTcpSocket::readyRead, this, &WebApiServer::onReadyRead);
@@ -61,14 +70,13 @@ void WebApiServer::onDisConnected()
     const auto connection = m_connections.find(socket);
     if (connection != m_connections.end()) {
         connection->m_idleTimer->stop();
+        connection->m_headerTimer->stop();
         m_connections.erase(connection);
     }
     socket->close();
     // Deferred: a handler further up the stack may still hold the socket.
     socket->deleteLater();
-    const auto pending = findPending(socket);
-    if (pending != m_pending.end())
-        m_pending.erase(pending);
+    erasePending(findPending(socket));
     if (m_eventHandler)
         m_eventHandler->removeSubscriber(socket);
 }
@@ -98,7 +106,7 @@ void WebApiServer::onReadyRead()
             return;
         ParsingQuery query = std::move(pending->m_query);
         const qint64 length = pending->m_contentLength;
-        m_pending.erase(pending);
+        erasePending(pending);
         if (!takeBody(query, length, socket))
             return;
         dispatch(query, socket);
@@ -115,6 +123,7 @@ void WebApiServer::onReadyRead()
     }
     if (end < 0)
         return;
+    connection->m_headerTimer->stop();
     QByteArray request;
     request.swap(connection->m_header);
     m_query(request);
@@ -150,6 +159,13 @@ void WebApiServer::executor(ParsingQuery& query, QTcpSocket* socket)
         return;
     }
     if (query.m_http.m_body.size() < length) {
+        // Counted by what is announced, so that the bound holds however the
+        // bodies arrive.
+        if (m_pendingBodyBytes + length > m_maxPendingBodyBytes) {
+            refuse(socket, QStringLiteral("503 Service Unavailable"));
+            return;
+        }
+        m_pendingBodyBytes += length;
         m_pending.push_back({socket, length, query});
         return;
     }
@@ -202,6 +218,7 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
     if (connection != m_connections.end()) {
         connection->m_dispatched = true;
         connection->m_idleTimer->stop();
+        connection->m_headerTimer->stop();
     }
 
     const QString& method = query.m_method;
@@ -303,10 +320,9 @@ void WebApiServer::refuse(QTcpSocket* socket, const QString& status)
         connection->m_dispatched = true;
         connection->m_header.clear();
         connection->m_idleTimer->stop();
+        connection->m_headerTimer->stop();
     }
-    const auto pending = findPending(socket);
-    if (pending != m_pending.end())
-        m_pending.erase(pending);
+    erasePending(findPending(socket));
     JTerminal('3') << "request refused:" << status.toLocal8Bit().constData();
     m_response.retError(status);
     writeAndClose(socket, m_response);
@@ -327,6 +343,14 @@ std::list<SocketInfo>::iterator WebApiServer::findPending(QTcpSocket* socket)
             return it;
     }
     return m_pending.end();
+}
+
+void WebApiServer::erasePending(std::list<SocketInfo>::iterator pending)
+{
+    if (pending == m_pending.end())
+        return;
+    m_pendingBodyBytes -= pending->m_contentLength;
+    m_pending.erase(pending);
 }
 
 int WebApiServer::headerBlockEnd(const QByteArray& bytes)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/webapi/accesspolicy.h"
+#include "net/webapi/connectionlimits.h"
 #include "net/webapi/makeresponse.h"
 #include "net/webapi/parsingquery.h"
 
@@ -39,6 +40,11 @@ public:
     static constexpr qint64 maxBodySize = 1024 * 1024;
     static constexpr int maxHeaderSize = 64 * 1024;
     static constexpr int defaultIdleTimeoutMs = 30000;
+    // Time from connecting to the end of the header block, however steadily
+    // its bytes trickle in.
+    static constexpr int defaultHeaderTimeoutMs = 10000;
+    // Body bytes all incomplete requests together may announce.
+    static constexpr qint64 defaultMaxPendingBodyBytes = 32 * 1024 * 1024;
 
     WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<QString, exePost*>& postTable,
                  QObject* parent = nullptr, const QHostAddress& address = QHostAddress::Any);
@@ -47,6 +53,15 @@ public:
 
     // Time a client may stay silent while its request is incomplete.
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
+    void setHeaderTimeout(int milliseconds) { m_headerTimeoutMs = milliseconds; }
+    // A request whose body would take the bytes announced by all incomplete
+    // requests past this bound is answered "503 Service Unavailable".
+    void setMaxPendingBodyBytes(qint64 bytes) { m_maxPendingBodyBytes = bytes; }
+    qint64 pendingBodyBytes() const { return m_pendingBodyBytes; }
+
+    // Connections beyond the shared bounds are refused as they arrive;
+    // without limits every connection is taken.
+    void setConnectionLimits(ConnectionLimits* limits) { m_limits = limits; }
 
     // Host, origin and token checks; without a policy every request is served.
     void setAccessPolicy(std::shared_ptr<const AccessPolicy> policy) { m_access = std::move(policy); }
@@ -63,6 +78,7 @@ private:
         QByteArray m_header; // bytes before the end of the header block
         bool m_dispatched = false;
         QTimer* m_idleTimer = nullptr;
+        QTimer* m_headerTimer = nullptr;
     };
 
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
@@ -77,6 +93,7 @@ private:
     bool admit(const ParsingQuery& query, QTcpSocket* socket, bool guarded);
     void onIdleTimeout(QTcpSocket* socket);
     std::list<SocketInfo>::iterator findPending(QTcpSocket* socket);
+    void erasePending(std::list<SocketInfo>::iterator pending);
     // Offset just past the empty line that ends the header block, or -1.
     static int headerBlockEnd(const QByteArray& bytes);
 
@@ -88,6 +105,10 @@ private:
     std::list<SocketInfo> m_pending;
     QHash<QTcpSocket*, Connection> m_connections;
     int m_idleTimeoutMs = defaultIdleTimeoutMs;
+    int m_headerTimeoutMs = defaultHeaderTimeoutMs;
+    qint64 m_maxPendingBodyBytes = defaultMaxPendingBodyBytes;
+    qint64 m_pendingBodyBytes = 0;
+    ConnectionLimits* m_limits = nullptr;
     std::shared_ptr<const AccessPolicy> m_access;
 };
 

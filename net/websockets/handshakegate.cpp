@@ -37,6 +37,20 @@ QUrl HandshakeGate::serverUrl() const
 void HandshakeGate::onNewConnection()
 {
     while (QTcpSocket* socket = m_listener.nextPendingConnection()) {
+        if (connectionCount() >= m_maxClients) {
+            if (!m_refusalLogged)
+                JTerminal('3') << "too many clients on port" << serverPort() << "- refused";
+            m_refusalLogged = true;
+            WebApi::ConnectionLimits::refuse(socket);
+            continue;
+        }
+        if (m_limits && !m_limits->admit(socket)) {
+            WebApi::ConnectionLimits::refuse(socket);
+            continue;
+        }
+        m_live.append(socket);
+        // What a client sends beyond this stays in the kernel, not here.
+        socket->setReadBufferSize(readBufferBytes);
         // A client that never finishes its handshake does not hold a socket for ever.
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
@@ -47,6 +61,14 @@ void HandshakeGate::onNewConnection()
         if (socket->bytesAvailable() > 0)
             examine(socket);
     }
+}
+
+int HandshakeGate::connectionCount()
+{
+    m_live.removeAll(QPointer<QTcpSocket>());
+    if (m_live.size() < m_maxClients * 3 / 4)
+        m_refusalLogged = false;
+    return m_live.size();
 }
 
 void HandshakeGate::examine(QTcpSocket* socket)
@@ -103,6 +125,8 @@ void HandshakeGate::examine(QTcpSocket* socket)
 
 void HandshakeGate::adopt(QWebSocket* webSocket)
 {
+    webSocket->setMaxAllowedIncomingFrameSize(maxIncomingMessageBytes);
+    webSocket->setMaxAllowedIncomingMessageSize(maxIncomingMessageBytes);
     for (auto it = m_handedOver.begin(); it != m_handedOver.end();) {
         QTcpSocket* socket = *it;
         if (!socket) {
@@ -112,6 +136,9 @@ void HandshakeGate::adopt(QWebSocket* webSocket)
         if (socket->peerPort() == webSocket->peerPort() && socket->peerAddress() == webSocket->peerAddress()) {
             socket->disconnect(this);
             socket->setParent(webSocket);
+            // The WebSocket may let go of its connection before it goes
+            // itself; the connection still goes with it.
+            connect(webSocket, &QObject::destroyed, socket, &QObject::deleteLater);
             m_handedOver.erase(it);
             return;
         }

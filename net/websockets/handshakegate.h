@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/webapi/accesspolicy.h"
+#include "net/webapi/connectionlimits.h"
 
 #include <QHostAddress>
 #include <QList>
@@ -28,6 +29,12 @@ class HandshakeGate : public QObject
 public:
     static constexpr int maxHandshakeBytes = 16 * 1024;
     static constexpr int handshakeTimeoutMs = 10000;
+    // What a client may send in one frame or message. Clients of these
+    // ports send a word or two at most; a larger message is never
+    // buffered, its sender is closed.
+    static constexpr quint64 maxIncomingMessageBytes = 4096;
+    static constexpr int defaultMaxClients = 64;
+    static constexpr qint64 readBufferBytes = 64 * 1024;
 
     explicit HandshakeGate(QWebSocketServer* target, QObject* parent = nullptr);
 
@@ -39,10 +46,19 @@ public:
 
     // Without a policy every handshake is handed over.
     void setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy) { m_access = std::move(policy); }
+    // Connections beyond the service-wide bounds, or beyond `maxClients` on
+    // this port (clients and handshakes in progress), are answered
+    // "503 Service Unavailable" and closed.
+    void setConnectionLimits(WebApi::ConnectionLimits* limits) { m_limits = limits; }
+    void setMaxClients(int maxClients) { m_maxClients = maxClients; }
+    int maxClients() const { return m_maxClients; }
+    // Connections of this port: clients and handshakes in progress.
+    int connectionCount();
 
     // Hands the TCP connection under a new WebSocket to that WebSocket, so
     // that it lives and goes with it rather than with the listener. Called
-    // for every socket the server's nextPendingConnection gives.
+    // for every socket the server's nextPendingConnection gives. Also sets
+    // the socket's bounds on what it takes in.
     void adopt(QWebSocket* socket);
 
 private:
@@ -54,6 +70,10 @@ private:
     QTcpServer m_listener;
     std::shared_ptr<const WebApi::AccessPolicy> m_access;
     QList<QPointer<QTcpSocket>> m_handedOver; // let through, WebSocket not yet taken
+    QList<QPointer<QTcpSocket>> m_live;       // every connection taken on this port
+    WebApi::ConnectionLimits* m_limits = nullptr;
+    int m_maxClients = defaultMaxClients;
+    bool m_refusalLogged = false;
 };
 
 } // namespace Tavrix::Net::WebSockets

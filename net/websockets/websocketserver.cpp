@@ -71,6 +71,18 @@ void WebSocketServer::setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy
         m_gate->setAccessPolicy(std::move(policy));
 }
 
+void WebSocketServer::setMaxClients(int maxClients)
+{
+    if (m_gate)
+        m_gate->setMaxClients(maxClients);
+}
+
+void WebSocketServer::setConnectionLimits(WebApi::ConnectionLimits* limits)
+{
+    if (m_gate)
+        m_gate->setConnectionLimits(limits);
+}
+
 void WebSocketServer::connectMessageListener(QWebSocket* socket)
 {
     connect(socket, &QWebSocket::textMessageReceived, this, &WebSocketServer::slotMessageReceived);
@@ -115,20 +127,46 @@ void WebSocketServer::slotTransfer(QByteArray _data)
     // Iterate a snapshot: the map must not change under the loop should a
     // socket report its disconnection while sending.
     const QList<QWebSocket*> sockets = m_clients.keys();
+    qint64 total = 0;
+    QWebSocket* furthestBehind = nullptr;
     for (QWebSocket* socket : sockets) {
         if (!m_clients.value(socket, false))
             continue;
-        if (socket->bytesToWrite() > m_maxBacklogBytes) {
-            // Dropped without a closing handshake: a close frame would wait
-            // behind the very backlog that is the problem. The socket leaves
-            // the map when its disconnection is reported.
-            m_clients.insert(socket, false);
-            JTerminal('3') << "client too slow, closed:" << socket->bytesToWrite() << "bytes unsent" << socket;
-            socket->abort();
+        const qint64 unsent = socket->bytesToWrite();
+        if (unsent > m_maxBacklogBytes) {
+            dropClient(socket, "client too slow, closed:");
             continue;
         }
-        socket->sendBinaryMessage(_data);
+        total += unsent;
+        if (!furthestBehind || unsent > furthestBehind->bytesToWrite())
+            furthestBehind = socket;
     }
+    // Many slow clients together: the one furthest behind goes first, until
+    // the rest fit the bound.
+    while (furthestBehind && total + _data.size() > m_maxTotalBacklogBytes) {
+        total -= furthestBehind->bytesToWrite();
+        dropClient(furthestBehind, "clients too slow together, closed the furthest behind:");
+        furthestBehind = nullptr;
+        for (QWebSocket* socket : sockets) {
+            if (m_clients.value(socket, false)
+                && (!furthestBehind || socket->bytesToWrite() > furthestBehind->bytesToWrite()))
+                furthestBehind = socket;
+        }
+    }
+    for (QWebSocket* socket : sockets) {
+        if (m_clients.value(socket, false))
+            socket->sendBinaryMessage(_data);
+    }
+}
+
+void WebSocketServer::dropClient(QWebSocket* socket, const char* reason)
+{
+    // Dropped without a closing handshake: a close frame would wait behind
+    // the very backlog that is the problem. The socket leaves the map when
+    // its disconnection is reported.
+    m_clients.insert(socket, false);
+    JTerminal('3') << reason << socket->bytesToWrite() << "bytes unsent" << socket;
+    socket->abort();
 }
 
 } // namespace Tavrix::Net::WebSockets

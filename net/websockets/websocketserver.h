@@ -12,6 +12,7 @@ class QWebSocketServer;
 
 namespace Tavrix::Net::WebApi {
 class AccessPolicy;
+class ConnectionLimits;
 }
 
 namespace Tavrix::Net::WebSockets {
@@ -47,6 +48,14 @@ public:
     static constexpr qint64 defaultMaxBacklogBytes = 16 * 1024 * 1024;
     void setMaxBacklogBytes(qint64 bytes) { m_maxBacklogBytes = bytes; }
     qint64 maxBacklogBytes() const { return m_maxBacklogBytes; }
+    // The same for all clients together: when their unsent bytes pass this
+    // bound, the client furthest behind is dropped until they fit again.
+    static constexpr qint64 defaultMaxTotalBacklogBytes = 128 * 1024 * 1024;
+    void setMaxTotalBacklogBytes(qint64 bytes) { m_maxTotalBacklogBytes = bytes; }
+    // Clients (and handshakes in progress) this port takes at once.
+    void setMaxClients(int maxClients);
+    // Connections beyond the service-wide bounds are refused.
+    void setConnectionLimits(WebApi::ConnectionLimits* limits);
 
     // Connects the socket's incoming text messages; called for every new socket.
     virtual void connectMessageListener(QWebSocket* socket);
@@ -63,11 +72,14 @@ protected:
     void Init(unsigned short port, const QHostAddress& address = QHostAddress::Any);
 
 private:
+    void dropClient(QWebSocket* socket, const char* reason);
+
     bool m_debugOutput = false;
     QWebSocketServer* m_server = nullptr;
     HandshakeGate* m_gate = nullptr;
     QMap<QWebSocket*, bool> m_clients;
     qint64 m_maxBacklogBytes = defaultMaxBacklogBytes;
+    qint64 m_maxTotalBacklogBytes = defaultMaxTotalBacklogBytes;
 };
 
 } // namespace Tavrix::Net::WebSockets

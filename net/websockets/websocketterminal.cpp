@@ -125,8 +125,18 @@ void WebSocketTerminal::sendToAll(const QString& message)
 {
     if (!m_active.load())
         return;
-    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it)
-        it.key()->sendTextMessage(message);
+    // A snapshot: aborting a client reports its disconnection at once.
+    const QList<QWebSocket*> sockets = m_clients.keys();
+    for (QWebSocket* socket : sockets) {
+        if (!m_clients.contains(socket))
+            continue;
+        if (socket->bytesToWrite() > m_maxBacklogBytes) {
+            JTerminal('3') << "terminal client too slow, closed:" << socket->bytesToWrite() << "bytes unsent";
+            socket->abort();
+            continue;
+        }
+        socket->sendTextMessage(message);
+    }
 }
 
 void WebSocketTerminal::slotNewConnection()

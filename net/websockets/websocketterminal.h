@@ -70,6 +70,12 @@ public:
     // Host, origin and token checks on every handshake: whoever reaches the
     // terminal can stop the service with "exit".
     void setAccessPolicy(std::shared_ptr<const WebApi::AccessPolicy> policy) { m_gate.setAccessPolicy(std::move(policy)); }
+    void setConnectionLimits(WebApi::ConnectionLimits* limits) { m_gate.setConnectionLimits(limits); }
+    void setMaxClients(int maxClients) { m_gate.setMaxClients(maxClients); }
+    // A client that does not read is closed once its unsent lines pass this
+    // bound, as on the signal stream; it may connect again.
+    static constexpr qint64 defaultMaxBacklogBytes = 4 * 1024 * 1024;
+    void setMaxBacklogBytes(qint64 bytes) { m_maxBacklogBytes = bytes; }
     int clientCount() const { return m_clients.size(); }
     bool isActive() const { return m_active.load(); }
 
@@ -102,6 +108,7 @@ private:
     std::mutex m_linesMutex;
     QStringList m_lines; // logged, not yet sent
     bool m_sending = false;
+    qint64 m_maxBacklogBytes = defaultMaxBacklogBytes;
 };
 
 } // namespace Tavrix::Net::WebSockets

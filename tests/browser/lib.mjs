@@ -54,9 +54,13 @@ export function simControl(request, timeoutMs = 5000) {
   });
 }
 
+// The token of a service that asks for one (set by run.sh), else empty.
+export const ACCESS_TOKEN = process.env.DASTEL_ACCESS_TOKEN || '';
+
 export async function postCommand(cmd, data) {
   const res = await fetch(`${BASE_URL}cmd`, {
     method: 'POST',
+    headers: ACCESS_TOKEN ? { Authorization: `Bearer ${ACCESS_TOKEN}` } : {},
     body: JSON.stringify(data === undefined ? { cmd, uid: 7 } : { cmd, uid: 7, data }),
   });
   return res.json();

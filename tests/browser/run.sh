@@ -28,22 +28,33 @@ if [[ ! -d "$HERE/node_modules/playwright-core" ]]; then
 fi
 node "$HERE/vendor.mjs" >/dev/null
 
-SCRATCH="$(mktemp -d /tmp/dastel-browser.XXXXXX)"
+SCRATCH=""
 SIM_PID=""
-cleanup() {
+stop_service() {
   if [[ -n "$SIM_PID" ]] && kill -0 "$SIM_PID" 2>/dev/null; then
     kill -TERM "$SIM_PID" 2>/dev/null || true
     for _ in $(seq 1 50); do kill -0 "$SIM_PID" 2>/dev/null || break; sleep 0.2; done
     kill -KILL "$SIM_PID" 2>/dev/null || true
   fi
-  mkdir -p "$DASTEL_ARTIFACTS"
-  cp "$SCRATCH/service.log" "$DASTEL_ARTIFACTS/service.log" 2>/dev/null || true
-  rm -rf "$SCRATCH"
+  SIM_PID=""
+  if [[ -n "$SCRATCH" ]]; then
+    mkdir -p "$DASTEL_ARTIFACTS"
+    cp "$SCRATCH/service.log" "$DASTEL_ARTIFACTS/service-$SERVICE_NAME.log" 2>/dev/null || true
+    rm -rf "$SCRATCH"
+    SCRATCH=""
+  fi
 }
-trap cleanup EXIT
+trap stop_service EXIT
 
-# Four consecutive free ports: the page finds the WebSockets right above HTTP.
-BASE_PORT="$(python3 - <<'PY'
+# Starts the service under the simulated recorder in a scratch directory,
+# with the settings given as extra JSON members; exports its ports. Exits
+# the script with 0 ("skipped") where there is no virtual USB.
+start_service() {
+  SERVICE_NAME="$1"
+  local extra="$2"
+  SCRATCH="$(mktemp -d /tmp/dastel-browser.XXXXXX)"
+  # Four consecutive free ports: the page finds the WebSockets right above HTTP.
+  BASE_PORT="$(python3 - <<'PY'
 import random, socket
 for _ in range(200):
     base = random.randint(20000, 60000)
@@ -58,12 +69,12 @@ for _ in range(200):
         for s in socks: s.close()
 PY
 )"
-[[ -n "$BASE_PORT" ]] || { echo "browser tests: no free ports" >&2; exit 1; }
+  [[ -n "$BASE_PORT" ]] || { echo "browser tests: no free ports" >&2; exit 1; }
 
-cp "$BUILD_DIR/dastel" "$BUILD_DIR/dastel-sim" "$SCRATCH/"
-cp -r "$ROOT/config/." "$SCRATCH/"
-cp -r "$ROOT/web" "$SCRATCH/web"
-cat > "$SCRATCH/settings.json" <<JSON
+  cp "$BUILD_DIR/dastel" "$BUILD_DIR/dastel-sim" "$SCRATCH/"
+  cp -r "$ROOT/config/." "$SCRATCH/"
+  cp -r "$ROOT/web" "$SCRATCH/web"
+  cat > "$SCRATCH/settings.json" <<JSON
 {
   "deviceAdapter": { "port": $BASE_PORT },
   "adcSender": { "port": $((BASE_PORT + 1)) },
@@ -72,38 +83,48 @@ cat > "$SCRATCH/settings.json" <<JSON
   "errorLogPath": "",
   "htmlDirectories": [ "web" ],
   "defaultHtmlDirectory": "web",
+  $extra
   "listenAddress": "127.0.0.1"
 }
 JSON
 
-# The whole run is bounded: the service by timeout, each stage below too.
-(cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
-  >"$SCRATCH/service.log" 2>&1 &
-SIM_PID=$!
+  # The whole run is bounded: the service by timeout, each stage below too.
+  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
+    >"$SCRATCH/service.log" 2>&1 &
+  SIM_PID=$!
 
-CONTROL_PORT=""
-for _ in $(seq 1 100); do
-  CONTROL_PORT="$(sed -n 's/^DASTEL_SIM_CONTROL_PORT=\([0-9]*\).*/\1/p' "$SCRATCH/service.log" | head -n1)"
-  [[ -n "$CONTROL_PORT" ]] && break
-  if ! kill -0 "$SIM_PID" 2>/dev/null; then
-    wait "$SIM_PID" && status=0 || status=$?
-    if [[ $status -eq 77 ]]; then echo "browser tests: skipped, no virtual USB here"; echo "0 passed, 0 failed, 1 skipped"; exit 0; fi
-    echo "browser tests: simulator ended with status $status" >&2; cat "$SCRATCH/service.log" >&2; exit 1
-  fi
-  sleep 0.1
-done
-[[ -n "$CONTROL_PORT" ]] || { echo "browser tests: simulator did not start" >&2; exit 1; }
-for _ in $(seq 1 100); do
-  python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $BASE_PORT), 0.5)" 2>/dev/null && break
-  sleep 0.2
-done
+  CONTROL_PORT=""
+  for _ in $(seq 1 100); do
+    CONTROL_PORT="$(sed -n 's/^DASTEL_SIM_CONTROL_PORT=\([0-9]*\).*/\1/p' "$SCRATCH/service.log" | head -n1)"
+    [[ -n "$CONTROL_PORT" ]] && break
+    if ! kill -0 "$SIM_PID" 2>/dev/null; then
+      wait "$SIM_PID" && status=0 || status=$?
+      if [[ $status -eq 77 ]]; then echo "browser tests: skipped, no virtual USB here"; echo "0 passed, 0 failed, 1 skipped"; exit 0; fi
+      echo "browser tests: simulator ended with status $status" >&2; cat "$SCRATCH/service.log" >&2; exit 1
+    fi
+    sleep 0.1
+  done
+  [[ -n "$CONTROL_PORT" ]] || { echo "browser tests: simulator did not start" >&2; exit 1; }
+  for _ in $(seq 1 100); do
+    python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $BASE_PORT), 0.5)" 2>/dev/null && break
+    sleep 0.2
+  done
+  export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
+}
 
-export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
 mkdir -p "$DASTEL_ARTIFACTS"
 cd "$HERE"
 status=0
-timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs || status=$?
+start_service open ""
+timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.test.mjs || status=$?
 if [[ $WITH_HEAP -eq 1 ]]; then
   timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?
 fi
+stop_service
+
+# The same UI in front of a service that asks for an access token: every UI
+# test again, and the token prompt itself.
+export DASTEL_ACCESS_TOKEN="browser-test-$RANDOM$RANDOM"
+start_service token "\"accessToken\": \"$DASTEL_ACCESS_TOKEN\","
+timeout 300 node --test --test-concurrency=1 ui.test.mjs access.test.mjs || status=$?
 exit $status

@@ -3,7 +3,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, simControl, postCommand, BASE_URL, HTTP_PORT, ARTIFACTS } from './lib.mjs';
+import { launchBrowser, simControl, postCommand, BASE_URL, HTTP_PORT, ARTIFACTS, ACCESS_TOKEN } from './lib.mjs';
 
 let browser;
 let page;
@@ -17,6 +17,8 @@ before(async () => {
   browser = await launchBrowser();
   page = await browser.context.newPage();
   page.on('pageerror', (e) => pageErrors.push(String(e)));
+  // In front of a service that asks for a token, the page asks for it once.
+  if (ACCESS_TOKEN) page.on('dialog', (dialog) => dialog.accept(ACCESS_TOKEN));
   page.on('websocket', (ws) => {
     if (new URL(ws.url()).port === String(HTTP_PORT + 1)) ws.on('framereceived', () => { signalMessages++; });
   });

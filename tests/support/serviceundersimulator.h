@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QTcpServer>
 #include <string>
+#include <vector>
 
 // The real service, copied with the shipped configuration into a scratch
 // directory with free loopback ports, running under the simulated recorder.
@@ -30,6 +31,8 @@ public:
     // Keys added to (or replacing those of) the generated settings.json; set before start.
     void setExtraSettings(const QJsonObject& settings) { m_extraSettings = settings; }
     QString directory() const { return m_tree.path(); }
+    // Words run before the service (e.g. "prlimit", "--nofile=256:256", "--"); set before start.
+    void setCommandPrefix(std::vector<std::string> prefix) { m_prefix = std::move(prefix); }
 
     // Prepares the scratch directory; `options.command` is set to the copied
     // service. Returns the launcher's start result.
@@ -37,7 +40,8 @@ public:
     {
         if (!install(reason))
             return Launcher::StartResult::Failed;
-        options.command = {m_tree.path("dastel").toStdString()};
+        options.command = m_prefix;
+        options.command.push_back(m_tree.path("dastel").toStdString());
         const Launcher::StartResult result = m_sim.start(options, reason);
         if (result != Launcher::StartResult::Started)
             return result;
@@ -110,6 +114,7 @@ private:
     Launcher m_sim;
     quint16 m_ports[4] = {0, 0, 0, 0};
     QJsonObject m_extraSettings;
+    std::vector<std::string> m_prefix;
 };
 
 #define DASTEL_START_SERVICE_OR_SKIP(service, options)                                            \

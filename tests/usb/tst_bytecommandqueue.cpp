@@ -3,6 +3,7 @@
 #include "common/threadlogging.h"
 #include "usb/bytecommand.h"
 #include "usb/bytecommandqueue.h"
+#include "usb/devicecommand.h"
 #include "usb/usbcmdlistener.h"
 #include "usb/usbcmdwriter.h"
 #include "usb/usbcontext.h"
@@ -438,3 +439,108 @@ TEST_F(ByteCommandQueueTest, longChainOfImmediateFailuresDoesNotGrowTheStack)
 }
 
 } // namespace
+
+namespace {
+
+// A requester whose leaving the test decides.
+class TestRequester : public CommandRequester
+{
+public:
+    bool isGone() const override { return gone; }
+    bool gone = false;
+};
+
+} // namespace
+
+TEST_F(ByteCommandQueueTest, aCommandPastItsQueueDeadlineIsAnsweredTimeoutWithoutBeingSent)
+{
+    queue.setMaxWaitMs(100);
+    queue.enqueue(command("Slow", 0x01, 2000));
+    ASSERT_EQ(written(), frame(0x01, {0xDD}));
+    queue.enqueue(command("Behind", 0x02));
+
+    // "Behind" gets its answer at its deadline, while "Slow" still waits for its own.
+    ASSERT_TRUE(waitForOutcomes(1, 3000));
+    EXPECT_EQ(outcomes[0].name, "Behind");
+    EXPECT_EQ(outcomes[0].status, DeviceCommand::TIMEOUT);
+    EXPECT_EQ(queue.waitingCount(), 0u);
+    EXPECT_EQ(queue.unsentCount(), 1u);
+
+    // The one in flight is unaffected and nothing of "Behind" is ever written.
+    deviceAnswers(frame(0x01, {0x00}));
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].name, "Slow");
+    EXPECT_EQ(outcomes[1].status, DeviceCommand::OK);
+    EXPECT_TRUE(written().empty());
+}
+
+TEST_F(ByteCommandQueueTest, commandsOfAClientThatLeftBeforeAnyWasSentAreNeverSent)
+{
+    queue.enqueue(command("InFlight", 0x01));
+    ASSERT_EQ(written(), frame(0x01, {0xDD}));
+
+    auto requester = std::make_shared<TestRequester>();
+    {
+        ByteCommandQueue::RequesterScope scope(queue, requester);
+        queue.enqueue(command("First", 0x02));
+        queue.enqueue(command("Second", 0x03));
+    }
+    queue.enqueue(command("Other", 0x04));
+    requester->gone = true;
+
+    ASSERT_TRUE(waitForOutcomes(2, 3000));
+    EXPECT_EQ(outcomes[0].name, "First");
+    EXPECT_EQ(outcomes[1].name, "Second");
+    EXPECT_EQ(outcomes[0].status, DeviceCommand::TIMEOUT);
+    EXPECT_EQ(queue.waitingCount(), 1u);
+
+    deviceAnswers(frame(0x01, {0x00}));
+    // Only the command of a client still there goes out next.
+    EXPECT_EQ(written(), frame(0x04, {0xDD}));
+}
+
+TEST_F(ByteCommandQueueTest, onceAClientsFirstCommandWasSentItsOthersStillRun)
+{
+    auto requester = std::make_shared<TestRequester>();
+    {
+        ByteCommandQueue::RequesterScope scope(queue, requester);
+        queue.enqueue(command("Step1", 0x01));
+        queue.enqueue(command("Step2", 0x02));
+    }
+    ASSERT_EQ(written(), frame(0x01, {0xDD}));
+    EXPECT_TRUE(requester->hasStarted());
+    requester->gone = true;
+    QTest::qWait(ByteCommandQueue::sweepIntervalMs * 3);
+    EXPECT_EQ(queue.waitingCount(), 1u);
+
+    // Half an operation is worse than an answer nobody reads.
+    deviceAnswers(frame(0x01, {0x00}));
+    EXPECT_EQ(written(), frame(0x02, {0xDD}));
+}
+
+TEST_F(ByteCommandQueueTest, scopesNestAndCommandsKeepARequesterGivenToThem)
+{
+    auto outer = std::make_shared<TestRequester>();
+    auto inner = std::make_shared<TestRequester>();
+    auto own = std::make_shared<TestRequester>();
+    std::shared_ptr<ByteCommand> a = command("A", 0x01);
+    std::shared_ptr<ByteCommand> b = command("B", 0x02);
+    std::shared_ptr<ByteCommand> c = command("C", 0x03);
+    std::shared_ptr<ByteCommand> d = command("D", 0x04);
+    c->setRequester(own);
+    {
+        ByteCommandQueue::RequesterScope outerScope(queue, outer);
+        {
+            ByteCommandQueue::RequesterScope innerScope(queue, inner);
+            queue.enqueue(b);
+            queue.enqueue(c);
+        }
+        queue.enqueue(a);
+    }
+    queue.enqueue(d);
+
+    EXPECT_EQ(b->requester(), inner);
+    EXPECT_EQ(c->requester(), own);
+    EXPECT_EQ(a->requester(), outer);
+    EXPECT_EQ(d->requester(), nullptr);
+}

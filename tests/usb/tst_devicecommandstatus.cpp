@@ -18,7 +18,8 @@ TEST(DeviceCommandStatusConverter, namesEveryStatusAndNothingElse)
         {4, "TIMEOUT"},
         {5, "DEVICE_DISCONNECTED"},
         {6, "WRONG_FRAME_FORMAT"},
-        {7, ""},
+        {7, "BUSY"},
+        {8, ""},
         {0xFFFFFFFFu, ""},
     };
     for (const auto& [value, text] : table)

@@ -1,5 +1,6 @@
 #include "common/jmessagehandler.h"
 #include "net/webapi/accesspolicy.h"
+#include "net/webapi/connectionlimits.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exegetfilehtml.h"
@@ -506,6 +507,112 @@ TEST_F(WebApiServerTest, IncompleteRequestsTimeOut)
         EXPECT_EQ(result.received, statusOnly("408 Request Timeout"));
     }
     EXPECT_EQ(m_echo.calls, 0);
+}
+
+namespace {
+
+// An open connection that sends what it is told and keeps what comes back.
+std::unique_ptr<QTcpSocket> openConnection(quint16 port, const QHostAddress& from = QHostAddress::LocalHost)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->bind(from);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!socket->waitForConnected(5000))
+        return nullptr;
+    return socket;
+}
+
+bool closedWith(QTcpSocket& socket, const QByteArray& answer)
+{
+    QByteArray received;
+    QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+    QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
+    received += socket.readAll();
+    EXPECT_EQ(received, answer);
+    return socket.state() == QAbstractSocket::UnconnectedState && received == answer;
+}
+
+} // namespace
+
+TEST_F(WebApiServerTest, AHeaderBlockTricklingInPastItsDeadlineIsRefused)
+{
+    m_server->setIdleTimeout(60000);
+    m_server->setHeaderTimeout(300);
+    auto socket = openConnection(m_port);
+    ASSERT_TRUE(socket);
+    QByteArray received;
+    QObject::connect(socket.get(), &QTcpSocket::readyRead, [&] { received += socket->readAll(); });
+    socket->write("GET / HTTP/1.1\r\n");
+    // Each line comes well within the idle time; only the deadline can end it.
+    for (int i = 0; i < 200 && socket->state() == QAbstractSocket::ConnectedState; ++i) {
+        socket->write("X-Slow: " + QByteArray::number(i) + "\r\n");
+        socket->flush();
+        QTest::qWait(25);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 5000));
+    received += socket->readAll();
+    EXPECT_EQ(received, statusOnly("408 Request Timeout"));
+}
+
+TEST_F(WebApiServerTest, BodiesOwedByAllClientsTogetherAreBounded)
+{
+    m_server->setMaxPendingBodyBytes(1000);
+    auto first = openConnection(m_port);
+    ASSERT_TRUE(first);
+    first->write("POST /echo HTTP/1.1\r\nContent-Length: 600\r\n\r\n" + QByteArray(10, 'a'));
+    first->flush();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server->pendingBodyBytes() == 600; }, 5000));
+
+    // Announcing more than is left is refused at once, whatever actually follows.
+    auto second = openConnection(m_port);
+    ASSERT_TRUE(second);
+    second->write("POST /echo HTTP/1.1\r\nContent-Length: 401\r\n\r\nb");
+    EXPECT_TRUE(closedWith(*second, statusOnly("503 Service Unavailable")));
+
+    // What fits is taken, and what finishes gives its share back.
+    const QByteArray body(400, 'c');
+    const QByteArray request = postRequest("echo", body);
+    EXPECT_EQ(exchange(m_port, {request.left(request.size() - 300), request.right(300)}).received,
+              ok("text/plain; charset=utf8;", body));
+    first->write(QByteArray(590, 'a'));
+    EXPECT_TRUE(closedWith(*first, ok("text/plain; charset=utf8;", QByteArray(600, 'a'))));
+    EXPECT_EQ(m_server->pendingBodyBytes(), 0);
+    EXPECT_EQ(m_echo.calls, 2);
+}
+
+TEST_F(WebApiServerTest, ConnectionsBeyondTheSharedBoundsAreRefused)
+{
+    ConnectionLimits limits(3, 2);
+    m_server->setConnectionLimits(&limits);
+    const QHostAddress one("127.0.0.1"), two("127.0.0.2"), three("127.0.0.3");
+
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    held.push_back(openConnection(m_port, one));
+    held.push_back(openConnection(m_port, one));
+    ASSERT_TRUE(held[0] && held[1]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 2; }, 5000));
+
+    auto sameAddress = openConnection(m_port, one);
+    ASSERT_TRUE(sameAddress);
+    EXPECT_TRUE(closedWith(*sameAddress, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                                         "Connection: close\r\n\r\n"));
+
+    held.push_back(openConnection(m_port, two));
+    ASSERT_TRUE(held[2]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 3; }, 5000));
+    EXPECT_EQ(limits.openCount(one), 2);
+    EXPECT_EQ(limits.openCount(two), 1);
+    auto overAll = openConnection(m_port, three);
+    ASSERT_TRUE(overAll);
+    EXPECT_TRUE(closedWith(*overAll, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
+                                     "Connection: close\r\n\r\n"));
+
+    // A connection that ends frees its place.
+    held[0]->abort();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 2; }, 5000));
+    EXPECT_EQ(exchange(m_port, {"POST /echo HTTP/1.1\r\nContent-Length: 2\r\n\r\nok"}).received,
+              ok("text/plain; charset=utf8;", "ok"));
+    m_server->setConnectionLimits(nullptr);
 }
 
 TEST_F(WebApiServerTest, ClientLeavingWithABodyOwedIsForgotten)

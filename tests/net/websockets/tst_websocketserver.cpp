@@ -1,5 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
+#include "net/webapi/connectionlimits.h"
+
 #include <QSignalSpy>
 #include <QStringList>
 #include <QTcpSocket>
@@ -196,6 +198,103 @@ TEST_F(WebSocketServerTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
     EXPECT_TRUE(log.contains(QStringLiteral("client too slow, closed:"))) << log.all().toStdString();
     ASSERT_TRUE(reader.waitForMessages(messages));
     EXPECT_EQ(reader.received.count(), messages);
+}
+
+namespace {
+
+// A WebSocket client on a raw socket that takes the handshake answer and
+// then reads nothing.
+std::unique_ptr<QTcpSocket> stalledClient(unsigned short port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->setReadBufferSize(1024);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    if (!socket->waitForConnected(waitMs))
+        return nullptr;
+    socket->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    return socket;
+}
+
+} // namespace
+
+// Each stalled client stays under its own bound; together they pass the
+// server's, and the server sheds them instead of holding it all.
+TEST_F(WebSocketServerTest, StalledClientsTogetherAreCutAtTheServersBound)
+{
+    server.setMaxBacklogBytes(64 * 1024 * 1024);
+    server.setMaxTotalBacklogBytes(12 * 1024 * 1024);
+    Client reader;
+    ASSERT_TRUE(reader.open(server.serverPort()));
+    std::vector<std::unique_ptr<QTcpSocket>> stalled;
+    for (int i = 0; i < 3; ++i) {
+        stalled.push_back(stalledClient(server.serverPort()));
+        ASSERT_TRUE(stalled.back());
+    }
+    ASSERT_TRUE(waitForClients(4));
+
+    LogCapture log;
+    const QByteArray block(64 * 1024, '\x5A');
+    const int messages = 400; // 25 MiB to each client
+    for (int i = 0; i < messages; ++i) {
+        server.slotTransfer(block);
+        QTest::qWait(1);
+    }
+    ASSERT_TRUE(waitForClients(1)) << "stalled clients are still served";
+    EXPECT_TRUE(log.contains(QStringLiteral("clients too slow together"))) << log.all().toStdString();
+    ASSERT_TRUE(reader.waitForMessages(messages));
+    EXPECT_EQ(reader.received.count(), messages);
+}
+
+TEST_F(WebSocketServerTest, AMessageLargerThanAClientMaySendClosesItsSender)
+{
+    Client small, large;
+    ASSERT_TRUE(small.open(server.serverPort()));
+    ASSERT_TRUE(large.open(server.serverPort()));
+    ASSERT_TRUE(waitForClients(2));
+
+    small.socket.sendTextMessage(QString(100, QLatin1Char('s')));
+    large.socket.sendBinaryMessage(QByteArray(1024 * 1024, 'L'));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return large.socket.state() == QAbstractSocket::UnconnectedState; }, waitMs));
+    EXPECT_TRUE(waitForClients(1));
+    EXPECT_EQ(small.socket.state(), QAbstractSocket::ConnectedState);
+}
+
+TEST_F(WebSocketServerTest, ClientsBeyondThePortsBoundAreRefused)
+{
+    server.setMaxClients(2);
+    Client first, second, third;
+    ASSERT_TRUE(first.open(server.serverPort()));
+    ASSERT_TRUE(second.open(server.serverPort()));
+    ASSERT_TRUE(waitForClients(2));
+    QSignalSpy refused(&third.socket, &QWebSocket::disconnected);
+    third.socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(server.serverPort())));
+    ASSERT_TRUE(refused.wait(waitMs));
+    EXPECT_NE(third.socket.state(), QAbstractSocket::ConnectedState);
+    EXPECT_EQ(server.clientCount(), 2);
+
+    // A place that frees up is taken again.
+    first.socket.close();
+    ASSERT_TRUE(waitForClients(1));
+    Client fourth;
+    EXPECT_TRUE(fourth.open(server.serverPort()));
+}
+
+TEST_F(WebSocketServerTest, AClientThatLeftGivesItsConnectionBack)
+{
+    Tavrix::Net::WebApi::ConnectionLimits limits(100, 100);
+    server.setConnectionLimits(&limits);
+    for (int round = 0; round < 3; ++round) {
+        {
+            Client client;
+            ASSERT_TRUE(client.open(server.serverPort()));
+            ASSERT_TRUE(waitForClients(1));
+            EXPECT_EQ(limits.openCount(), 1);
+        }
+        ASSERT_TRUE(waitForClients(0));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 0; }, waitMs)) << "round " << round;
+    }
+    server.setConnectionLimits(nullptr);
 }
 
 TEST_F(WebSocketServerTest, ASecondServerOnTheSamePortLogsListenError)

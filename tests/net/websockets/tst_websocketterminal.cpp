@@ -146,6 +146,44 @@ TEST_F(WebSocketTerminalTest, EveryLogLineReachesEveryClientAsTheSameJson)
     EXPECT_TRUE(first->texts("before any client").isEmpty());
 }
 
+TEST_F(WebSocketTerminalTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
+{
+    m_terminal->setMaxBacklogBytes(256 * 1024);
+    auto reader = connectClient();
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(1024); // takes the handshake answer, then nothing more
+    stalled.connectToHost(QHostAddress::LocalHost, m_terminal->serverPort());
+    ASSERT_TRUE(stalled.waitForConnected(5000));
+    stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 2; }, 5000));
+
+    const QString filler(2000, QLatin1Char('f'));
+    const int lines = 8000; // 16 MB of log: past the kernel's buffers and the bound
+    const int before = reader->messages.size();
+    for (int i = 0; i < lines; ++i) {
+        JTerminal('1') << "flood" << i << filler;
+        // The reader shares this thread: it is let to keep up, so that only
+        // the stalled client falls behind.
+        if (i % 50 == 49)
+            ASSERT_TRUE(QTest::qWaitFor([&] { return reader->messages.size() >= before + i + 1; }, 10000)) << i;
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 1; }, 10000))
+        << "the stalled client is still served";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reader->texts("flood").size() == lines; }, 20000));
+    EXPECT_TRUE(readConsole(m_console).contains("terminal client too slow, closed:"));
+}
+
+TEST_F(WebSocketTerminalTest, AMessageLargerThanAClientMaySendClosesItsSender)
+{
+    auto sender = connectClient();
+    auto other = connectClient();
+    sender->send(QString(HandshakeGate::maxIncomingMessageBytes + 1, QLatin1Char('x')));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 1; }, 5000));
+    JTerminal('0') << "still here";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !other->texts("still here").isEmpty(); }, 5000));
+}
+
 TEST_F(WebSocketTerminalTest, LinesFromOtherThreadsArriveCompleteAndInOrder)
 {
     auto client = connectClient();
