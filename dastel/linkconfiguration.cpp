@@ -87,11 +87,11 @@ LinkConfiguration::LinkConfiguration(const QString& appDir, QObject* parent)
     if (!readCableTypes(exeDir, cables))
         return;
 
-    build(settings, appDir, devices, cables);
+    build(settings, devices, cables);
     m_built = true;
 }
 
-void LinkConfiguration::build(const Settings& settings, const QString& appDir,
+void LinkConfiguration::build(const Settings& settings,
                               const DevicesInfo::DeviceInfoMap& devices,
                               const std::vector<Usb::CableTypeInfo>& cables)
 {
@@ -235,7 +235,6 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
-    Q_UNUSED(appDir);
 }
 
 LinkConfiguration::~LinkConfiguration()

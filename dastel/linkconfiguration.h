@@ -60,7 +60,7 @@ public slots:
 private:
     bool readDescriptions(const QString& dir, DevicesInfo::DeviceInfoMap& devices);
     bool readCableTypes(const QString& dir, std::vector<Usb::CableTypeInfo>& cables);
-    void build(const Settings& settings, const QString& appDir, const DevicesInfo::DeviceInfoMap& devices,
+    void build(const Settings& settings, const DevicesInfo::DeviceInfoMap& devices,
                const std::vector<Usb::CableTypeInfo>& cables);
 
     bool m_built = false;

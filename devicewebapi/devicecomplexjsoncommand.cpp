@@ -1,11 +1,16 @@
 #include "devicewebapi/devicecomplexjsoncommand.h"
 
 #include "common/jterminal.h"
+#include "net/webapi/ijsoncommandinfo.h"
 #include "usb/usbdevicecommandset.h"
+
+#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
+using Net::WebApi::IJsonCommandInfo;
 using Net::WebApi::JsonCommandDescription;
+using Net::WebApi::VariantJsonCommandInfo;
 
 DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                    QObject* parent)
@@ -64,6 +69,32 @@ void DeviceComplexJsonCommand::reportError(Usb::DeviceCommand::EStatus code)
 DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::badData()
 {
     return JsonCommandStatusCreator::create(Usb::DeviceCommand::BAD_DATA);
+}
+
+DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::uninterpretable()
+{
+    std::cout << " json object interpretation error" << std::endl;
+    return badData();
+}
+
+std::optional<QVariant> DeviceComplexJsonCommand::optionalRequestData(const std::shared_ptr<IJsonCommandInfo>& info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return std::nullopt;
+    m_uid = request->m_uid;
+    return request->m_data;
+}
+
+std::optional<QVariant> DeviceComplexJsonCommand::requestData(const std::shared_ptr<IJsonCommandInfo>& info)
+{
+    std::optional<QVariant> data = optionalRequestData(info);
+    // An absent "data" is an invalid variant, which counts as null too.
+    if (!data || data->isNull()) {
+        uninterpretable();
+        return std::nullopt;
+    }
+    return data;
 }
 
 std::shared_ptr<Usb::ComplexCommand>

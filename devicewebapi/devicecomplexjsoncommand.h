@@ -10,8 +10,9 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
+#include <QVariant>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -20,24 +21,13 @@
 namespace Tavrix::DeviceWebApi {
 
 // Base of every web command that runs a device operation. A front end reads
-// and checks its request, calls startOperation() with the operation class it
-// knows and its answer handler, and in that handler builds its JSON answer
-// and calls reportAnswer(). Everything between (uid, creation through the
-// device's command set, keeping the operation alive, connecting, executing,
-// releasing) happens here once.
-//
-//     std::shared_ptr<JsonCommandStatus> GetPowerJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
-//     {
-//         return startOperation<DeviceComplexCommands::GetPowerCommand>(*info, &GetPowerJsonCommand::handleAnswer);
-//     }
-//     void GetPowerJsonCommand::handleAnswer(Usb::ComplexCommand*, uint16_t power,
-//                                            std::shared_ptr<Usb::DeviceCommandStatus> status)
-//     {
-//         QJsonObject answer;
-//         if (isOk(status))
-//             answer.insert("Power", power);
-//         reportAnswer(answer, status);
-//     }
+// and checks its request (requestData() for one that takes "data"), calls
+// startOperation() with the operation class it knows and its answer handler,
+// and in that handler builds its JSON answer and calls reportAnswer().
+// Everything between (uid, creation through the device's command set,
+// keeping the operation alive, connecting, executing, releasing) happens
+// here once; GetTimeJsonCommand is the shortest complete front end, and
+// SingleValueJsonCommand serves those whose answer is one value.
 //
 // An operation that the connected device's description does not bind, or
 // binds to a handler without a creator or of another operation class, is
@@ -99,6 +89,16 @@ protected:
 
     // Status for a request whose arguments are malformed; execute() returns it.
     static JsonCommandStatusPtr badData();
+    // badData() for a request whose "data" cannot be read at all, with the
+    // trace line that says so.
+    static JsonCommandStatusPtr uninterpretable();
+
+    // The request's "data", its uid taken as this command's; nothing (after
+    // the trace line of uninterpretable()) when the request is not a web
+    // request or carries no data. optionalRequestData() also accepts a
+    // request without data and gives it as a null value.
+    std::optional<QVariant> requestData(const std::shared_ptr<Net::WebApi::IJsonCommandInfo>& info);
+    std::optional<QVariant> optionalRequestData(const std::shared_ptr<Net::WebApi::IJsonCommandInfo>& info);
 
     Usb::UsbDeviceManager* m_deviceManager = nullptr;
     std::unordered_map<Usb::ComplexCommand*, std::shared_ptr<Usb::ComplexCommand>> m_executedCommands;

@@ -8,7 +8,6 @@
 #include "net/webapi/jsoncommandunit.h"
 
 #include <QVariantMap>
-#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -80,16 +79,14 @@ std::optional<ExaminationInfo> SetExaminationInfoJsonCommand::parseRequest(const
 SetExaminationInfoJsonCommand::JsonCommandStatusPtr
 SetExaminationInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request || !request->m_data.isValid() || request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
+    const std::optional<QVariant> request = requestData(info);
+    if (!request)
         return badData();
-    }
-    const std::optional<ExaminationInfo> examination = parseRequest(request->m_data.toMap());
+    const std::optional<ExaminationInfo> examination = parseRequest(request->toMap());
     if (!examination)
         return badData();
     m_examination = *examination;
-    return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleSetAnswer,
+    return startOperation<SetExaminationInfoCommand>(*info, &SetExaminationInfoJsonCommand::handleSetAnswer,
                                                      *examination);
 }
 

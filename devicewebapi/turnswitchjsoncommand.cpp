@@ -28,15 +28,10 @@ std::shared_ptr<JsonCommandDescription> TurnSwitchJsonCommand::describe(const st
 
 TurnSwitchJsonCommand::JsonCommandStatusPtr TurnSwitchJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request)
+    const std::optional<QVariant> data = requestData(info);
+    if (!data)
         return badData();
-    m_uid = request->m_uid;
-    if (request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
-        return badData();
-    }
-    const QString state = request->m_data.toMap().value("State").toString().toLower();
+    const QString state = data->toMap().value("State").toString().toLower();
     if (state != "on" && state != "off")
         return badData();
     const auto sent = OrvimExchange::sendDescribed(

@@ -16,6 +16,25 @@ namespace Tavrix::Usb {
 
 struct DeviceInfo;
 
+// The ADC endpoint's hand-over is a sequence of serialised byte arrays, one
+// per endpoint read: a 32-bit big-endian length (0xFFFFFFFF for a null
+// array), then the bytes. Gives their contents only, in order, so that a
+// frame split over two reads does not have the next length prefix inside
+// it. A length past the end keeps what is there; a cut-off prefix ends it.
+class HandOverBytes
+{
+public:
+    explicit HandOverBytes(const std::vector<uint8_t>& handOver) : m_bytes(handOver) {}
+
+    // The next content byte; false when none is left.
+    bool next(uint8_t& byte);
+
+private:
+    const std::vector<uint8_t>& m_bytes;
+    std::size_t m_pos = 0;
+    std::size_t m_blockEnd = 0;
+};
+
 // Turns the ADC endpoint's byte stream into stream messages for the connected
 // device; the device manager configures it on identification.
 class AdcChannelsManager : public QObject

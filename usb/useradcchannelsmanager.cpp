@@ -54,13 +54,6 @@ const LsbTableRow lsbTable[] = {
      &DC::makeCalibrationInfoCreator<DC::OrvimOxyCalibrationInfoCreator>},
 };
 
-// Reads one 32-bit big-endian length of a serialised byte array.
-uint32_t readBigEndian32(const uint8_t* bytes)
-{
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16)
-           | (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
 } // namespace
 
 UserAdcChannelsManager::UserAdcChannelsManager(unsigned int adcBufferSize,
@@ -89,32 +82,17 @@ uint32_t UserAdcChannelsManager::rejectedFrames() const
 
 void UserAdcChannelsManager::slotAdcAnswer(std::vector<uint8_t> answer, int)
 {
-    // The hand-over is a sequence of serialised byte arrays, one per endpoint
-    // read. Only their contents go to the parser: a frame split over two
-    // reads would otherwise have the next length prefix inside it and be lost.
     std::vector<Outgoing> out;
-    const std::size_t total = answer.size();
-    std::size_t pos = 0;
-    std::size_t blockEnd = 0;
-    while (pos < total) {
+    HandOverBytes bytes(answer);
+    bool more = true;
+    while (more) {
         out.clear();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             bool frameDone = false;
-            while (!frameDone && pos < total) {
-                if (pos == blockEnd) {
-                    if (total - pos < 4) {
-                        pos = total; // a cut-off length prefix carries no data
-                        break;
-                    }
-                    const uint32_t length = readBigEndian32(answer.data() + pos);
-                    pos += 4;
-                    // 0xFFFFFFFF is a null array; a length past the end keeps
-                    // what is there.
-                    blockEnd = length == 0xFFFFFFFFu ? pos : std::min<std::size_t>(pos + length, total);
-                    continue;
-                }
-                if (m_parcer.put(answer[pos++])) {
+            uint8_t byte = 0;
+            while (!frameDone && (more = bytes.next(byte))) {
+                if (m_parcer.put(byte)) {
                     m_frame.assign(m_parcer.data(), m_parcer.data() + m_parcer.size());
                     handleFrame(out);
                     frameDone = true;
