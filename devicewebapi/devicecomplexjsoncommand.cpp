@@ -31,24 +31,6 @@ DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDe
 // to this object die with it, so a late answer reaches nobody.
 DeviceComplexJsonCommand::~DeviceComplexJsonCommand() = default;
 
-DeviceComplexJsonCommand::JsonCommandStatusPtr
-DeviceComplexJsonCommand::executeCommand(std::shared_ptr<Usb::ComplexCommand> command)
-{
-    if (!command)
-        return JsonCommandStatusCreator::create(Usb::DeviceCommand::NOT_EXIST);
-    Usb::ComplexCommand* const key = command.get();
-    m_executedCommands[key] = command;
-    const DeviceStatusPtr status = command->execute();
-    if (!isOk(status))
-        removeExecutedCommand(key);
-    return JsonCommandStatusCreator::create(status);
-}
-
-void DeviceComplexJsonCommand::removeExecutedCommand(Usb::ComplexCommand* command)
-{
-    m_executedCommands.erase(command);
-}
-
 void DeviceComplexJsonCommand::reportAnswer(const QJsonObject& answer, const DeviceStatusPtr& status)
 {
     // Operations that only report a status answer "data": null, as the

@@ -6,6 +6,7 @@
 #include "usb/complexcommandcreatedata.h"
 #include "usb/complexcommandcreatemultidata.h"
 #include "usb/devicecommandstatus.h"
+#include "usb/operationrunner.h"
 #include "usb/usbdevicemanager.h"
 
 #include <QJsonDocument>
@@ -47,11 +48,6 @@ public:
                              Usb::UsbDeviceManager* manager,
                              QObject* parent = nullptr);
     ~DeviceComplexJsonCommand() override;
-
-    // Runs an operation kept in the executed-commands map; a start failure
-    // drops it from the map again. Returns the start status as a web status.
-    JsonCommandStatusPtr executeCommand(std::shared_ptr<Usb::ComplexCommand> command);
-    void removeExecutedCommand(Usb::ComplexCommand* command);
 
     Usb::UsbDeviceManager* deviceManager() const { return m_deviceManager; }
     size_t executedCommandCount() const { return m_executedCommands.size(); }
@@ -101,7 +97,7 @@ protected:
     std::optional<QVariant> optionalRequestData(const std::shared_ptr<Net::WebApi::IJsonCommandInfo>& info);
 
     Usb::UsbDeviceManager* m_deviceManager = nullptr;
-    std::unordered_map<Usb::ComplexCommand*, std::shared_ptr<Usb::ComplexCommand>> m_executedCommands;
+    Usb::RunningOperations m_executedCommands;
 
 private:
     // Creates the operation through the device's command set; empty when it
@@ -147,20 +143,8 @@ DeviceComplexJsonCommand::startNamedOperation(const std::string& operationName,
     if (!operation)
         return answerMissingOperation(operationName);
 
-    Operation* const key = operation.get();
-    m_executedCommands[key] = operation;
-    Derived* const self = static_cast<Derived*>(this);
-    QObject::connect(key, &Operation::answerIsReady, self, [this, self, key, handler](HandlerArgs... values) {
-        // Released from the map first, but kept alive until the handler is
-        // done with the arguments it was given.
-        const auto found = m_executedCommands.find(key);
-        if (found == m_executedCommands.end())
-            return; // a second answer: the front end has answered already
-        const std::shared_ptr<Usb::ComplexCommand> keep = found->second;
-        m_executedCommands.erase(found);
-        (self->*handler)(std::forward<HandlerArgs>(values)...);
-    });
-    return executeCommand(operation);
+    return JsonCommandStatusCreator::create(
+        Usb::runOperation(operation, m_executedCommands, static_cast<Derived*>(this), handler));
 }
 
 } // namespace Tavrix::DeviceWebApi

@@ -1,13 +1,13 @@
 #include "devicewebapi/turnswitchjsoncommand.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 
 #include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
 using namespace Net::WebApi;
-namespace OrvimExchange = DeviceComplexCommands::OrvimExchange;
+namespace Exchange = DeviceComplexCommands::Exchange;
 
 TurnSwitchJsonCommand::TurnSwitchJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                              Usb::UsbDeviceManager* manager,
@@ -34,7 +34,7 @@ TurnSwitchJsonCommand::JsonCommandStatusPtr TurnSwitchJsonCommand::execute(std::
     const QString state = data->toMap().value("State").toString().toLower();
     if (state != "on" && state != "off")
         return badData();
-    const auto sent = OrvimExchange::sendDescribed(
+    const auto sent = Usb::sendDescribedRequest(
         this, m_deviceManager, m_simpleCommand, {uint8_t(state == "on" ? 1 : 0)},
         [this](const std::vector<uint8_t>& answer, int32_t status) { handleAnswer(answer, status); });
     return JsonCommandStatusCreator::create(sent);
