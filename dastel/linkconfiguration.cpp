@@ -128,13 +128,14 @@ void LinkConfiguration::build(const Settings& settings,
     m_deviceWebApiCommand = std::move(commandRoute);
     m_exePost["cmd"] = m_deviceWebApiCommand.get();
 
-    DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory);
+    m_services = DeviceWebApi::LinkServices::create(*m_usb);
+    DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory, m_services);
 
     // Finished memory read-outs are files beside the executable: fetchable
     // over HTTP and announced on the event stream.
     m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
     m_exeGet["flash"] = m_flashExeGet.get();
-    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
         QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
             [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
@@ -206,7 +207,7 @@ void LinkConfiguration::build(const Settings& settings,
     connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 
-    if (DeviceWebApi::FlashReadoutStore* store = DeviceWebApi::FlashDataLink::readoutStore()) {
+    if (DeviceWebApi::FlashReadoutStore* store = m_services.readouts.get()) {
         connect(store, &DeviceWebApi::FlashReadoutStore::readoutIsComplete, this,
                 [this](const QString& fileName, qint64 size) {
                     DeviceWebApi::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
@@ -219,7 +220,7 @@ void LinkConfiguration::build(const Settings& settings,
                 });
     }
 
-    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
         connect(recorder, &DeviceWebApi::SignalRecorder::recordingIsComplete, this,
                 [this](const QString& fileName, qint64 size, qint64 durationMs, const QString& reason) {
                     DeviceWebApi::SignalRecordingEventMessagePacker recording(fileName.toStdString(), size,
@@ -241,7 +242,7 @@ LinkConfiguration::~LinkConfiguration()
 {
     // A recording still running is completed and announced while the
     // event stream is there to tell it.
-    if (DeviceWebApi::SignalRecorder* recorder = DeviceWebApi::SignalRecordingLink::recorder()) {
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
         if (recorder->isRunning())
             recorder->stop(QStringLiteral("Service stopped"));
         recorder->disconnect(this);

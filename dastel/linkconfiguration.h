@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dastel/settings.h"
+#include "devicewebapi/devicecommandlinker.h"
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "usb/cabletypeinfo.h"
 
@@ -77,6 +78,8 @@ private:
     std::unique_ptr<Usb::ComplexCommandFactory> m_complexCommandFactory;
     std::unique_ptr<Net::WebApi::JsonCommandFactory> m_jsonCommandFactory;
     std::unique_ptr<Usb::UsbEventLoopWorker> m_usb;
+    // The read-out store and the signal recorder; they go before the worker.
+    DeviceWebApi::LinkServices m_services;
     std::unique_ptr<Net::WebApi::DirectoryQueue> m_htmlDirectories;
     QMap<QString, Net::WebApi::exeGet*> m_exeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_errorExeGet;

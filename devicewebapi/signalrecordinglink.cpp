@@ -1,8 +1,6 @@
 #include "devicewebapi/signalrecordinglink.h"
 
 #include "devicewebapi/signalrecorder.h"
-#include "devicewebapi/signalrecordingjsoncommands.h"
-#include "net/webapi/jsoncommandfactory.h"
 #include "usb/usbeventloopworker.h"
 
 #include <QCoreApplication>
@@ -10,20 +8,10 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 
 #include <csignal>
 
 namespace Tavrix::DeviceWebApi {
-
-namespace {
-QPointer<SignalRecorder> current;
-} // namespace
-
-SignalRecorder* SignalRecordingLink::recorder()
-{
-    return current.data();
-}
 
 QString SignalRecordingLink::directoryFrom(const QVariantMap& settings, const QString& appDir)
 {
@@ -44,29 +32,21 @@ QString SignalRecordingLink::recordingsDirectory()
     return directoryFrom(settings, appDir);
 }
 
-void SignalRecordingLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory)
+std::unique_ptr<SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEventLoopWorker& worker)
 {
     // A file size limit must end the write with an error, not the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    auto* recorder = new SignalRecorder(recordingsDirectory(), &worker);
+    auto recorder = std::make_unique<SignalRecorder>(recordingsDirectory());
     recorder->repairUnfinished();
-    const std::shared_ptr<Usb::AdcChannelsManager> channels = worker.channelsManager();
-    recorder->attach(channels);
-    QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, recorder,
+    recorder->attach(worker.channelsManager());
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, recorder.get(),
                      &SignalRecorder::handleDeviceLost);
-    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsConnected, recorder,
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsConnected, recorder.get(),
                      &SignalRecorder::handleCableConnected);
-    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsDisconnected, recorder,
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsDisconnected, recorder.get(),
                      &SignalRecorder::handleCableRemoved);
-    current = recorder;
-
-    Usb::UsbDeviceManager* const manager = &worker.deviceManager();
-    factory.add<StartSignalRecordingJsonCommand>(StartSignalRecordingJsonCommand::createCommandDescription(), manager,
-                                                 recorder, std::weak_ptr<Usb::AdcChannelsManager>(channels));
-    factory.add<StopSignalRecordingJsonCommand>(StopSignalRecordingJsonCommand::createCommandDescription(), recorder);
-    factory.add<GetSignalRecordingStateJsonCommand>(GetSignalRecordingStateJsonCommand::createCommandDescription(),
-                                                    recorder, std::weak_ptr<Usb::AdcChannelsManager>(channels));
+    return recorder;
 }
 
 } // namespace Tavrix::DeviceWebApi
