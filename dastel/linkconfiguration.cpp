@@ -9,10 +9,14 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
+#include "devicewebapi/signalrecorder.h"
+#include "devicewebapi/signalrecordingeventmessagepacker.h"
+#include "devicewebapi/signalrecordinglink.h"
 #include "net/webapi/accesspolicy.h"
 #include "net/webapi/connectionlimits.h"
 #include "net/webapi/directoryqueue.h"
 #include "net/webapi/exegetflash.h"
+#include "net/webapi/exegetrecordings.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exegetfilehtml.h"
 #include "net/webapi/exepost.h"
@@ -34,6 +38,7 @@
 #include <QRandomGenerator>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QPointer>
 #include <cstdio>
 #include <cstdlib>
 #include <unordered_set>
@@ -82,11 +87,11 @@ LinkConfiguration::LinkConfiguration(const QString& appDir, QObject* parent)
     if (!readCableTypes(exeDir, cables))
         return;
 
-    build(settings, appDir, devices, cables);
+    build(settings, devices, cables);
     m_built = true;
 }
 
-void LinkConfiguration::build(const Settings& settings, const QString& appDir,
+void LinkConfiguration::build(const Settings& settings,
                               const DevicesInfo::DeviceInfoMap& devices,
                               const std::vector<Usb::CableTypeInfo>& cables)
 {
@@ -123,12 +128,20 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     m_deviceWebApiCommand = std::move(commandRoute);
     m_exePost["cmd"] = m_deviceWebApiCommand.get();
 
-    DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory);
+    m_services = DeviceWebApi::LinkServices::create(*m_usb);
+    DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory, m_services);
 
     // Finished memory read-outs are files beside the executable: fetchable
     // over HTTP and announced on the event stream.
     m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
     m_exeGet["flash"] = m_flashExeGet.get();
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
+        QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
+        m_recordingsExeGet = std::make_unique<exeGetRecordings>(
+            [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
+            [guarded] { return guarded ? guarded->list() : QJsonArray(); });
+        m_exeGet["recordings"] = m_recordingsExeGet.get();
+    }
 
     if (!settings.listenAddressError.isEmpty())
         JTerminal('1') << settings.listenAddressError.toStdString();
@@ -194,7 +207,7 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
     connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 
-    if (DeviceWebApi::FlashReadoutStore* store = DeviceWebApi::FlashDataLink::readoutStore()) {
+    if (DeviceWebApi::FlashReadoutStore* store = m_services.readouts.get()) {
         connect(store, &DeviceWebApi::FlashReadoutStore::readoutIsComplete, this,
                 [this](const QString& fileName, qint64 size) {
                     DeviceWebApi::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
@@ -207,12 +220,33 @@ void LinkConfiguration::build(const Settings& settings, const QString& appDir,
                 });
     }
 
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
+        connect(recorder, &DeviceWebApi::SignalRecorder::recordingIsComplete, this,
+                [this](const QString& fileName, qint64 size, qint64 durationMs, const QString& reason) {
+                    DeviceWebApi::SignalRecordingEventMessagePacker recording(fileName.toStdString(), size,
+                                                                              durationMs, reason.toStdString());
+                    Common::MessagePacker packer;
+                    packer.packMapHeader(2);
+                    packer << "type" << "event" << "data";
+                    packer.packArrayHeader(1);
+                    recording.pack(packer);
+                    eventSocket->slotTransfer(packer.data());
+                });
+        connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
+    }
+
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
-    Q_UNUSED(appDir);
 }
 
 LinkConfiguration::~LinkConfiguration()
 {
+    // A recording still running is completed and announced while the
+    // event stream is there to tell it.
+    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
+        if (recorder->isRunning())
+            recorder->stop(QStringLiteral("Service stopped"));
+        recorder->disconnect(this);
+    }
     Common::JMessageHandler::ExtTerminal(m_jet.get(), false);
     m_eventPackers.clear();
     // Members go in reverse order of creation: terminal, stream servers,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dastel/settings.h"
+#include "devicewebapi/devicecommandlinker.h"
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "usb/cabletypeinfo.h"
 
@@ -60,7 +61,7 @@ public slots:
 private:
     bool readDescriptions(const QString& dir, DevicesInfo::DeviceInfoMap& devices);
     bool readCableTypes(const QString& dir, std::vector<Usb::CableTypeInfo>& cables);
-    void build(const Settings& settings, const QString& appDir, const DevicesInfo::DeviceInfoMap& devices,
+    void build(const Settings& settings, const DevicesInfo::DeviceInfoMap& devices,
                const std::vector<Usb::CableTypeInfo>& cables);
 
     bool m_built = false;
@@ -77,12 +78,15 @@ private:
     std::unique_ptr<Usb::ComplexCommandFactory> m_complexCommandFactory;
     std::unique_ptr<Net::WebApi::JsonCommandFactory> m_jsonCommandFactory;
     std::unique_ptr<Usb::UsbEventLoopWorker> m_usb;
+    // The read-out store and the signal recorder; they go before the worker.
+    DeviceWebApi::LinkServices m_services;
     std::unique_ptr<Net::WebApi::DirectoryQueue> m_htmlDirectories;
     QMap<QString, Net::WebApi::exeGet*> m_exeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_errorExeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_getFileExeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_terminalExeGet;
     std::unique_ptr<Net::WebApi::exeGet> m_flashExeGet;
+    std::unique_ptr<Net::WebApi::exeGet> m_recordingsExeGet;
     QMap<QString, Net::WebApi::exePost*> m_exePost;
     std::unique_ptr<Net::WebApi::exePost> m_errorExePost;
     std::unique_ptr<Net::WebApi::exePost> m_deviceWebApiCommand;

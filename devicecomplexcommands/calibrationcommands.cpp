@@ -56,9 +56,7 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadCalibrationPointCommand::execute()
 {
     if (!m_queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    sendFrame(m_queue, "ReadCalibrationPoint", requestFrame(), answerTimeoutMs, this,
-              &ReadCalibrationPointCommand::handleAnswer);
-    return ok();
+    return Usb::sendRequest(this, m_queue, "ReadCalibrationPoint", requestFrame(), &ReadCalibrationPointCommand::handleAnswer);
 }
 
 void ReadCalibrationPointCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -104,12 +102,7 @@ StatusPtr CalibrationPointSequence::readNext()
     const CalibrationPoint& key = m_points[m_next];
     auto command = std::make_shared<ReadCalibrationPointCommand>(m_queue ? m_queue->generateUid() : 0, key.PointIndex,
                                                                  key.ChannelType, key.ChannelNumber, m_external, m_queue);
-    m_running[command.get()] = command;
-    connect(command.get(), &ReadCalibrationPointCommand::answerIsReady, this, &CalibrationPointSequence::handlePoint);
-    StatusPtr status = command->execute();
-    if (!isOk(status))
-        m_running.erase(command.get());
-    return status;
+    return Usb::runOperation(command, m_running, this, &CalibrationPointSequence::handlePoint);
 }
 
 void CalibrationPointSequence::handlePoint(Usb::ComplexCommand* command,
@@ -141,9 +134,7 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadInnerChannelsCalibrationCommand::e
 {
     if (!m_queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    sendFrame(m_queue, "GetCalibrationInfo", getCalibrationInfoFrame, answerTimeoutMs, this,
-              &ReadInnerChannelsCalibrationCommand::handleInfo);
-    return ok();
+    return Usb::sendRequest(this, m_queue, "GetCalibrationInfo", getCalibrationInfoFrame, &ReadInnerChannelsCalibrationCommand::handleInfo);
 }
 
 CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::vector<uint8_t>& answer)
@@ -321,13 +312,8 @@ StatusPtr startInnerRead(Usb::ByteCommandQueue* queue, RunningCommands& running,
 {
     if (!queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    auto command = std::make_shared<ReadInnerChannelsCalibrationCommand>(queue->generateUid(), queue);
-    running[command.get()] = command;
-    QObject::connect(command.get(), &ReadInnerChannelsCalibrationCommand::answerIsReady, receiver, handler);
-    StatusPtr status = command->execute();
-    if (!isOk(status))
-        running.erase(command.get());
-    return status;
+    return Usb::runOperation(std::make_shared<ReadInnerChannelsCalibrationCommand>(queue->generateUid(), queue), running,
+                             receiver, handler);
 }
 } // namespace
 
@@ -402,14 +388,8 @@ std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadExternAccLsbCommand::execute(
 {
     if (!m_queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    auto command = std::make_shared<ReadExternAccCalibrationCommand>(m_queue->generateUid(), m_queue);
-    m_running[command.get()] = command;
-    connect(command.get(), &ReadExternAccCalibrationCommand::answerIsReady, this,
-            &OrvimReadExternAccLsbCommand::handlePoints);
-    StatusPtr status = command->execute();
-    if (!isOk(status))
-        m_running.erase(command.get());
-    return status;
+    return Usb::runOperation(std::make_shared<ReadExternAccCalibrationCommand>(m_queue->generateUid(), m_queue), m_running,
+                             this, &OrvimReadExternAccLsbCommand::handlePoints);
 }
 
 void OrvimReadExternAccLsbCommand::handlePoints(Usb::ComplexCommand* command, std::vector<CalibrationPoint> points,

@@ -5,7 +5,6 @@
 #include <QMetaType>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>

@@ -74,9 +74,7 @@ OrvimReadCableInfoCommand::OrvimReadCableInfoCommand(uint32_t uid, Usb::ByteComm
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableInfoCommand::execute()
 {
-    sendFrame(m_queue, "ReadCableInfo", readCableInfoFrame, answerTimeoutMs, this,
-              &OrvimReadCableInfoCommand::handleAnswer);
-    return ok();
+    return Usb::sendRequest(this, m_queue, "ReadCableInfo", readCableInfoFrame, &OrvimReadCableInfoCommand::handleAnswer);
 }
 
 CableInfo OrvimReadCableInfoCommand::decode(const std::vector<uint8_t>& answer)
@@ -112,9 +110,7 @@ OrvimReadCableVersionCommand::OrvimReadCableVersionCommand(uint32_t uid, Usb::By
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableVersionCommand::execute()
 {
-    sendFrame(m_queue, "ReadCableVersion", readCableVersionFrame, answerTimeoutMs, this,
-              &OrvimReadCableVersionCommand::handleAnswer);
-    return ok();
+    return Usb::sendRequest(this, m_queue, "ReadCableVersion", readCableVersionFrame, &OrvimReadCableVersionCommand::handleAnswer);
 }
 
 void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -141,9 +137,7 @@ OrvimReadCableExistCommand::OrvimReadCableExistCommand(uint32_t uid, Usb::ByteCo
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableExistCommand::execute()
 {
-    sendFrame(m_queue, "ReadCableExist", readCableExistFrame, answerTimeoutMs, this,
-              &OrvimReadCableExistCommand::handleAnswer);
-    return ok();
+    return Usb::sendRequest(this, m_queue, "ReadCableExist", readCableExistFrame, &OrvimReadCableExistCommand::handleAnswer);
 }
 
 void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -210,8 +204,7 @@ GetCableLeadTypeCommand::GetCableLeadTypeCommand(uint32_t uid, Usb::UsbDeviceMan
 
 std::shared_ptr<Usb::DeviceCommandStatus> GetCableLeadTypeCommand::execute()
 {
-    return startSubCommand<ReadCableInfoCommand>(m_manager, "ReadCableInfo", m_executedCommands, this,
-                                                 &GetCableLeadTypeCommand::handleCableInfo);
+    return Usb::runNamedOperation<ReadCableInfoCommand>(m_manager, "ReadCableInfo", m_executedCommands, this, &GetCableLeadTypeCommand::handleCableInfo);
 }
 
 void GetCableLeadTypeCommand::handleCableInfo(Usb::ComplexCommand* command,

@@ -1,6 +1,6 @@
 #include "devicecomplexcommands/orvimfixedframecommands.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 #include "usb/usbdevice.h"
 
 #include <QString>
@@ -33,11 +33,11 @@ OrvimCheckSpecialFirmwareExistCommand::OrvimCheckSpecialFirmwareExistCommand(uin
 
 std::shared_ptr<DeviceCommandStatus> OrvimCheckSpecialFirmwareExistCommand::execute()
 {
-    return OrvimExchange::sendFrame(this, m_queue, "CheckSpecialFirmwareExist", kCheckSpecialFirmwareFrame,
+    return Usb::sendRequest(this, m_queue, "CheckSpecialFirmwareExist", kCheckSpecialFirmwareFrame,
                                     [this](const Bytes& answer, int32_t status) {
                                         const auto result =
-                                            OrvimExchange::check(answer, status, kSpecialFirmwareAnswerSize);
-                                        emit answerIsReady(this, OrvimExchange::isOk(result) && answer[5] == 1, result);
+                                            Exchange::check(answer, status, kSpecialFirmwareAnswerSize);
+                                        emit answerIsReady(this, Exchange::isOk(result) && answer[5] == 1, result);
                                     });
 }
 
@@ -49,10 +49,10 @@ OrvimReadEcgModeCommand::OrvimReadEcgModeCommand(uint32_t uid, Usb::ByteCommandQ
 
 std::shared_ptr<DeviceCommandStatus> OrvimReadEcgModeCommand::execute()
 {
-    return OrvimExchange::sendFrame(this, m_queue, "ReadEcgMode", kReadEcgModeFrame,
+    return Usb::sendRequest(this, m_queue, "ReadEcgMode", kReadEcgModeFrame,
                                     [this](const Bytes& answer, int32_t status) {
-                                        const auto result = OrvimExchange::check(answer, status, kEcgModeAnswerSize);
-                                        const auto mode = OrvimExchange::isOk(result)
+                                        const auto result = Exchange::check(answer, status, kEcgModeAnswerSize);
+                                        const auto mode = Exchange::isOk(result)
                                                               ? Usb::UsbDevice::fromDeviceByte(answer[4])
                                                               : Usb::UsbDevice::EEcgMode::NotSet;
                                         emit answerIsReady(this, mode, result);
@@ -67,8 +67,8 @@ OrvimRestartCommand::OrvimRestartCommand(uint32_t uid, Usb::ByteCommandQueue* qu
 
 std::shared_ptr<DeviceCommandStatus> OrvimRestartCommand::execute()
 {
-    return OrvimExchange::sendFrame(this, m_queue, "Restart", kRestartFrame, [this](const Bytes& answer, int32_t status) {
-        emit answerIsReady(this, OrvimExchange::check(answer, status));
+    return Usb::sendRequest(this, m_queue, "Restart", kRestartFrame, [this](const Bytes& answer, int32_t status) {
+        emit answerIsReady(this, Exchange::check(answer, status));
     });
 }
 
@@ -80,12 +80,12 @@ OrvimReadNumberCommand::OrvimReadNumberCommand(uint32_t uid, Usb::ByteCommandQue
 
 std::shared_ptr<DeviceCommandStatus> OrvimReadNumberCommand::execute()
 {
-    return OrvimExchange::sendFrame(
+    return Usb::sendRequest(
         this, m_queue, "ReadNumber", kReadNumberFrame, [this](const Bytes& answer, int32_t status) {
-            const auto result = OrvimExchange::check(answer, status,
+            const auto result = Exchange::check(answer, status,
                                                      [](const Bytes& bytes) { return bytes.size() >= kNumberAnswerMinSize; });
             uint32_t number = 0;
-            if (OrvimExchange::isOk(result))
+            if (Exchange::isOk(result))
                 number = uint32_t(answer[4]) | uint32_t(answer[5]) << 8 | uint32_t(answer[6]) << 16 |
                          uint32_t(answer[7]) << 24;
             emit answerIsReady(this, number, result);
@@ -109,12 +109,12 @@ std::string OrvimReadGuiVersionCommand::decodeAnswer(const Bytes& answer)
 
 std::shared_ptr<DeviceCommandStatus> OrvimReadGuiVersionCommand::execute()
 {
-    return OrvimExchange::sendFrame(this, m_queue, "ReadGuiVersion", kReadGuiVersionFrame,
+    return Usb::sendRequest(this, m_queue, "ReadGuiVersion", kReadGuiVersionFrame,
                                     [this](const Bytes& answer, int32_t status) {
                                         const std::string version = decodeAnswer(answer);
-                                        const auto result = OrvimExchange::check(
+                                        const auto result = Exchange::check(
                                             answer, status, [&version](const Bytes&) { return !version.empty(); });
-                                        emit answerIsReady(this, OrvimExchange::isOk(result) ? version : std::string(),
+                                        emit answerIsReady(this, Exchange::isOk(result) ? version : std::string(),
                                                            result);
                                     });
 }

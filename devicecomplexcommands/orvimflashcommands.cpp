@@ -27,8 +27,7 @@ OrvimGetAddressCommand::OrvimGetAddressCommand(uint32_t uid,
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimGetAddressCommand::execute()
 {
-    return sendDescribed(m_manager, m_simpleCommandName, {}, answerTimeoutMs, this,
-                         &OrvimGetAddressCommand::handleAnswer);
+    return Usb::sendDescribedRequest(this, m_manager, m_simpleCommandName, {}, &OrvimGetAddressCommand::handleAnswer);
 }
 
 void OrvimGetAddressCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -50,8 +49,7 @@ OrvimGetWrittenFlashDataCountCommand::OrvimGetWrittenFlashDataCountCommand(uint3
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimGetWrittenFlashDataCountCommand::execute()
 {
-    return startSubCommand<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this,
-                                              &OrvimGetWrittenFlashDataCountCommand::handleMinAddress);
+    return Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this, &OrvimGetWrittenFlashDataCountCommand::handleMinAddress);
 }
 
 void OrvimGetWrittenFlashDataCountCommand::handleMinAddress(Usb::ComplexCommand* command,
@@ -64,8 +62,7 @@ void OrvimGetWrittenFlashDataCountCommand::handleMinAddress(Usb::ComplexCommand*
         return;
     }
     m_minAddress = address;
-    auto started = startSubCommand<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this,
-                                                      &OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress);
+    auto started = Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this, &OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress);
     if (!isOk(started))
         emit answerIsReady(this, 0, started);
 }
@@ -105,8 +102,7 @@ std::shared_ptr<Usb::DeviceCommandStatus> OrvimStartReceiveFlashDataCommand::exe
 {
     if (!m_listener)
         return failure(Usb::DeviceCommand::NOT_EXIST);
-    return startSubCommand<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this,
-                                              &OrvimStartReceiveFlashDataCommand::handleMinAddress);
+    return Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this, &OrvimStartReceiveFlashDataCommand::handleMinAddress);
 }
 
 void OrvimStartReceiveFlashDataCommand::finish(std::shared_ptr<Usb::DeviceCommandStatus> status)
@@ -124,8 +120,7 @@ void OrvimStartReceiveFlashDataCommand::handleMinAddress(Usb::ComplexCommand* co
         return;
     }
     m_startAddress = address;
-    auto started = startSubCommand<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this,
-                                                      &OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress);
+    auto started = Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this, &OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress);
     if (!isOk(started))
         finish(started);
 }
@@ -149,8 +144,7 @@ void OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress(Usb::ComplexComm
     }
     m_finishAddress = address + 1;
 
-    auto stopping = sendDescribed(m_manager, "StopDataReading", {}, answerTimeoutMs, this,
-                                  &OrvimStartReceiveFlashDataCommand::handleStopAnswer);
+    auto stopping = Usb::sendDescribedRequest(this, m_manager, "StopDataReading", {}, &OrvimStartReceiveFlashDataCommand::handleStopAnswer);
     if (!isOk(stopping)) {
         std::cout << "" << " Error: " << stopping->status << std::endl;
         finish(stopping);
@@ -177,8 +171,7 @@ void OrvimStartReceiveFlashDataCommand::handleStopAnswer(std::shared_ptr<Usb::By
     m_listener->setActive(false);
     m_listener->resetParcer();
     m_listener->startReadout(m_startAddress, m_finishAddress, m_transmitBlockSize);
-    auto starting = sendDescribed(m_manager, "StartDataReading", startArguments(m_startAddress), answerTimeoutMs,
-                                  this, &OrvimStartReceiveFlashDataCommand::handleStartAnswer);
+    auto starting = Usb::sendDescribedRequest(this, m_manager, "StartDataReading", startArguments(m_startAddress), &OrvimStartReceiveFlashDataCommand::handleStartAnswer);
     if (!isOk(starting)) {
         m_listener->setActive(false);
         finish(starting);

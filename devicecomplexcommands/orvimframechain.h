@@ -56,7 +56,7 @@ private:
     void sendStep()
     {
         const FrameStep& step = m_steps[m_next];
-        Exchange::sendFrame(m_queue, step.name, step.bytes, step.timeoutMs, this, &FrameChainCommand::handleAnswer);
+        Usb::sendRequest(this, m_queue, step.name, step.bytes, &FrameChainCommand::handleAnswer, step.timeoutMs);
     }
 
     void handleAnswer(std::shared_ptr<Usb::ByteCommand>, const std::vector<uint8_t>& answer, int32_t status)

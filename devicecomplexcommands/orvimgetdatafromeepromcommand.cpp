@@ -1,6 +1,6 @@
 #include "devicecomplexcommands/orvimgetdatafromeepromcommand.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 
 #include <algorithm>
 
@@ -33,8 +33,8 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::execute()
 {
     m_data.clear();
     if (m_size == 0) {
-        emit answerIsReady(this, {}, OrvimExchange::ok());
-        return OrvimExchange::ok();
+        emit answerIsReady(this, {}, Exchange::ok());
+        return Exchange::ok();
     }
     return sendPortion();
 }
@@ -45,7 +45,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::sendPortion(
     const unsigned address = m_address + m_data.size();
     Bytes payload{uint8_t(address & 0xFF), uint8_t(address >> 8), kSelector[0], kSelector[1],
                   uint8_t(count & 0xFF), uint8_t(count >> 8)};
-    return OrvimExchange::sendDescribed(
+    return Usb::sendDescribedRequest(
         this, m_manager, "ReadFromEeprom", std::move(payload),
         [this, count](const Bytes& answer, int32_t status) { handlePortion(count, answer, status); });
 }
@@ -54,16 +54,16 @@ void OrvimGetDataFromEepromCommand::handlePortion(size_t count, const Bytes& ans
 {
     // An answer that does not carry exactly the bytes asked for (the error
     // frame, a cut frame) would shift everything read after it.
-    auto result = OrvimExchange::check(answer, status,
+    auto result = Exchange::check(answer, status,
                                        [count](const Bytes& bytes) { return bytes.size() == count + kFrameOverhead; });
-    if (OrvimExchange::isOk(result)) {
+    if (Exchange::isOk(result)) {
         m_data.insert(m_data.end(), answer.begin() + kFirstDataByte, answer.begin() + kFirstDataByte + count);
         if (m_data.size() >= m_size) {
             emit answerIsReady(this, m_data, result);
             return;
         }
         result = sendPortion();
-        if (OrvimExchange::isOk(result))
+        if (Exchange::isOk(result))
             return;
     }
     emit answerIsReady(this, {}, result);

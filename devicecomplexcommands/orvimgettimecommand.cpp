@@ -1,21 +1,17 @@
 #include "devicecomplexcommands/orvimgettimecommand.h"
 
-#include "usb/bytecommand.h"
 #include "usb/devicecommandstatuscreator.h"
-#include "usb/launchedsimplecommandinfo.h"
-#include "usb/usbdevicemanager.h"
+#include "usb/operationrunner.h"
 
 #include <array>
 
 namespace Tavrix::DeviceComplexCommands {
 
-using Usb::DeviceCommand::EStatus;
 using Usb::DeviceCommandStatus;
 using Usb::DeviceCommandStatusCreator;
 
 namespace {
 
-constexpr int kTimeoutMs = 1000;
 constexpr size_t kAnswerSize = 13;
 constexpr size_t kClockOffset = 4;
 // Seconds, minutes, hours, day, month, year; the high bits of the first five
@@ -45,20 +41,7 @@ OrvimGetTimeCommand::OrvimGetTimeCommand(uint32_t uid, Usb::UsbDeviceManager* ma
 
 std::shared_ptr<DeviceCommandStatus> OrvimGetTimeCommand::execute()
 {
-    if (!m_manager)
-        return DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::DEVICE_DISCONNECTED);
-
-    const unsigned int uid = m_manager->generateUid();
-    const auto launched = std::make_shared<Usb::LaunchedSimpleCommandInfo>("ReadRtc", uid);
-    std::vector<uint8_t> bytes;
-    const EStatus encoded = m_manager->commandSet()->createCommandBytes(launched, bytes);
-    if (encoded != Usb::DeviceCommand::OK)
-        return DeviceCommandStatusCreator::create({}, encoded);
-
-    auto command = std::make_shared<Usb::ByteCommand>("ReadRtc", uid, std::move(bytes), kTimeoutMs, nullptr);
-    connect(command.get(), &Usb::ByteCommand::answerIsReady, this, &OrvimGetTimeCommand::handleAnswer);
-    m_manager->enqueue(command);
-    return std::make_shared<DeviceCommandStatus>(Usb::DeviceCommand::OK);
+    return Usb::sendDescribedRequest(this, m_manager, "ReadRtc", {}, &OrvimGetTimeCommand::handleAnswer);
 }
 
 bool OrvimGetTimeCommand::decodeAnswer(const std::vector<uint8_t>& answer, Common::DateTimeObject& dateTime)

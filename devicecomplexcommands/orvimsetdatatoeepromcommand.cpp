@@ -1,6 +1,6 @@
 #include "devicecomplexcommands/orvimsetdatatoeepromcommand.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 
 #include <algorithm>
 
@@ -28,8 +28,8 @@ OrvimSetDataToEepromCommand::OrvimSetDataToEepromCommand(uint32_t uid,
 std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::execute()
 {
     if (m_record.data.empty()) {
-        emit answerIsReady(this, OrvimExchange::ok());
-        return OrvimExchange::ok();
+        emit answerIsReady(this, Exchange::ok());
+        return Exchange::ok();
     }
     return sendPortion();
 }
@@ -42,16 +42,16 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::sendPortion()
     const auto from = m_record.data.begin() + static_cast<std::ptrdiff_t>(m_done);
     payload.insert(payload.end(), from, from + static_cast<std::ptrdiff_t>(count));
     m_done += count;
-    return OrvimExchange::sendDescribed(this, m_manager, "WriteToEeprom", std::move(payload),
+    return Usb::sendDescribedRequest(this, m_manager, "WriteToEeprom", std::move(payload),
                                         [this](const Bytes& answer, int32_t status) { handlePortion(answer, status); });
 }
 
 void OrvimSetDataToEepromCommand::handlePortion(const Bytes& answer, int32_t status)
 {
-    auto result = OrvimExchange::check(answer, status);
-    if (OrvimExchange::isOk(result) && m_done < m_record.data.size()) {
+    auto result = Exchange::check(answer, status);
+    if (Exchange::isOk(result) && m_done < m_record.data.size()) {
         result = sendPortion();
-        if (OrvimExchange::isOk(result))
+        if (Exchange::isOk(result))
             return;
     }
     emit answerIsReady(this, result);

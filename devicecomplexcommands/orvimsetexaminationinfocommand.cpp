@@ -94,8 +94,7 @@ bool OrvimSetExaminationInfoCommand::prepare(std::string& reason)
          [this, startRecord]() { return writeEeprom(ExaminationRecords::startTimeAddress, startRecord); }},
         {"LeadType",
          [this, leadType]() {
-             return sendDescribed(m_manager, "WriteLeadType", {0x03, leadType}, answerTimeoutMs, this,
-                                  &OrvimSetExaminationInfoCommand::handleByteAnswer);
+             return Usb::sendDescribedRequest(this, m_manager, "WriteLeadType", {0x03, leadType}, &OrvimSetExaminationInfoCommand::handleByteAnswer);
          }},
         {"FileName and CableInfo",
          [this, lengthAndBlock]() { return writeEeprom(ExaminationRecords::mapLengthAddress, lengthAndBlock); }},
@@ -176,8 +175,7 @@ void OrvimSetExaminationInfoCommand::handleSubAnswer(Usb::ComplexCommand* comman
 StatusPtr OrvimSetExaminationInfoCommand::writeExamField(uint8_t tag, std::vector<uint8_t> field)
 {
     field.insert(field.begin(), tag);
-    return sendDescribed(m_manager, "WriteExamInfo", std::move(field), answerTimeoutMs, this,
-                         &OrvimSetExaminationInfoCommand::handleByteAnswer);
+    return Usb::sendDescribedRequest(this, m_manager, "WriteExamInfo", std::move(field), &OrvimSetExaminationInfoCommand::handleByteAnswer);
 }
 
 StatusPtr OrvimSetExaminationInfoCommand::writeEeprom(uint16_t address, std::vector<uint8_t> data)
@@ -187,8 +185,7 @@ StatusPtr OrvimSetExaminationInfoCommand::writeEeprom(uint16_t address, std::vec
     record.data = std::move(data);
     auto createData = std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(
         m_manager->generateUid(), record);
-    return startSubCommand<SetDataToEepromCommand>(m_manager, "SetDataToEeprom", createData, m_executedCommands, this,
-                                                   &OrvimSetExaminationInfoCommand::handleSubAnswer);
+    return Usb::runNamedOperation<SetDataToEepromCommand>(m_manager, "SetDataToEeprom", createData, m_executedCommands, this, &OrvimSetExaminationInfoCommand::handleSubAnswer);
 }
 
 } // namespace Tavrix::DeviceComplexCommands

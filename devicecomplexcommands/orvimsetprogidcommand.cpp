@@ -4,6 +4,7 @@
 #include "devicecomplexcommands/setdatatoeepromcommand.h"
 #include "usb/complexcommandcreatemultidata.h"
 #include "usb/devicecommandstatuscreator.h"
+#include "usb/operationrunner.h"
 #include "usb/usbdevicemanager.h"
 
 namespace Tavrix::DeviceComplexCommands {
@@ -25,24 +26,13 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetProgIdCommand::execute()
     EepromDataRecord record{address, {m_progId, uint8_t(~m_progId)}};
     const auto data =
         std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(m_queue->generateUid(), record);
-    const auto write = std::dynamic_pointer_cast<SetDataToEepromCommand>(
-        m_commandSet->createComplexCommand("SetDataToEeprom", data));
-    if (!write)
-        return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::NOT_EXIST);
-    m_executedCommands[write.get()] = write;
-    connect(write.get(), &SetDataToEepromCommand::answerIsReady, this, &OrvimSetProgIdCommand::handleWritten);
-    const auto started = write->execute();
-    if (started->status != Usb::DeviceCommand::OK)
-        m_executedCommands.erase(write.get());
-    return started;
+    return Usb::runOperation(std::dynamic_pointer_cast<SetDataToEepromCommand>(
+                                 m_commandSet->createComplexCommand("SetDataToEeprom", data)),
+                             m_executedCommands, this, &OrvimSetProgIdCommand::handleWritten);
 }
 
-void OrvimSetProgIdCommand::handleWritten(Usb::ComplexCommand* command, std::shared_ptr<DeviceCommandStatus> status)
+void OrvimSetProgIdCommand::handleWritten(Usb::ComplexCommand*, std::shared_ptr<DeviceCommandStatus> status)
 {
-    // The sub-command may answer inside its execute(); keep it alive until
-    // that returns.
-    const auto keep = m_executedCommands.count(command) ? m_executedCommands[command] : nullptr;
-    m_executedCommands.erase(command);
     emit answerIsReady(this, status);
 }
 

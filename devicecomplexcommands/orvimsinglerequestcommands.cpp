@@ -51,9 +51,9 @@ Bytes OrvimSetTimeCommand::encodeClock(const Common::DateTimeObject& dateTime)
 
 std::shared_ptr<DeviceCommandStatus> OrvimSetTimeCommand::execute()
 {
-    return OrvimExchange::sendDescribed(this, m_manager, "WriteRtc", encodeClock(m_dateTime),
+    return Usb::sendDescribedRequest(this, m_manager, "WriteRtc", encodeClock(m_dateTime),
                                         [this](const Bytes& answer, int32_t status) {
-                                            emit answerIsReady(this, OrvimExchange::check(answer, status));
+                                            emit answerIsReady(this, Exchange::check(answer, status));
                                         });
 }
 
@@ -67,9 +67,9 @@ OrvimGetPowerCommand::OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* 
 
 std::shared_ptr<DeviceCommandStatus> OrvimGetPowerCommand::execute()
 {
-    return OrvimExchange::sendDescribed(this, m_manager, "ReadPower", {}, [this](const Bytes& answer, int32_t status) {
-        const auto result = OrvimExchange::check(answer, status, kPowerAnswerSize);
-        const uint16_t power = OrvimExchange::isOk(result) ? static_cast<uint16_t>(answer[4] | answer[5] << 8) : 0;
+    return Usb::sendDescribedRequest(this, m_manager, "ReadPower", {}, [this](const Bytes& answer, int32_t status) {
+        const auto result = Exchange::check(answer, status, kPowerAnswerSize);
+        const uint16_t power = Exchange::isOk(result) ? static_cast<uint16_t>(answer[4] | answer[5] << 8) : 0;
         emit answerIsReady(this, power, result);
     });
 }
@@ -91,10 +91,10 @@ OrvimGetPelCommand::OrvimGetPelCommand(uint32_t uid, Usb::UsbDeviceManager* mana
 
 std::shared_ptr<DeviceCommandStatus> OrvimGetPelCommand::execute()
 {
-    return OrvimExchange::sendDescribed(this, m_manager, "ReadReoAndPel", {}, [this](const Bytes& answer, int32_t status) {
+    return Usb::sendDescribedRequest(this, m_manager, "ReadReoAndPel", {}, [this](const Bytes& answer, int32_t status) {
         const auto switches = ReoAndPel::decode(answer);
-        const auto result = OrvimExchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
-        if (!OrvimExchange::isOk(result)) {
+        const auto result = Exchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
+        if (!Exchange::isOk(result)) {
             emit answerIsReady(this, false, result);
             return;
         }
@@ -119,7 +119,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::execute()
         return sendWrite();
     }
     progress(" (3)");
-    return OrvimExchange::sendDescribed(this, m_manager, "ReadReoAndPel", {},
+    return Usb::sendDescribedRequest(this, m_manager, "ReadReoAndPel", {},
                                         [this](const Bytes& answer, int32_t status) { handleRead(answer, status); });
 }
 
@@ -127,8 +127,8 @@ void OrvimSetPelCommand::handleRead(const Bytes& answer, int32_t status)
 {
     progress(" (4)");
     const auto switches = ReoAndPel::decode(answer);
-    const auto result = OrvimExchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
-    if (!OrvimExchange::isOk(result)) {
+    const auto result = Exchange::check(answer, status, [&switches](const Bytes&) { return bool(switches); });
+    if (!Exchange::isOk(result)) {
         progress(" (5)");
         emit answerIsReady(this, result);
         return;
@@ -137,7 +137,7 @@ void OrvimSetPelCommand::handleRead(const Bytes& answer, int32_t status)
     m_reoOn = switches->reoOn;
     m_manager->setReoState(true, m_reoOn);
     const auto sent = sendWrite();
-    if (!OrvimExchange::isOk(sent))
+    if (!Exchange::isOk(sent))
         emit answerIsReady(this, sent);
 }
 
@@ -145,10 +145,10 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::sendWrite()
 {
     progress(" (7)");
     const Bytes data{kReoAndPelItem, uint8_t(m_reoOn ? 1 : 0), uint8_t(m_pelOn ? 1 : 0)};
-    return OrvimExchange::sendDescribed(this, m_manager, "WriteReoAndPel", data,
+    return Usb::sendDescribedRequest(this, m_manager, "WriteReoAndPel", data,
                                         [this](const Bytes& answer, int32_t status) {
                                             progress(" (8)");
-                                            emit answerIsReady(this, OrvimExchange::check(answer, status));
+                                            emit answerIsReady(this, Exchange::check(answer, status));
                                         });
 }
 
@@ -178,11 +178,11 @@ uint16_t OrvimGetFrequencyCommand::frequencyOfCode(uint8_t code)
 
 std::shared_ptr<DeviceCommandStatus> OrvimGetFrequencyCommand::execute()
 {
-    return OrvimExchange::sendDescribed(this, m_manager, "ReadFrequency", {}, [this](const Bytes& answer, int32_t status) {
-        const auto result = OrvimExchange::check(answer, status, [](const Bytes& bytes) {
+    return Usb::sendDescribedRequest(this, m_manager, "ReadFrequency", {}, [this](const Bytes& answer, int32_t status) {
+        const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
             return bytes.size() == kFrequencyAnswerSize && frequencyOfCode(bytes[kFirstDataByte]) != 0;
         });
-        emit answerIsReady(this, OrvimExchange::isOk(result) ? frequencyOfCode(answer[kFirstDataByte]) : uint16_t(0),
+        emit answerIsReady(this, Exchange::isOk(result) ? frequencyOfCode(answer[kFirstDataByte]) : uint16_t(0),
                            result);
     });
 }
@@ -197,13 +197,13 @@ OrvimGetWritingStateCommand::OrvimGetWritingStateCommand(uint32_t uid, Usb::UsbD
 
 std::shared_ptr<DeviceCommandStatus> OrvimGetWritingStateCommand::execute()
 {
-    return OrvimExchange::sendDescribed(
+    return Usb::sendDescribedRequest(
         this, m_manager, "ReadWritingState", {}, [this](const Bytes& answer, int32_t status) {
-            const auto result = OrvimExchange::check(answer, status, [](const Bytes& bytes) {
+            const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
                 return bytes.size() == kResultAnswerSize &&
                        (bytes[kFirstDataByte] == kNotRecording || bytes[kFirstDataByte] == kRecording);
             });
-            const bool recording = OrvimExchange::isOk(result) && answer[kFirstDataByte] == kRecording;
+            const bool recording = Exchange::isOk(result) && answer[kFirstDataByte] == kRecording;
             emit answerIsReady(this, recording ? EWritingState::Writing : EWritingState::Dialog, result);
         });
 }
@@ -219,10 +219,10 @@ std::shared_ptr<DeviceCommandStatus> writeRecordMode(QObject* receiver,
                                                      uint8_t mode,
                                                      Emit emitResult)
 {
-    return OrvimExchange::sendDescribed(receiver, manager, "WriteRecordMode", {mode},
+    return Usb::sendDescribedRequest(receiver, manager, "WriteRecordMode", {mode},
                                         [emitResult](const Bytes& answer, int32_t status) {
-                                            const auto result = OrvimExchange::check(answer, status, kResultAnswerSize);
-                                            emitResult(OrvimExchange::isOk(result) ? answer[kFirstDataByte] : uint8_t(0),
+                                            const auto result = Exchange::check(answer, status, kResultAnswerSize);
+                                            emitResult(Exchange::isOk(result) ? answer[kFirstDataByte] : uint8_t(0),
                                                        result);
                                         });
 }

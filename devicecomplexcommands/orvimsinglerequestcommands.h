@@ -2,7 +2,7 @@
 
 // The Orvim operations that are one described request to the recorder (or,
 // for the pel switch, a short fixed chain). Each sends through
-// OrvimExchange and answers once with the decoded value.
+// the operation framework and answers once with the decoded value.
 
 #include "common/datetimeobject.h"
 #include "devicecomplexcommands/beginwritingcommand.h"
@@ -10,7 +10,7 @@
 #include "devicecomplexcommands/getpelcommand.h"
 #include "devicecomplexcommands/getpowercommand.h"
 #include "devicecomplexcommands/getwritingstatecommand.h"
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 #include "devicecomplexcommands/setpelcommand.h"
 #include "devicecomplexcommands/settimecommand.h"
 #include "devicecomplexcommands/stopwritingcommand.h"

@@ -1,7 +1,7 @@
 #include "devicecomplexcommands/orvimwriteecgmodecommand.h"
 
 #include "common/jterminal.h"
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 #include "usb/usbeventloopworker.h"
 
 namespace Tavrix::DeviceComplexCommands {
@@ -40,34 +40,34 @@ std::shared_ptr<DeviceCommandStatus> OrvimWriteEcgModeCommand::execute()
 {
     Common::JTerminal('0') << " mode:" << static_cast<int>(m_mode);
     m_wasStreamRunning = m_isStreamRunning && m_isStreamRunning();
-    return OrvimExchange::sendFrame(this, m_queue, "AdcOff", kAdcOffFrame,
+    return Usb::sendRequest(this, m_queue, "AdcOff", kAdcOffFrame,
                                     [this](const Bytes& answer, int32_t status) { handleAdcOff(answer, status); });
 }
 
 void OrvimWriteEcgModeCommand::handleAdcOff(const Bytes& answer, int32_t status)
 {
-    const auto off = OrvimExchange::check(answer, status);
-    if (!OrvimExchange::isOk(off))
+    const auto off = Exchange::check(answer, status);
+    if (!Exchange::isOk(off))
         return finish(off);
     const Bytes frame{0x7E, 0x02, 0x00, 0x10, 0x01, Usb::UsbDevice::toDeviceByte(m_mode), 0xFF, 0xFF, 0xBD};
-    const auto sent = OrvimExchange::sendFrame(this, m_queue, "WriteEcgMode", frame, [this](const Bytes& a, int32_t s) {
+    const auto sent = Usb::sendRequest(this, m_queue, "WriteEcgMode", frame, [this](const Bytes& a, int32_t s) {
         handleWriteMode(a, s);
     });
-    if (!OrvimExchange::isOk(sent))
+    if (!Exchange::isOk(sent))
         finish(sent);
 }
 
 void OrvimWriteEcgModeCommand::handleWriteMode(const Bytes& answer, int32_t status)
 {
-    const auto written = OrvimExchange::check(answer, status, [](const Bytes& bytes) {
+    const auto written = Exchange::check(answer, status, [](const Bytes& bytes) {
         return bytes.size() == kWriteModeAnswerSize && bytes[4] == 0;
     });
-    if (!OrvimExchange::isOk(written) || !m_wasStreamRunning)
+    if (!Exchange::isOk(written) || !m_wasStreamRunning)
         return finish(written);
-    const auto sent = OrvimExchange::sendFrame(this, m_queue, "AdcOn", kAdcOnFrame, [this](const Bytes& a, int32_t s) {
-        finish(OrvimExchange::check(a, s));
+    const auto sent = Usb::sendRequest(this, m_queue, "AdcOn", kAdcOnFrame, [this](const Bytes& a, int32_t s) {
+        finish(Exchange::check(a, s));
     });
-    if (!OrvimExchange::isOk(sent))
+    if (!Exchange::isOk(sent))
         finish(sent);
 }
 

@@ -1,10 +1,10 @@
 #include "devicewebapi/bytechainjsoncommand.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 
 namespace Tavrix::DeviceWebApi {
 
-namespace OrvimExchange = DeviceComplexCommands::OrvimExchange;
+namespace Exchange = DeviceComplexCommands::Exchange;
 
 ByteChainJsonCommand::ByteChainJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                            Usb::UsbDeviceManager* manager)
@@ -34,8 +34,8 @@ std::shared_ptr<Usb::DeviceCommandStatus> ByteChainJsonCommand::send(size_t inde
     const Step& step = m_steps[index];
     auto handler = [this, index](const Bytes& answer, int32_t status) { handleAnswer(index, answer, status); };
     if (step.frame.empty())
-        return OrvimExchange::sendDescribed(this, m_deviceManager, step.name, {}, handler);
-    return OrvimExchange::sendFrame(this, m_deviceManager ? m_deviceManager->queue() : nullptr, step.name, step.frame,
+        return Usb::sendDescribedRequest(this, m_deviceManager, step.name, {}, handler);
+    return Usb::sendRequest(this, m_deviceManager ? m_deviceManager->queue() : nullptr, step.name, step.frame,
                                     handler);
 }
 

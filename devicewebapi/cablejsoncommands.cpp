@@ -7,13 +7,26 @@
 
 #include <QJsonArray>
 #include <QVariantMap>
-#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
 using namespace Net::WebApi;
 
 namespace {
+
+// Each member name of the requests and answers, named once.
+constexpr char kVersion[] = "Version";
+constexpr char kCableRegime[] = "CableRegime";
+constexpr char kCableType[] = "CableType";
+constexpr char kCableNumber[] = "CableNumber";
+constexpr char kSetupCounter[] = "SetupCounter";
+constexpr char kDateOfCreate[] = "DateOfCreate";
+constexpr char kBeginUsageDate[] = "BeginUsageDate";
+constexpr char kLastInstallDate[] = "LastInstallDate";
+constexpr char kHardwareVersion[] = "HardwareVersion";
+constexpr char kSoftwareVersion[] = "SoftwareVersion";
+constexpr char kUid[] = "Uid";
+constexpr char kUidCrc[] = "UidCrc";
 
 std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
 {
@@ -22,10 +35,10 @@ std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType typ
 
 JsonCommandUnits cableInfoUnits()
 {
-    return {unit("Version", EJsonUnitType::Int),         unit("CableRegime", EJsonUnitType::Int),
-            unit("CableType", EJsonUnitType::Int),       unit("CableNumber", EJsonUnitType::Int),
-            unit("SetupCounter", EJsonUnitType::Int),    unit("DateOfCreate", EJsonUnitType::String),
-            unit("BeginUsageDate", EJsonUnitType::String), unit("LastInstallDate", EJsonUnitType::String)};
+    return {unit(kVersion, EJsonUnitType::Int),         unit(kCableRegime, EJsonUnitType::Int),
+            unit(kCableType, EJsonUnitType::Int),       unit(kCableNumber, EJsonUnitType::Int),
+            unit(kSetupCounter, EJsonUnitType::Int),    unit(kDateOfCreate, EJsonUnitType::String),
+            unit(kBeginUsageDate, EJsonUnitType::String), unit(kLastInstallDate, EJsonUnitType::String)};
 }
 
 std::shared_ptr<JsonCommandDescription> describe(const std::string& name,
@@ -33,18 +46,6 @@ std::shared_ptr<JsonCommandDescription> describe(const std::string& name,
                                                  std::shared_ptr<NamelessJsonCommandUnit> answer)
 {
     return std::make_shared<JsonCommandDescription>(name, std::move(data), std::move(answer));
-}
-
-// The request's "data" as a map; false (and the trace line) when missing.
-bool requestData(const std::shared_ptr<IJsonCommandInfo>& info, QVariantMap& data)
-{
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request || !request->m_data.isValid() || request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
-        return false;
-    }
-    data = request->m_data.toMap();
-    return true;
 }
 
 } // namespace
@@ -82,14 +83,14 @@ void ReadCableInfoJsonCommand::handleAnswer(Usb::ComplexCommand*, Usb::CableInfo
 {
     QJsonObject answer;
     if (isOk(status)) {
-        answer.insert("Version", info.version);
-        answer.insert("CableRegime", info.cableRegime);
-        answer.insert("CableType", info.cableType);
-        answer.insert("CableNumber", static_cast<qint64>(info.cableNumber));
-        answer.insert("SetupCounter", static_cast<qint64>(info.setupCounter));
-        answer.insert("DateOfCreate", dateText(info.dateOfCreate));
-        answer.insert("BeginUsageDate", dateText(info.beginUsageDate));
-        answer.insert("LastInstallDate", dateText(info.lastInstallDate));
+        answer.insert(kVersion, info.version);
+        answer.insert(kCableRegime, info.cableRegime);
+        answer.insert(kCableType, info.cableType);
+        answer.insert(kCableNumber, static_cast<qint64>(info.cableNumber));
+        answer.insert(kSetupCounter, static_cast<qint64>(info.setupCounter));
+        answer.insert(kDateOfCreate, dateText(info.dateOfCreate));
+        answer.insert(kBeginUsageDate, dateText(info.beginUsageDate));
+        answer.insert(kLastInstallDate, dateText(info.lastInstallDate));
     }
     reportAnswer(answer, status);
 }
@@ -102,17 +103,18 @@ std::shared_ptr<JsonCommandDescription> WriteCableInfoJsonCommand::createCommand
 
 WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    QVariantMap data;
-    if (!requestData(info, data))
+    const std::optional<QVariant> request = requestData(info);
+    if (!request)
         return badData();
+    const QVariantMap data = request->toMap();
     // Each number must fit the byte or word the cable keeps it in (the setup
     // counter goes out as one byte); a text or 300 for a byte is refused, not
     // sent as 0 or 44. A missing key still reads as 0.
-    const auto version = JsonArguments::toOptionalInteger(data.value("Version"), 0, 0xFF, 0);
-    const auto regime = JsonArguments::toOptionalInteger(data.value("CableRegime"), 0, 0xFF, 0);
-    const auto type = JsonArguments::toOptionalInteger(data.value("CableType"), 0, 0xFF, 0);
-    const auto number = JsonArguments::toOptionalInteger(data.value("CableNumber"), 0, UINT32_MAX, 0);
-    const auto counter = JsonArguments::toOptionalInteger(data.value("SetupCounter"), 0, 0xFF, 0);
+    const auto version = JsonArguments::toOptionalInteger(data.value(kVersion), 0, 0xFF, 0);
+    const auto regime = JsonArguments::toOptionalInteger(data.value(kCableRegime), 0, 0xFF, 0);
+    const auto type = JsonArguments::toOptionalInteger(data.value(kCableType), 0, 0xFF, 0);
+    const auto number = JsonArguments::toOptionalInteger(data.value(kCableNumber), 0, UINT32_MAX, 0);
+    const auto counter = JsonArguments::toOptionalInteger(data.value(kSetupCounter), 0, 0xFF, 0);
     if (!version || !regime || !type || !number || !counter)
         return badData();
     Usb::CableInfo cable;
@@ -121,9 +123,9 @@ WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execu
     cable.cableType = static_cast<uint8_t>(*type);
     cable.cableNumber = static_cast<uint32_t>(*number);
     cable.setupCounter = static_cast<uint32_t>(*counter);
-    cable.dateOfCreate = QDate::fromString(data.value("DateOfCreate").toString(), Qt::ISODate);
-    cable.beginUsageDate = QDate::fromString(data.value("BeginUsageDate").toString(), Qt::ISODate);
-    cable.lastInstallDate = QDate::fromString(data.value("LastInstallDate").toString(), Qt::ISODate);
+    cable.dateOfCreate = QDate::fromString(data.value(kDateOfCreate).toString(), Qt::ISODate);
+    cable.beginUsageDate = QDate::fromString(data.value(kBeginUsageDate).toString(), Qt::ISODate);
+    cable.lastInstallDate = QDate::fromString(data.value(kLastInstallDate).toString(), Qt::ISODate);
     return startOperation<DeviceComplexCommands::WriteCableInfoCommand>(*info, &WriteCableInfoJsonCommand::handleAnswer,
                                                                         cable);
 }
@@ -131,17 +133,17 @@ WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execu
 std::shared_ptr<JsonCommandDescription> WriteCableSetupCounterJsonCommand::createCommandDescription()
 {
     return describe("WriteCableSetupCounter",
-                    std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{unit("SetupCounter", EJsonUnitType::Int)}),
+                    std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{unit(kSetupCounter, EJsonUnitType::Int)}),
                     std::make_shared<NamelessEmptyJsonCommandUnit>());
 }
 
 WriteCableSetupCounterJsonCommand::JsonCommandStatusPtr
 WriteCableSetupCounterJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    QVariantMap data;
-    if (!requestData(info, data))
+    const std::optional<QVariant> request = requestData(info);
+    if (!request)
         return badData();
-    const auto counter = JsonArguments::toOptionalInteger(data.value("SetupCounter"), 0, 0xFF, 0);
+    const auto counter = JsonArguments::toOptionalInteger(request->toMap().value(kSetupCounter), 0, 0xFF, 0);
     if (!counter)
         return badData();
     return startOperation<DeviceComplexCommands::WriteCableSetupCounterCommand>(
@@ -158,10 +160,10 @@ std::shared_ptr<JsonCommandDescription> ReadCableVersionJsonCommand::createComma
 {
     return describe("ReadCableVersion", std::make_shared<NamelessEmptyJsonCommandUnit>(),
                     std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{
-                        unit("HardwareVersion", EJsonUnitType::Int), unit("SoftwareVersion", EJsonUnitType::Int),
-                        std::make_shared<JsonCommandArrayUnit>("Uid", 12,
+                        unit(kHardwareVersion, EJsonUnitType::Int), unit(kSoftwareVersion, EJsonUnitType::Int),
+                        std::make_shared<JsonCommandArrayUnit>(kUid, 12,
                                                                std::make_shared<NamelessJsonCommandUnit>(EJsonUnitType::String)),
-                        unit("UidCrc", EJsonUnitType::Int)}));
+                        unit(kUidCrc, EJsonUnitType::Int)}));
 }
 
 ReadCableVersionJsonCommand::JsonCommandStatusPtr
@@ -182,17 +184,17 @@ void ReadCableVersionJsonCommand::handleAnswer(Usb::ComplexCommand*,
         QJsonArray uid;
         for (const uint8_t byte : version.uid)
             uid.append(QString("0x%1").arg(byte, 2, 16, QChar('0')));
-        answer.insert("HardwareVersion", version.hardwareVersion);
-        answer.insert("SoftwareVersion", version.softwareVersion);
-        answer.insert("Uid", uid);
-        answer.insert("UidCrc", version.uidCrc);
+        answer.insert(kHardwareVersion, version.hardwareVersion);
+        answer.insert(kSoftwareVersion, version.softwareVersion);
+        answer.insert(kUid, uid);
+        answer.insert(kUidCrc, version.uidCrc);
     }
     reportAnswer(answer, status);
 }
 
 ReadCableExistJsonCommand::ReadCableExistJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                      Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "IsExist", [](bool value) { return QJsonValue(value); })
+    : SingleValueJsonCommand(std::move(description), manager, [](bool value) { return QJsonValue(value); })
 {
 }
 
@@ -203,8 +205,7 @@ std::shared_ptr<JsonCommandDescription> ReadCableExistJsonCommand::createCommand
 
 GetCableLeadTypeJsonCommand::GetCableLeadTypeJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                          Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "LeadType",
-                             [](uint8_t value) { return QJsonValue(static_cast<int>(value)); })
+    : SingleValueJsonCommand(std::move(description), manager, [](uint8_t value) { return QJsonValue(static_cast<int>(value)); })
 {
 }
 

@@ -1,35 +1,49 @@
 #include "devicewebapi/devicecommandlinker.h"
 
-#include "devicecomplexcommands/devicelinkcreators.h"
-#include "devicewebapi/cableinformationlink.h"
-#include "devicewebapi/calibrationlink.h"
-#include "devicewebapi/deviceinformationlink.h"
-#include "devicewebapi/examinationlink.h"
 #include "devicewebapi/flashdatalink.h"
-#include "devicewebapi/getcmdlistjsoncommand.h"
-#include "devicewebapi/gettimejsoncommand.h"
-#include "devicewebapi/singlerequestoperationslink.h"
+#include "devicewebapi/flashreadoutstore.h"
+#include "devicewebapi/operationbindings.h"
+#include "devicewebapi/signalrecorder.h"
+#include "devicewebapi/signalrecordinglink.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "usb/complexcommandfactory.h"
 #include "usb/usbeventloopworker.h"
 
 namespace Tavrix::DeviceWebApi {
 
-void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory)
+LinkServices::LinkServices() = default;
+LinkServices::~LinkServices() = default;
+LinkServices::LinkServices(LinkServices&&) noexcept = default;
+LinkServices& LinkServices::operator=(LinkServices&&) noexcept = default;
+
+LinkServices LinkServices::create(Usb::UsbEventLoopWorker& worker)
+{
+    LinkServices services;
+    services.readouts = FlashDataLink::createStore(worker);
+    services.recorder = SignalRecordingLink::createRecorder(worker);
+    return services;
+}
+
+void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker,
+                                     Net::WebApi::JsonCommandFactory& factory,
+                                     const LinkServices& services)
 {
     Usb::UsbDeviceManager* const manager = &worker.deviceManager();
-    if (Usb::ComplexCommandFactory* complexFactory = manager->complexCommandFactory())
-        DeviceComplexCommands::DeviceLinkCreators::registerDeviceLinkCreators(*complexFactory, manager);
-
-    factory.add<GetCmdListJsonCommand>(GetCmdListJsonCommand::createCommandDescription(), &factory);
-    factory.add<GetTimeJsonCommand>(GetTimeJsonCommand::createCommandDescription(), manager);
-
-    SingleRequestOperationsLink::link(worker, factory);
-    DeviceInformationLink::link(worker, factory);
-    CalibrationLink::link(worker, factory);
-    CableInformationLink::link(worker, factory);
-    ExaminationLink::link(worker, factory);
-    FlashDataLink::link(worker, factory);
+    const LinkContext context{&worker,
+                              manager,
+                              manager->queue(),
+                              &worker.dataListener(),
+                              worker.channelsManager(),
+                              &factory,
+                              services.readouts.get(),
+                              services.recorder.get()};
+    Usb::ComplexCommandFactory* const operations = manager->complexCommandFactory();
+    for (const OperationBinding& row : operationBindings()) {
+        if (operations && row.makeCreator)
+            operations->add(row.handler, row.makeCreator(context));
+        if (row.describe && row.addWebCommand)
+            row.addWebCommand(context, row.describe());
+    }
 }
 
 } // namespace Tavrix::DeviceWebApi

@@ -1,11 +1,16 @@
 #include "devicewebapi/devicecomplexjsoncommand.h"
 
 #include "common/jterminal.h"
+#include "net/webapi/ijsoncommandinfo.h"
 #include "usb/usbdevicecommandset.h"
+
+#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
+using Net::WebApi::IJsonCommandInfo;
 using Net::WebApi::JsonCommandDescription;
+using Net::WebApi::VariantJsonCommandInfo;
 
 DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                    QObject* parent)
@@ -25,24 +30,6 @@ DeviceComplexJsonCommand::DeviceComplexJsonCommand(std::shared_ptr<JsonCommandDe
 // Operations still running are released with the map; their connections
 // to this object die with it, so a late answer reaches nobody.
 DeviceComplexJsonCommand::~DeviceComplexJsonCommand() = default;
-
-DeviceComplexJsonCommand::JsonCommandStatusPtr
-DeviceComplexJsonCommand::executeCommand(std::shared_ptr<Usb::ComplexCommand> command)
-{
-    if (!command)
-        return JsonCommandStatusCreator::create(Usb::DeviceCommand::NOT_EXIST);
-    Usb::ComplexCommand* const key = command.get();
-    m_executedCommands[key] = command;
-    const DeviceStatusPtr status = command->execute();
-    if (!isOk(status))
-        removeExecutedCommand(key);
-    return JsonCommandStatusCreator::create(status);
-}
-
-void DeviceComplexJsonCommand::removeExecutedCommand(Usb::ComplexCommand* command)
-{
-    m_executedCommands.erase(command);
-}
 
 void DeviceComplexJsonCommand::reportAnswer(const QJsonObject& answer, const DeviceStatusPtr& status)
 {
@@ -64,6 +51,32 @@ void DeviceComplexJsonCommand::reportError(Usb::DeviceCommand::EStatus code)
 DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::badData()
 {
     return JsonCommandStatusCreator::create(Usb::DeviceCommand::BAD_DATA);
+}
+
+DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::uninterpretable()
+{
+    std::cout << " json object interpretation error" << std::endl;
+    return badData();
+}
+
+std::optional<QVariant> DeviceComplexJsonCommand::optionalRequestData(const std::shared_ptr<IJsonCommandInfo>& info)
+{
+    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    if (!request)
+        return std::nullopt;
+    m_uid = request->m_uid;
+    return request->m_data;
+}
+
+std::optional<QVariant> DeviceComplexJsonCommand::requestData(const std::shared_ptr<IJsonCommandInfo>& info)
+{
+    std::optional<QVariant> data = optionalRequestData(info);
+    // An absent "data" is an invalid variant, which counts as null too.
+    if (!data || data->isNull()) {
+        uninterpretable();
+        return std::nullopt;
+    }
+    return data;
 }
 
 std::shared_ptr<Usb::ComplexCommand>

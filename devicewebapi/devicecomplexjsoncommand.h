@@ -6,12 +6,14 @@
 #include "usb/complexcommandcreatedata.h"
 #include "usb/complexcommandcreatemultidata.h"
 #include "usb/devicecommandstatus.h"
+#include "usb/operationrunner.h"
 #include "usb/usbdevicemanager.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
+#include <QVariant>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -20,24 +22,13 @@
 namespace Tavrix::DeviceWebApi {
 
 // Base of every web command that runs a device operation. A front end reads
-// and checks its request, calls startOperation() with the operation class it
-// knows and its answer handler, and in that handler builds its JSON answer
-// and calls reportAnswer(). Everything between (uid, creation through the
-// device's command set, keeping the operation alive, connecting, executing,
-// releasing) happens here once.
-//
-//     std::shared_ptr<JsonCommandStatus> GetPowerJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
-//     {
-//         return startOperation<DeviceComplexCommands::GetPowerCommand>(*info, &GetPowerJsonCommand::handleAnswer);
-//     }
-//     void GetPowerJsonCommand::handleAnswer(Usb::ComplexCommand*, uint16_t power,
-//                                            std::shared_ptr<Usb::DeviceCommandStatus> status)
-//     {
-//         QJsonObject answer;
-//         if (isOk(status))
-//             answer.insert("Power", power);
-//         reportAnswer(answer, status);
-//     }
+// and checks its request (requestData() for one that takes "data"), calls
+// startOperation() with the operation class it knows and its answer handler,
+// and in that handler builds its JSON answer and calls reportAnswer().
+// Everything between (uid, creation through the device's command set,
+// keeping the operation alive, connecting, executing, releasing) happens
+// here once; GetTimeJsonCommand is the shortest complete front end, and
+// SingleValueJsonCommand serves those whose answer is one value.
 //
 // An operation that the connected device's description does not bind, or
 // binds to a handler without a creator or of another operation class, is
@@ -57,11 +48,6 @@ public:
                              Usb::UsbDeviceManager* manager,
                              QObject* parent = nullptr);
     ~DeviceComplexJsonCommand() override;
-
-    // Runs an operation kept in the executed-commands map; a start failure
-    // drops it from the map again. Returns the start status as a web status.
-    JsonCommandStatusPtr executeCommand(std::shared_ptr<Usb::ComplexCommand> command);
-    void removeExecutedCommand(Usb::ComplexCommand* command);
 
     Usb::UsbDeviceManager* deviceManager() const { return m_deviceManager; }
     size_t executedCommandCount() const { return m_executedCommands.size(); }
@@ -99,9 +85,19 @@ protected:
 
     // Status for a request whose arguments are malformed; execute() returns it.
     static JsonCommandStatusPtr badData();
+    // badData() for a request whose "data" cannot be read at all, with the
+    // trace line that says so.
+    static JsonCommandStatusPtr uninterpretable();
+
+    // The request's "data", its uid taken as this command's; nothing (after
+    // the trace line of uninterpretable()) when the request is not a web
+    // request or carries no data. optionalRequestData() also accepts a
+    // request without data and gives it as a null value.
+    std::optional<QVariant> requestData(const std::shared_ptr<Net::WebApi::IJsonCommandInfo>& info);
+    std::optional<QVariant> optionalRequestData(const std::shared_ptr<Net::WebApi::IJsonCommandInfo>& info);
 
     Usb::UsbDeviceManager* m_deviceManager = nullptr;
-    std::unordered_map<Usb::ComplexCommand*, std::shared_ptr<Usb::ComplexCommand>> m_executedCommands;
+    Usb::RunningOperations m_executedCommands;
 
 private:
     // Creates the operation through the device's command set; empty when it
@@ -147,20 +143,8 @@ DeviceComplexJsonCommand::startNamedOperation(const std::string& operationName,
     if (!operation)
         return answerMissingOperation(operationName);
 
-    Operation* const key = operation.get();
-    m_executedCommands[key] = operation;
-    Derived* const self = static_cast<Derived*>(this);
-    QObject::connect(key, &Operation::answerIsReady, self, [this, self, key, handler](HandlerArgs... values) {
-        // Released from the map first, but kept alive until the handler is
-        // done with the arguments it was given.
-        const auto found = m_executedCommands.find(key);
-        if (found == m_executedCommands.end())
-            return; // a second answer: the front end has answered already
-        const std::shared_ptr<Usb::ComplexCommand> keep = found->second;
-        m_executedCommands.erase(found);
-        (self->*handler)(std::forward<HandlerArgs>(values)...);
-    });
-    return executeCommand(operation);
+    return JsonCommandStatusCreator::create(
+        Usb::runOperation(operation, m_executedCommands, static_cast<Derived*>(this), handler));
 }
 
 } // namespace Tavrix::DeviceWebApi

@@ -2,12 +2,12 @@
 
 #include "devicecomplexcommands/getdatafromeepromcommand.h"
 #include "devicecomplexcommands/infomap.h"
+#include "devicewebapi/examinationinfostore.h"
 #include "devicewebapi/jsonarguments.h"
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
 
 #include <QVariantMap>
-#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -79,16 +79,22 @@ std::optional<ExaminationInfo> SetExaminationInfoJsonCommand::parseRequest(const
 SetExaminationInfoJsonCommand::JsonCommandStatusPtr
 SetExaminationInfoJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request || !request->m_data.isValid() || request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
+    const std::optional<QVariant> request = requestData(info);
+    if (!request)
         return badData();
-    }
-    const std::optional<ExaminationInfo> examination = parseRequest(request->m_data.toMap());
+    const std::optional<ExaminationInfo> examination = parseRequest(request->toMap());
     if (!examination)
         return badData();
-    return startOperation<SetExaminationInfoCommand>(*request, &SetExaminationInfoJsonCommand::handleAnswer,
+    m_examination = *examination;
+    return startOperation<SetExaminationInfoCommand>(*info, &SetExaminationInfoJsonCommand::handleSetAnswer,
                                                      *examination);
+}
+
+void SetExaminationInfoJsonCommand::handleSetAnswer(Usb::ComplexCommand* command, DeviceStatusPtr status)
+{
+    if (isOk(status))
+        ExaminationInfoStore::set(m_examination);
+    handleAnswer(command, status);
 }
 
 GetExamFileNameJsonCommand::GetExamFileNameJsonCommand(std::shared_ptr<JsonCommandDescription> description,

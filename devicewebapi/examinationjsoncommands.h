@@ -20,6 +20,12 @@ public:
     // text, or a "LeadType" or "CableInfo" number that is no whole number in
     // range. Missing keys read as empty text or 0.
     static std::optional<DeviceComplexCommands::ExaminationInfo> parseRequest(const QVariantMap& data);
+
+private:
+    // Keeps the examination for the signal recordings once the recorder took it.
+    void handleSetAnswer(Usb::ComplexCommand* command, DeviceStatusPtr status);
+
+    DeviceComplexCommands::ExaminationInfo m_examination;
 };
 
 // "GetExamFileName": the "fname" entry of the examination block in the EEPROM;

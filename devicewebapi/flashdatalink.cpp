@@ -1,12 +1,6 @@
 #include "devicewebapi/flashdatalink.h"
 
-#include "devicecomplexcommands/orvimflashcommands.h"
-#include "devicewebapi/flashjsoncommands.h"
 #include "devicewebapi/flashreadoutstore.h"
-#include "devicecomplexcommands/operationgroupcreators.h"
-#include "net/webapi/jsoncommandfactory.h"
-#include "usb/complexcommandfactory.h"
-#include "usb/complexdatacommandcreator.h"
 #include "usb/usbeventloopworker.h"
 
 #include <QCoreApplication>
@@ -14,22 +8,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QPointer>
 
 namespace Tavrix::DeviceWebApi {
-
-using namespace DeviceComplexCommands;
-using Usb::ComplexDataCommandCreator;
-using Usb::UsbDeviceManager;
-
-namespace {
-QPointer<FlashReadoutStore> store;
-} // namespace
-
-FlashReadoutStore* FlashDataLink::readoutStore()
-{
-    return store.data();
-}
 
 QString FlashDataLink::readoutDirectory()
 {
@@ -46,24 +26,17 @@ int FlashDataLink::readoutsToKeep()
     return FlashReadoutStore::keepFrom(QJsonDocument::fromJson(file.readAll()).object().toVariantMap());
 }
 
-void FlashDataLink::link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory)
+std::unique_ptr<FlashReadoutStore> FlashDataLink::createStore(Usb::UsbEventLoopWorker& worker)
 {
-    UsbDeviceManager* const manager = &worker.deviceManager();
-    Usb::UsbDataListener* const listener = &worker.dataListener();
-    if (Usb::ComplexCommandFactory* operations = manager->complexCommandFactory())
-        DeviceComplexCommands::OperationGroupCreators::registerFlash(*operations, manager, listener);
-    factory.add<GetWrittenFlashDataCountJsonCommand>(GetWrittenFlashDataCountJsonCommand::createCommandDescription(),
-                                                     manager);
-    factory.add<StartReceiveFlashDataJsonCommand>(StartReceiveFlashDataJsonCommand::createCommandDescription(), manager);
-
     // The blocks come from the USB thread; the store writes them on the main thread.
-    auto* readouts = new FlashReadoutStore(readoutDirectory(), &worker);
+    auto readouts = std::make_unique<FlashReadoutStore>(readoutDirectory());
     readouts->setKeep(readoutsToKeep());
-    QObject::connect(listener, &Usb::UsbEndPoint::signalAnswer, readouts, &FlashReadoutStore::slotBlock,
-                     Qt::QueuedConnection);
+    QObject::connect(&worker.dataListener(), &Usb::UsbEndPoint::signalAnswer, readouts.get(),
+                     &FlashReadoutStore::slotBlock, Qt::QueuedConnection);
     // A lost recorder ends its read-out; what was received stays a ".part" file.
-    QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, readouts, &FlashReadoutStore::abandon);
-    store = readouts;
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, readouts.get(),
+                     &FlashReadoutStore::abandon);
+    return readouts;
 }
 
 } // namespace Tavrix::DeviceWebApi

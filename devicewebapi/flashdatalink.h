@@ -1,30 +1,24 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
 namespace Tavrix::Usb {
 class UsbEventLoopWorker;
 }
-namespace Tavrix::Net::WebApi {
-class JsonCommandFactory;
-}
 
 namespace Tavrix::DeviceWebApi {
 
-// Registers the device operations for flash address operations and the memory read-out: their complex command creators
-// (through the worker's device manager) and their web commands.
 class FlashReadoutStore;
 
-// The read-outs themselves go to a FlashReadoutStore in the directory "flash"
-// beside the executable, fed by the worker's data listener; readoutStore()
-// gives it to the composition root (event message, HTTP route).
+// Where memory read-outs go: a FlashReadoutStore in the directory "flash"
+// beside the executable, fed by the worker's data listener.
 class FlashDataLink
 {
 public:
-    static void link(Usb::UsbEventLoopWorker& worker, Net::WebApi::JsonCommandFactory& factory);
-
-    // The store made by the last link(); null before. Owned by the worker.
-    static FlashReadoutStore* readoutStore();
+    // The store, fed by the worker's data listener and told when the
+    // recorder is lost; its owner keeps it while the worker runs.
+    static std::unique_ptr<FlashReadoutStore> createStore(Usb::UsbEventLoopWorker& worker);
     // "<executable directory>/flash".
     static QString readoutDirectory();
     // How many read-outs the store keeps: "flashReadoutsKept" of the

@@ -6,8 +6,7 @@ using namespace Net::WebApi;
 
 GetWrittenFlashDataCountJsonCommand::GetWrittenFlashDataCountJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                                          Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "DataCount",
-                             [](uint64_t value) { return QJsonValue(static_cast<qint64>(value)); })
+    : SingleValueJsonCommand(std::move(description), manager, [](uint64_t value) { return QJsonValue(static_cast<qint64>(value)); })
 {
 }
 

@@ -4,8 +4,7 @@ namespace Tavrix::DeviceWebApi {
 
 GetPelJsonCommand::GetPelJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                      Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "Pel",
-                             [](auto value) { return QJsonValue(value); })
+    : SingleValueJsonCommand(std::move(description), manager, [](auto value) { return QJsonValue(value); })
 {
 }
 

@@ -4,8 +4,7 @@ namespace Tavrix::DeviceWebApi {
 
 GetPowerJsonCommand::GetPowerJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                          Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "Power",
-                             [](auto value) { return QJsonValue(int(value)); })
+    : SingleValueJsonCommand(std::move(description), manager, [](auto value) { return QJsonValue(int(value)); })
 {
 }
 

@@ -12,18 +12,33 @@ GetTimeJsonCommand::GetTimeJsonCommand(std::shared_ptr<JsonCommandDescription> d
 {
 }
 
+namespace {
+
+// The answer's members, named once for the description and the answer.
+struct ClockField
+{
+    const char* key;
+    int (*value)(const Common::DateTimeObject&);
+};
+
+const ClockField kClockFields[] = {
+    {"Year", [](const Common::DateTimeObject& d) { return int(d.date.year); }},
+    {"Month", [](const Common::DateTimeObject& d) { return int(d.date.month); }},
+    {"Day", [](const Common::DateTimeObject& d) { return int(d.date.day); }},
+    {"Hours", [](const Common::DateTimeObject& d) { return int(d.time.hour); }},
+    {"Minutes", [](const Common::DateTimeObject& d) { return int(d.time.minute); }},
+    {"Seconds", [](const Common::DateTimeObject& d) { return int(d.time.second); }},
+};
+
+} // namespace
+
 std::shared_ptr<JsonCommandDescription> GetTimeJsonCommand::createCommandDescription()
 {
-    auto answer = std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{
-        std::make_shared<JsonCommandUnit>("Year", EJsonUnitType::Int),
-        std::make_shared<JsonCommandUnit>("Month", EJsonUnitType::Int),
-        std::make_shared<JsonCommandUnit>("Day", EJsonUnitType::Int),
-        std::make_shared<JsonCommandUnit>("Hours", EJsonUnitType::Int),
-        std::make_shared<JsonCommandUnit>("Minutes", EJsonUnitType::Int),
-        std::make_shared<JsonCommandUnit>("Seconds", EJsonUnitType::Int),
-    });
+    JsonCommandUnits members;
+    for (const ClockField& field : kClockFields)
+        members.push_back(std::make_shared<JsonCommandUnit>(field.key, EJsonUnitType::Int));
     return std::make_shared<JsonCommandDescription>("GetTime", std::make_shared<NamelessEmptyJsonCommandUnit>(),
-                                                    answer);
+                                                    std::make_shared<NamelessJsonCommandObjectUnit>(members));
 }
 
 DeviceComplexJsonCommand::JsonCommandStatusPtr GetTimeJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
@@ -37,12 +52,8 @@ void GetTimeJsonCommand::handleAnswer(Usb::ComplexCommand*, Common::DateTimeObje
 {
     QJsonObject answer;
     if (isOk(status)) {
-        answer.insert("Year", dateTime.date.year);
-        answer.insert("Month", dateTime.date.month);
-        answer.insert("Day", dateTime.date.day);
-        answer.insert("Hours", dateTime.time.hour);
-        answer.insert("Minutes", dateTime.time.minute);
-        answer.insert("Seconds", dateTime.time.second);
+        for (const ClockField& field : kClockFields)
+            answer.insert(field.key, field.value(dateTime));
     }
     reportAnswer(answer, status);
 }

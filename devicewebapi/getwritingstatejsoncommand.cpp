@@ -4,8 +4,7 @@ namespace Tavrix::DeviceWebApi {
 
 GetWritingStateJsonCommand::GetWritingStateJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                                        Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "WritingState",
-                             [](auto value) { return QJsonValue(value == DeviceComplexCommands::EWritingState::Writing ? "Writing" : "Dialog"); })
+    : SingleValueJsonCommand(std::move(description), manager, [](auto value) { return QJsonValue(value == DeviceComplexCommands::EWritingState::Writing ? "Writing" : "Dialog"); })
 {
 }
 

@@ -4,8 +4,7 @@ namespace Tavrix::DeviceWebApi {
 
 ReadEcgModeJsonCommand::ReadEcgModeJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                                Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "Mode",
-                             [](auto value) { return QJsonValue(QString::fromStdString(ecgModeText(value))); })
+    : SingleValueJsonCommand(std::move(description), manager, [](auto value) { return QJsonValue(QString::fromStdString(ecgModeText(value))); })
 {
 }
 

@@ -22,21 +22,17 @@ std::shared_ptr<JsonCommandDescription> SetPelJsonCommand::createCommandDescript
 
 SetPelJsonCommand::JsonCommandStatusPtr SetPelJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request)
+    const std::optional<QVariant> data = optionalRequestData(info);
+    if (!data)
         return badData();
     // QVariant::toBool takes any text but "false" and "0" as true: "off"
     // would switch the pel on. No "data" at all still means off.
-    const QVariant& data = request->m_data;
-    const std::optional<bool> pel =
-        !data.isValid() || data.isNull() ? std::optional<bool>(false) : JsonArguments::toSwitch(data);
-    if (!pel) {
-        std::cout << " json object interpretation error" << std::endl;
-        return badData();
-    }
+    const std::optional<bool> pel = data->isNull() ? std::optional<bool>(false) : JsonArguments::toSwitch(*data);
+    if (!pel)
+        return uninterpretable();
     const bool pelOn = *pel;
     std::cout << " isPelOn = " << pelOn << std::endl;
-    return startOperation<DeviceComplexCommands::SetPelCommand>(*request, &SetPelJsonCommand::handleAnswer, pelOn);
+    return startOperation<DeviceComplexCommands::SetPelCommand>(*info, &SetPelJsonCommand::handleAnswer, pelOn);
 }
 
 void SetPelJsonCommand::handleAnswer(Usb::ComplexCommand*, DeviceStatusPtr status)

@@ -2,7 +2,6 @@
 
 #include "devicewebapi/jsonarguments.h"
 
-#include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -25,20 +24,15 @@ std::shared_ptr<JsonCommandDescription> SetProgIdJsonCommand::createCommandDescr
 
 SetProgIdJsonCommand::JsonCommandStatusPtr SetProgIdJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request)
+    const std::optional<QVariant> data = requestData(info);
+    if (!data)
         return badData();
-    m_uid = request->m_uid;
-    if (request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
-        return badData();
-    }
     // The recorder keeps one byte: 300 must not become 44, nor "abc" 0.
-    const std::optional<int64_t> value = JsonArguments::toInteger(request->m_data.toMap().value("ProgId"), 0, 0xFF);
+    const std::optional<int64_t> value = JsonArguments::toInteger(data->toMap().value("ProgId"), 0, 0xFF);
     if (!value)
         return badData();
     const auto progId = static_cast<uint8_t>(*value);
-    return startOperation<DeviceComplexCommands::SetProgIdCommand>(*request, &SetProgIdJsonCommand::handleAnswer,
+    return startOperation<DeviceComplexCommands::SetProgIdCommand>(*info, &SetProgIdJsonCommand::handleAnswer,
                                                                    progId);
 }
 

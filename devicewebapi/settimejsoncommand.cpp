@@ -4,7 +4,6 @@
 #include "devicewebapi/jsonarguments.h"
 
 #include <algorithm>
-#include <iostream>
 #include <optional>
 
 namespace Tavrix::DeviceWebApi {
@@ -78,18 +77,13 @@ bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObj
 
 SetTimeJsonCommand::JsonCommandStatusPtr SetTimeJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request)
+    const std::optional<QVariant> data = requestData(info);
+    if (!data)
         return badData();
-    m_uid = request->m_uid;
-    if (request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
-        return badData();
-    }
     Common::DateTimeObject dateTime;
-    if (!parseDateTime(request->m_data, dateTime))
+    if (!parseDateTime(*data, dateTime))
         return badData();
-    return startOperation<DeviceComplexCommands::SetTimeCommand>(*request, &SetTimeJsonCommand::handleAnswer, dateTime);
+    return startOperation<DeviceComplexCommands::SetTimeCommand>(*info, &SetTimeJsonCommand::handleAnswer, dateTime);
 }
 
 void SetTimeJsonCommand::handleAnswer(Usb::ComplexCommand*, DeviceStatusPtr status)

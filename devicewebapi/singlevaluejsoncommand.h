@@ -11,7 +11,8 @@
 namespace Tavrix::DeviceWebApi {
 
 // Front end of an operation without arguments whose single result becomes
-// one member of the answer object.
+// one member of the answer object. The member is named once, in the
+// description made by describe().
 template<typename Operation, typename Value>
 class SingleValueJsonCommand : public DeviceComplexJsonCommand
 {
@@ -20,10 +21,9 @@ public:
 
     SingleValueJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                            Usb::UsbDeviceManager* manager,
-                           QString key,
                            Convert convert)
-        : DeviceComplexJsonCommand(std::move(description), manager)
-        , m_key(std::move(key))
+        : DeviceComplexJsonCommand(description, manager)
+        , m_key(answerKeyOf(description.get()))
         , m_convert(convert)
     {
     }
@@ -48,6 +48,17 @@ public:
     }
 
 private:
+    static QString answerKeyOf(const Net::WebApi::JsonCommandDescription* description)
+    {
+        if (!description)
+            return {};
+        const auto answer =
+            std::dynamic_pointer_cast<Net::WebApi::NamelessJsonCommandObjectUnit>(description->answer());
+        if (!answer || answer->members().empty())
+            return {};
+        return QString::fromStdString(answer->members().front()->name());
+    }
+
     void handleAnswer(Usb::ComplexCommand*, Value value, DeviceStatusPtr status)
     {
         QJsonObject answer;

@@ -4,8 +4,7 @@ namespace Tavrix::DeviceWebApi {
 
 StartWritingJsonCommand::StartWritingJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
                                                  Usb::UsbDeviceManager* manager)
-    : SingleValueJsonCommand(std::move(description), manager, "Code",
-                             [](auto value) { return QJsonValue(int(value)); })
+    : SingleValueJsonCommand(std::move(description), manager, [](auto value) { return QJsonValue(int(value)); })
 {
 }
 

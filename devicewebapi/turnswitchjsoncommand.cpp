@@ -1,13 +1,13 @@
 #include "devicewebapi/turnswitchjsoncommand.h"
 
-#include "devicecomplexcommands/orvimexchange.h"
+#include "devicecomplexcommands/operationexchange.h"
 
 #include <iostream>
 
 namespace Tavrix::DeviceWebApi {
 
 using namespace Net::WebApi;
-namespace OrvimExchange = DeviceComplexCommands::OrvimExchange;
+namespace Exchange = DeviceComplexCommands::Exchange;
 
 TurnSwitchJsonCommand::TurnSwitchJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                              Usb::UsbDeviceManager* manager,
@@ -28,18 +28,13 @@ std::shared_ptr<JsonCommandDescription> TurnSwitchJsonCommand::describe(const st
 
 TurnSwitchJsonCommand::JsonCommandStatusPtr TurnSwitchJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
-    if (!request)
+    const std::optional<QVariant> data = requestData(info);
+    if (!data)
         return badData();
-    m_uid = request->m_uid;
-    if (request->m_data.isNull()) {
-        std::cout << " json object interpretation error" << std::endl;
-        return badData();
-    }
-    const QString state = request->m_data.toMap().value("State").toString().toLower();
+    const QString state = data->toMap().value("State").toString().toLower();
     if (state != "on" && state != "off")
         return badData();
-    const auto sent = OrvimExchange::sendDescribed(
+    const auto sent = Usb::sendDescribedRequest(
         this, m_deviceManager, m_simpleCommand, {uint8_t(state == "on" ? 1 : 0)},
         [this](const std::vector<uint8_t>& answer, int32_t status) { handleAnswer(answer, status); });
     return JsonCommandStatusCreator::create(sent);

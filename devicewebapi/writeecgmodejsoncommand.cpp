@@ -34,12 +34,12 @@ UsbDevice::EEcgMode WriteEcgModeJsonCommand::parseMode(const QString& text)
 
 WriteEcgModeJsonCommand::JsonCommandStatusPtr WriteEcgModeJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
-    const auto request = std::dynamic_pointer_cast<VariantJsonCommandInfo>(info);
+    const std::optional<QVariant> request = optionalRequestData(info);
     if (!request)
         return badData();
     // The mode as text or number, 0 to 4; anything else (a word, 5, 2.5, true)
     // was written as mode 0 and reported as done.
-    const QVariant& data = request->m_data;
+    const QVariant& data = *request;
     const bool textOrWholeNumber =
         data.type() == QVariant::String || JsonArguments::toInteger(data, INT32_MIN, INT32_MAX).has_value();
     const QString text = data.toString().toLower();
@@ -48,7 +48,7 @@ WriteEcgModeJsonCommand::JsonCommandStatusPtr WriteEcgModeJsonCommand::execute(s
     const int byte = text.toInt(&known);
     if (!textOrWholeNumber || !known || text != QString::number(byte) || byte < 0 || byte > 4)
         return badData();
-    return startOperation<DeviceComplexCommands::WriteEcgModeCommand>(*request, &WriteEcgModeJsonCommand::handleAnswer,
+    return startOperation<DeviceComplexCommands::WriteEcgModeCommand>(*info, &WriteEcgModeJsonCommand::handleAnswer,
                                                                       parseMode(text));
 }
 

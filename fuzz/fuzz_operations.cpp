@@ -3,11 +3,14 @@
 // data) or directly by its handler name; then every request it sends is
 // answered from the input, frames and failures alike, until it has finished.
 //
-// Input: byte 0 picks the operation (web commands first, then the handlers
-// in name order), byte 1 the recorder's type (Ferrow 8, Ferrow 8 AD, Kardio
-// 12); for a web command, byte 2 is the length n of the JSON data that
-// follows; then the answers (see Recorder::answerFrom). With byte 0 = 0xFF
-// the identification itself is answered from the input.
+// Input: byte 0 is the length n of the name that follows, "web:<command>"
+// or "op:<handler>", which picks the operation, so that a saved seed keeps
+// its target however many operations there are (a name that names nothing
+// is mapped onto the list by its bytes, for the mutated ones); then one
+// byte for the recorder's type (Ferrow 8, Ferrow 8 AD, Kardio 12); for a web
+// command, one byte for the length m of the JSON data that follows; then
+// the answers (see Recorder::answerFrom). With byte 0 = 0xFF the
+// identification itself is answered from the input.
 
 #include "recorderharness.h"
 
@@ -20,6 +23,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <functional>
 
 using namespace FuzzSupport;
 
@@ -115,13 +119,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     FuzzSupport::initialize(argc, argv);
     ShippedConfiguration::get();
-    // DASTEL_FUZZ_LIST=1: the operation numbers (byte 0), for writing seeds.
+    // DASTEL_FUZZ_LIST=1: the names a seed may start with.
     if (qEnvironmentVariableIsSet("DASTEL_FUZZ_LIST")) {
-        std::size_t index = 0;
         for (const std::string& name : names().web)
-            std::fprintf(stderr, "%zu web %s\n", index++, name.c_str());
+            std::fprintf(stderr, "web:%s\n", name.c_str());
         for (const std::string& name : names().handlers)
-            std::fprintf(stderr, "%zu operation %s\n", index++, name.c_str());
+            std::fprintf(stderr, "op:%s\n", name.c_str());
     }
     return 0;
 }
@@ -140,10 +143,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         return 0;
     }
 
+    const Bytes nameBytes = input.take(pick);
+    const std::string name(nameBytes.begin(), nameBytes.end());
     const uint8_t type = input.byte() % 3;
     recorder->identify(type == 0 ? 21 : type == 1 ? 22 : 31);
     const Names& all = names();
-    const std::size_t index = pick % (all.web.size() + all.handlers.size());
+    const std::string web = name.rfind("web:", 0) == 0 ? name.substr(4) : std::string();
+    const std::string handler = name.rfind("op:", 0) == 0 ? name.substr(3) : std::string();
+    std::size_t index = all.web.size() + all.handlers.size();
+    if (const auto w = std::find(all.web.begin(), all.web.end(), web); !web.empty() && w != all.web.end())
+        index = std::size_t(w - all.web.begin());
+    else if (const auto h = std::find(all.handlers.begin(), all.handlers.end(), handler);
+             !handler.empty() && h != all.handlers.end())
+        index = all.web.size() + std::size_t(h - all.handlers.begin());
+    else
+        index = std::size_t(std::hash<std::string>()(name) % index);
     if (index >= all.web.size()) {
         runOperation(*recorder, all.handlers[index - all.web.size()], input);
         return 0;

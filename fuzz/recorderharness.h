@@ -82,7 +82,8 @@ public:
             std::unordered_map<int, DevicesInfo::DeviceCommonInfo>(configuration.devices.begin(),
                                                                    configuration.devices.end()),
             configuration.cables, &m_operations, flags);
-        DeviceWebApi::DeviceCommandLinker::createLink(*m_worker, m_webCommands);
+        m_services = DeviceWebApi::LinkServices::create(*m_worker);
+        DeviceWebApi::DeviceCommandLinker::createLink(*m_worker, m_webCommands, m_services);
         m_route = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(manager(), &m_webCommands);
     }
 
@@ -92,6 +93,7 @@ public:
         manager()->handleDeviceDisconnect();
         flushDeferredDeletes();
         m_route.reset();
+        m_services = DeviceWebApi::LinkServices();
         m_worker.reset();
         flushDeferredDeletes();
     }
@@ -178,6 +180,7 @@ private:
     Usb::ComplexCommandFactory m_operations;
     Net::WebApi::JsonCommandFactory m_webCommands;
     std::unique_ptr<Usb::UsbEventLoopWorker> m_worker;
+    DeviceWebApi::LinkServices m_services;
     std::unique_ptr<DeviceWebApi::DeviceWebApiJsonCommand> m_route;
 };
 

@@ -11,6 +11,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   qtbase5-dev libqt5websockets5-dev
   libusb-1.0-0-dev
+  libedf-dev python3-mne
   googletest libgtest-dev libbenchmark-dev
   umockdev libumockdev-dev libglib2.0-dev
   python3

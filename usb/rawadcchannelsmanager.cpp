@@ -26,9 +26,9 @@ void RawAdcChannelsManager::setSignalCount(const DevicesInfo::DeviceChannelTypeI
 
 void RawAdcChannelsManager::handleAdcAnswer(std::vector<uint8_t> answer, int)
 {
-    // Length prefixes of the hand-over lie outside frames and are skipped by
-    // the parser like any other stray byte.
-    for (const uint8_t byte : answer) {
+    HandOverBytes bytes(answer);
+    uint8_t byte = 0;
+    while (bytes.next(byte)) {
         if (m_parcer.put(byte))
             emit signalTransfer(QByteArray(reinterpret_cast<const char*>(m_parcer.data()),
                                            static_cast<int>(m_parcer.size())));

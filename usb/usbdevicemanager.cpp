@@ -10,6 +10,7 @@
 #include "usb/devicebaseinfoaggregator.h"
 #include "usb/devicecommandstatusconverter.h"
 #include "usb/devicecommandstatusinfo.h"
+#include "usb/operationrunner.h"
 #include "usb/gettimecommand.h"
 #include "usb/readcableexistcommand.h"
 #include "usb/readecgmodecommand.h"
@@ -27,7 +28,6 @@ const char* const UsbDeviceManager::errorType = "CommandError";
 
 namespace {
 
-constexpr int kCommandTimeoutMs = 1000;
 constexpr int kPollIntervalMs = 300;
 constexpr int kIdentifyRetryMs = 1000;
 constexpr size_t kMinNameAnswerSize = 12;
@@ -125,7 +125,7 @@ void UsbDeviceManager::handleDeviceConnect()
 void UsbDeviceManager::identify()
 {
     ++m_identifyAttempts;
-    sendFixedCommand("Name", kNameRequest, &UsbDeviceManager::handleNameCommandAnswer);
+    sendRequest(this, &m_queue, "Name", kNameRequest, &UsbDeviceManager::handleNameCommandAnswer);
 }
 
 void UsbDeviceManager::identificationFailed()
@@ -147,15 +147,6 @@ void UsbDeviceManager::handleDeviceDisconnect()
     m_workingDeviceInfo = DeviceInfo();
     m_commandSet.resetDeviceInfo();
     m_identified = false;
-}
-
-void UsbDeviceManager::sendFixedCommand(const std::string& name, std::vector<uint8_t> bytes,
-                                        AnswerHandler handler)
-{
-    auto command = std::make_shared<ByteCommand>(name, m_queue.generateUid(), std::move(bytes),
-                                                 kCommandTimeoutMs, nullptr);
-    connect(command.get(), &ByteCommand::answerIsReady, this, handler);
-    m_queue.enqueue(command);
 }
 
 void UsbDeviceManager::handleNameCommandAnswer(std::shared_ptr<ByteCommand>,
@@ -213,10 +204,8 @@ void UsbDeviceManager::getTime()
         std::cout << "getTime (2)" << std::endl;
         return;
     }
-    m_runningCommands[command.get()] = command;
-    connect(command.get(), &GetTimeCommand::answerIsReady, this,
-            &UsbDeviceManager::handleGetTimeCommandAnswer);
-    if (codeOf(executeInitCommand(command)) == DeviceCommand::OK)
+    if (started(command->name(),
+                runOperation(command, m_runningCommands, this, &UsbDeviceManager::handleGetTimeCommandAnswer)))
         std::cout << "getTime (1)" << std::endl;
     else
         std::cout << "getTime (3)" << std::endl;
@@ -229,7 +218,6 @@ void UsbDeviceManager::handleGetTimeCommandAnswer(ComplexCommand* command_,
     if (!m_devicePresent)
         status_ = std::make_shared<DeviceCommandStatus>(DeviceCommand::DEVICE_DISCONNECTED);
     const std::string name = command_->name();
-    releaseCommand(command_);
     if (codeOf(status_) != DeviceCommand::OK) {
         if (m_identifyAttempts <= 1 || codeOf(status_) == DeviceCommand::DEVICE_DISCONNECTED)
             sendCommandFinishError(name, status_);
@@ -261,7 +249,7 @@ void UsbDeviceManager::tryAdcOn()
 {
     if (hasFlag(UsbDeviceManagerFlags::NoAdcOn))
         return;
-    sendFixedCommand("AdcOn", kAdcOnRequest, &UsbDeviceManager::handleAdcOnCommandAnswer);
+    sendRequest(this, &m_queue, "AdcOn", kAdcOnRequest, &UsbDeviceManager::handleAdcOnCommandAnswer);
 }
 
 void UsbDeviceManager::handleAdcOnCommandAnswer(std::shared_ptr<ByteCommand>,
@@ -277,7 +265,7 @@ void UsbDeviceManager::checkDeviceExist()
     if (!m_devicePresent || !m_pollReady)
         return;
     m_pollReady = false;
-    sendFixedCommand("Echo", kEchoRequest, &UsbDeviceManager::handleEchoCommandAnswer);
+    sendRequest(this, &m_queue, "Echo", kEchoRequest, &UsbDeviceManager::handleEchoCommandAnswer);
 }
 
 void UsbDeviceManager::handleEchoCommandAnswer(std::shared_ptr<ByteCommand>,
@@ -312,10 +300,8 @@ void UsbDeviceManager::checkCableExist()
         m_pollReady = true;
         return;
     }
-    m_runningCommands[command.get()] = command;
-    connect(command.get(), &ReadCableExistCommand::answerIsReady, this,
-            &UsbDeviceManager::handleReadCableExistAnswer);
-    if (codeOf(executeInitCommand(command)) != DeviceCommand::OK)
+    if (!started(command->name(),
+                 runOperation(command, m_runningCommands, this, &UsbDeviceManager::handleReadCableExistAnswer)))
         m_pollReady = true;
 }
 
@@ -324,7 +310,6 @@ void UsbDeviceManager::handleReadCableExistAnswer(ComplexCommand* command,
                                                   std::shared_ptr<DeviceCommandStatus> statusInfo)
 {
     const std::string name = command->name();
-    releaseCommand(command);
     const DeviceCommand::EStatus code = codeOf(statusInfo);
     if (!m_devicePresent || code == DeviceCommand::TIMEOUT) {
         m_pollReady = true;
@@ -366,11 +351,9 @@ void UsbDeviceManager::handleCableConnect()
         m_pollReady = true;
         return;
     }
-    m_runningCommands[command.get()] = command;
-    connect(command.get(), &ReadEcgModeCommand::answerIsReady, this,
-            &UsbDeviceManager::handleReadEcgModeCommandAnswer);
     // No answer follows a failed start, so the poll must not wait for one.
-    if (codeOf(executeInitCommand(command)) != DeviceCommand::OK)
+    if (!started(command->name(),
+                 runOperation(command, m_runningCommands, this, &UsbDeviceManager::handleReadEcgModeCommandAnswer)))
         m_pollReady = true;
 }
 
@@ -381,7 +364,6 @@ void UsbDeviceManager::handleReadEcgModeCommandAnswer(ComplexCommand* command,
     if (!m_devicePresent)
         status = std::make_shared<DeviceCommandStatus>(DeviceCommand::DEVICE_DISCONNECTED);
     const std::string name = command->name();
-    releaseCommand(command);
     if (codeOf(status) != DeviceCommand::OK) {
         sendCommandFinishError(name, status);
     } else {
@@ -405,27 +387,12 @@ void UsbDeviceManager::setEcgSignalCount(uint8_t count)
         m_channels->setSignalCount({DevicesInfo::EChannelType::Ecg, DevicesInfo::EChannelSource::Device}, count);
 }
 
-std::shared_ptr<DeviceCommandStatus> UsbDeviceManager::executeInitCommand(std::shared_ptr<ComplexCommand> command)
+bool UsbDeviceManager::started(const std::string& name, const std::shared_ptr<DeviceCommandStatus>& status)
 {
-    auto status = command->execute();
-    if (!status)
-        status = std::make_shared<DeviceCommandStatus>(DeviceCommand::UNKNOWN_ERROR);
-    if (status->status != DeviceCommand::OK) {
-        m_runningCommands.erase(command.get());
-        sendCommandStartError(command->name(), status->status);
-    }
-    return status;
-}
-
-void UsbDeviceManager::releaseCommand(ComplexCommand* command)
-{
-    const auto running = m_runningCommands.find(command);
-    if (running == m_runningCommands.end())
-        return;
-    // The command is still inside its answerIsReady emission; let it finish
-    // before the last reference goes.
-    QTimer::singleShot(0, this, [keep = std::move(running->second)]() {});
-    m_runningCommands.erase(running);
+    const DeviceCommand::EStatus code = codeOf(status);
+    if (code != DeviceCommand::OK)
+        sendCommandStartError(name, code);
+    return code == DeviceCommand::OK;
 }
 
 void UsbDeviceManager::handleCommandError(std::string commandName,

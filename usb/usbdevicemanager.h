@@ -59,10 +59,6 @@ public:
     void sendCommandFinishError(const std::string& name, std::shared_ptr<DeviceCommandStatus> status);
     void sendImplementationNotFoundError(const std::string& name);
 
-    // Runs the operation; a start failure drops it from the running
-    // operations and is reported.
-    std::shared_ptr<DeviceCommandStatus> executeInitCommand(std::shared_ptr<ComplexCommand> command);
-
     ByteCommandQueue* queue() { return &m_queue; }
     // The error log file of the link; operations record there what a user
     // must know after the fact (what a failed write left on the recorder).
@@ -122,11 +118,6 @@ public slots:
                                         std::shared_ptr<DeviceCommandStatus> status);
 
 private:
-    using AnswerHandler = void (UsbDeviceManager::*)(std::shared_ptr<ByteCommand>,
-                                                     const std::vector<uint8_t>&,
-                                                     int32_t);
-
-    void sendFixedCommand(const std::string& name, std::vector<uint8_t> bytes, AnswerHandler handler);
     // Asks for the identity; a failed identification is tried again every
     // second while the recorder stays attached, so one late or lost answer
     // does not leave it unusable until it is plugged again.
@@ -138,8 +129,9 @@ private:
     void handleCableConnect();
     void handleCableDisconnect();
     void setEcgSignalCount(uint8_t count);
-    // Drops a finished operation from the running operations.
-    void releaseCommand(ComplexCommand* command);
+    // True when the manager's own operation `name` started; a start
+    // failure is reported.
+    bool started(const std::string& name, const std::shared_ptr<DeviceCommandStatus>& status);
     void emitCommandError(const std::string& text);
     bool hasFlag(UsbDeviceManagerFlags flag) const { return m_flags.count(flag) != 0; }
 

@@ -54,13 +54,6 @@ const LsbTableRow lsbTable[] = {
      &DC::makeCalibrationInfoCreator<DC::OrvimOxyCalibrationInfoCreator>},
 };
 
-// Reads one 32-bit big-endian length of a serialised byte array.
-uint32_t readBigEndian32(const uint8_t* bytes)
-{
-    return (static_cast<uint32_t>(bytes[0]) << 24) | (static_cast<uint32_t>(bytes[1]) << 16)
-           | (static_cast<uint32_t>(bytes[2]) << 8) | static_cast<uint32_t>(bytes[3]);
-}
-
 } // namespace
 
 UserAdcChannelsManager::UserAdcChannelsManager(unsigned int adcBufferSize,
@@ -89,32 +82,17 @@ uint32_t UserAdcChannelsManager::rejectedFrames() const
 
 void UserAdcChannelsManager::slotAdcAnswer(std::vector<uint8_t> answer, int)
 {
-    // The hand-over is a sequence of serialised byte arrays, one per endpoint
-    // read. Only their contents go to the parser: a frame split over two
-    // reads would otherwise have the next length prefix inside it and be lost.
     std::vector<Outgoing> out;
-    const std::size_t total = answer.size();
-    std::size_t pos = 0;
-    std::size_t blockEnd = 0;
-    while (pos < total) {
+    HandOverBytes bytes(answer);
+    bool more = true;
+    while (more) {
         out.clear();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             bool frameDone = false;
-            while (!frameDone && pos < total) {
-                if (pos == blockEnd) {
-                    if (total - pos < 4) {
-                        pos = total; // a cut-off length prefix carries no data
-                        break;
-                    }
-                    const uint32_t length = readBigEndian32(answer.data() + pos);
-                    pos += 4;
-                    // 0xFFFFFFFF is a null array; a length past the end keeps
-                    // what is there.
-                    blockEnd = length == 0xFFFFFFFFu ? pos : std::min<std::size_t>(pos + length, total);
-                    continue;
-                }
-                if (m_parcer.put(answer[pos++])) {
+            uint8_t byte = 0;
+            while (!frameDone && (more = bytes.next(byte))) {
+                if (m_parcer.put(byte)) {
                     m_frame.assign(m_parcer.data(), m_parcer.data() + m_parcer.size());
                     handleFrame(out);
                     frameDone = true;
@@ -150,6 +128,8 @@ void UserAdcChannelsManager::handleFrame(std::vector<Outgoing>& out)
     decoder->setFrameCounter(frameCounter);
     decoder->setButtonFlag(decoder->hasButtonLabel(m_frame));
     decoder->parseData(m_frame);
+    if (m_sink)
+        m_sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
 
     if (decoder->buttonFlag()) {
         std::cout << "Button event" << std::endl;
@@ -221,6 +201,12 @@ void UserAdcChannelsManager::fillLsbTable(const DeviceInfo& info)
 
 void UserAdcChannelsManager::setConnectedDeviceInfo(const DeviceInfo& info)
 {
+    setConnectedDeviceInfoLocked(info);
+    emit channelLayoutIsChanged(QStringLiteral("Recorder identified"));
+}
+
+void UserAdcChannelsManager::setConnectedDeviceInfoLocked(const DeviceInfo& info)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lsbTable.clear();
     m_hasDeviceRecord = info.type != 0;
@@ -256,26 +242,53 @@ void UserAdcChannelsManager::setConnectedDeviceInfo(const DeviceInfo& info)
 void UserAdcChannelsManager::restart()
 {
     std::cout << std::endl;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_parcer.reset();
-    m_message.setTimeText(AdcViewerMessage::getTimeText(m_startTime));
-    m_message.setPointCounter(0);
-    clearPoints();
-    m_lsbTable.clear();
-    m_decoders.clear();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_parcer.reset();
+        m_message.setTimeText(AdcViewerMessage::getTimeText(m_startTime));
+        m_message.setPointCounter(0);
+        clearPoints();
+        m_lsbTable.clear();
+        m_decoders.clear();
+    }
+    emit channelLayoutIsChanged(QStringLiteral("Recorder reopened"));
 }
 
 void UserAdcChannelsManager::setSignalCount(const DeviceChannelTypeInfo& key, uint8_t count)
 {
     std::cout << std::endl;
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        AdcViewerChannel* channel = m_message.findChannel(key);
+        if (!channel)
+            return;
+        if (channel->decoder)
+            channel->decoder->setGroupCount(key, count);
+        changed = channel->signalCount != count;
+        channel->signalCount = count;
+        channel->values.assign(static_cast<std::size_t>(channel->pointCount) * count, 0);
+    }
+    // The ECG mode is polled and set again and again; only a real change counts.
+    if (changed)
+        emit channelLayoutIsChanged(QStringLiteral("ECG mode changed"));
+}
+
+void UserAdcChannelsManager::setDecodedFrameSink(IDecodedFrameSink* sink)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
-    AdcViewerChannel* channel = m_message.findChannel(key);
-    if (!channel)
-        return;
-    if (channel->decoder)
-        channel->decoder->setGroupCount(key, count);
-    channel->signalCount = count;
-    channel->values.assign(static_cast<std::size_t>(channel->pointCount) * count, 0);
+    m_sink = sink;
+}
+
+std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<DecodedChannelLayout> layout;
+    if (m_decoders.empty())
+        return layout;
+    for (const std::shared_ptr<AdcViewerChannel>& channel : m_message.channels())
+        layout.push_back({channel->key, channel->name, channel->signalCount});
+    return layout;
 }
 
 std::string UserAdcChannelsManager::getChannelName(const DeviceChannelTypeInfo& key)

@@ -52,6 +52,8 @@ public:
     std::unordered_map<DevicesInfo::DeviceChannelTypeInfo, LsbChannelInfo> getSignalsLsbInfo() override;
     std::string getChannelName(const DevicesInfo::DeviceChannelTypeInfo& key) override;
     void setSignalCount(const DevicesInfo::DeviceChannelTypeInfo& key, uint8_t count) override;
+    void setDecodedFrameSink(IDecodedFrameSink* sink) override;
+    std::vector<DecodedChannelLayout> channelLayout() const override;
 
     // Frames no decoder accepted since construction.
     uint32_t rejectedFrames() const;
@@ -70,6 +72,7 @@ private:
     // Decodes m_frame and collects its points; messages to emit go to `out`.
     void handleFrame(std::vector<Outgoing>& out);
     void clearPoints();
+    void setConnectedDeviceInfoLocked(const DeviceInfo& info);
     void fillLsbTable(const DeviceInfo& info);
 
     const uint64_t m_blockSize = AdcViewerMessage::defaultBlockSize;
@@ -85,6 +88,7 @@ private:
     // a copy, so the record the device manager passed may change or go.
     bool m_hasDeviceRecord = false;
     std::vector<DevicesInfo::DeviceChannelCommonInfo> m_deviceChannels;
+    IDecodedFrameSink* m_sink = nullptr;
     // The frame being decoded, reused so frames need no allocation.
     std::vector<uint8_t> m_frame;
 };

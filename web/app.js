@@ -106,6 +106,8 @@ async function refreshAll() {
     if (offered(name)) await read();
     else $(cell).textContent = 'not offered by this service';
   }
+  await readRecordingState();
+  loadFiles();
 }
 $('refresh-info').addEventListener('click', refreshAll);
 
@@ -155,12 +157,16 @@ function handleEvent(msg) {
       case 'error':
         addError(ev.errorType || 'error', ev.message || '');
         break;
+      case 'signalRecording':
+        recordingEnded(ev);
+        break;
       case 'flashReadout': {
         // A finished memory read-out: offer the file for download.
         const link = $('readout-link');
         link.href = ev.url || '/flash/latest';
         link.textContent = `Download ${ev.file || 'recording'} (${ev.size ?? '?'} bytes)`;
         link.hidden = false;
+        loadFiles();
         break;
       }
       default:
@@ -293,6 +299,8 @@ $('exam-send').addEventListener('click', async () => {
   const a = await sendCommand('SetExaminationInfo', data);
   show($('exam-result'), answerText(a) ?? 'written');
   $('exam-result').dataset.status = a.status;
+  // The lead set names the traces.
+  if (a.status === 'ok') readRecordingState();
 });
 
 document.querySelectorAll('.card [data-cmd]').forEach((b) => {
@@ -307,3 +315,115 @@ document.querySelectorAll('.card [data-cmd]').forEach((b) => {
     if ((b.dataset.cmd === 'BeginWriting' || b.dataset.cmd === 'StopWriting') && offered('GetWritingState')) readWriting();
   });
 });
+
+// ---------- signal recording ----------
+const rec = { running: false, file: '', since: null, size: 0, note: '' };
+
+function fmtBytes(n) {
+  if (!Number.isFinite(n)) return '?';
+  if (n < 1024) return `${n} B`;
+  if (n < 1024 * 1024) return `${(n / 1024).toFixed(1)} KiB`;
+  return `${(n / 1024 / 1024).toFixed(1)} MiB`;
+}
+
+function fmtElapsed(ms) {
+  const s = Math.max(0, Math.floor(ms / 1000));
+  return `${Math.floor(s / 3600)}:${fmt2(Math.floor(s / 60) % 60)}:${fmt2(s % 60)}`;
+}
+
+function renderRecording() {
+  $('rec-toggle').textContent = rec.running ? '■ Stop' : '● Record';
+  $('rec-toggle').classList.toggle('recording', rec.running);
+  $('rec-label').disabled = rec.running;
+  $('rec-status').textContent = rec.running
+    ? `${rec.file}  ${fmtElapsed(rec.since ? Date.now() - rec.since : 0)}  ${fmtBytes(rec.size)}`
+    : rec.note;
+}
+
+async function readRecordingState() {
+  if (!offered('GetSignalRecordingState')) return;
+  const a = await sendCommand('GetSignalRecordingState');
+  const d = a.status === 'ok' ? a.data : null;
+  if (Array.isArray(d?.Channels)) ecg.setLabels(d.Channels);
+  rec.running = !!d?.Running;
+  if (rec.running) {
+    rec.file = d.FileName;
+    // "Since" is the service's local time without a zone, as Date reads it.
+    rec.since = Date.parse(d.Since) || rec.since;
+    rec.size = d.Size;
+  }
+  renderRecording();
+}
+
+function recordingEnded(ev) {
+  rec.running = false;
+  const seconds = Number.isFinite(ev.durationMs) ? ` ${(ev.durationMs / 1000).toFixed(1)} s` : '';
+  rec.note = `saved ${ev.file}${seconds}${ev.reason && ev.reason !== 'stopped' ? ` (${ev.reason})` : ''}`;
+  renderRecording();
+  loadFiles();
+}
+
+$('rec-toggle').addEventListener('click', async () => {
+  $('rec-toggle').disabled = true;
+  try {
+    if (rec.running) {
+      const a = await sendCommand('StopSignalRecording');
+      rec.running = false;
+      rec.note = a.status === 'ok' ? `saved ${a.data.FileName} ${a.data.Duration.toFixed(1)} s` : answerText(a);
+      renderRecording();
+      loadFiles();
+    } else {
+      const label = $('rec-label').value.trim();
+      const a = await sendCommand('StartSignalRecording', label ? { Label: label } : undefined);
+      if (a.status !== 'ok') {
+        rec.note = `${answerText(a)}${a.errortext ? `: ${a.errortext}` : ''}`;
+        renderRecording();
+        return;
+      }
+      rec.note = '';
+      await readRecordingState();
+    }
+  } finally {
+    $('rec-toggle').disabled = false;
+  }
+});
+setInterval(() => { if (rec.running) readRecordingState(); }, 1000);
+
+// ---------- files ----------
+async function listFiles(route, table) {
+  const body = $(table).tBodies[0];
+  let entries = [];
+  try {
+    const res = await fetch(route);
+    if (res.ok) entries = await res.json();
+  } catch {
+    entries = [];
+  }
+  const rows = (Array.isArray(entries) ? entries : []).map((e) => {
+    const tr = document.createElement('tr');
+    const link = document.createElement('a');
+    link.href = `${route}${encodeURIComponent(e.name)}`;
+    link.download = e.name;
+    link.textContent = e.name;
+    const cells = [link, e.start ? e.start.replace('T', ' ').slice(0, 19) : '',
+      Number.isFinite(e.duration) ? `${e.duration.toFixed(1)} s` : '', fmtBytes(e.size)];
+    for (const c of cells) {
+      const td = document.createElement('td');
+      td.append(c);
+      tr.append(td);
+    }
+    return tr;
+  });
+  if (!rows.length) {
+    const tr = document.createElement('tr');
+    tr.innerHTML = '<td class="hint">none yet</td>';
+    rows.push(tr);
+  }
+  body.replaceChildren(...rows);
+}
+
+function loadFiles() {
+  listFiles('recordings/', 'recordings-list');
+  listFiles('flash/', 'readouts-list');
+}
+$('files-reload').addEventListener('click', loadFiles);

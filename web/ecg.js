@@ -42,12 +42,23 @@ export class EcgView {
     this.rate = 0;
     this.rateSamples = [];
     this.marks = []; // {channel name → total} snapshots of button pushes
+    this.labels = new Map(); // channel name → a label per signal, as recordings name them
     this.dirty = false;
     this.buckets = 0;
     this.x = null;
     this.ys = [];
     requestAnimationFrame(() => this.frame());
     window.addEventListener('resize', () => this.resize());
+  }
+
+  // Signal labels per channel name ([{Name, Labels}] of GetSignalRecordingState).
+  setLabels(channels) {
+    const next = new Map((channels || []).map((c) => [c.Name, c.Labels || []]));
+    const same = next.size === this.labels.size
+      && [...next].every(([k, v]) => (this.labels.get(k) || []).join('|') === v.join('|'));
+    if (same) return;
+    this.labels = next;
+    if (this.channels.size) this.rebuild();
   }
 
   setPaused(p) {
@@ -135,11 +146,12 @@ export class EcgView {
     this.x = new Array(this.buckets * 2).fill(0);
     for (const [name, buf] of this.channels) {
       for (let s = 0; s < buf.signalCount; s++) {
-        const label = buf.signalCount > 1 ? `${name} ${s + 1}` : name;
+        const label = this.labels.get(name)?.[s] ?? (buf.signalCount > 1 ? `${name} ${s + 1}` : name);
         const wrap = document.createElement('div');
         wrap.className = 'plot-wrap';
         wrap.dataset.channel = name;
         wrap.dataset.signal = String(s);
+        wrap.dataset.label = label;
         this.container.appendChild(wrap);
         const y = new Array(this.buckets * 2).fill(null);
         const plot = new uPlot({

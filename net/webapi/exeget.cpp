@@ -10,13 +10,18 @@ namespace Tavrix::Net::WebApi {
 
 void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
 {
+    if (write(socket, response))
+        socket->disconnectFromHost();
+}
+
+bool write(QTcpSocket* socket, const MakeResponse& response)
+{
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
-        return;
+        return false;
     const QVariant origin = socket->property(AccessPolicy::allowOriginProperty);
     if (!origin.isValid()) {
         socket->write(response.m_raw);
-        socket->disconnectFromHost();
-        return;
+        return true;
     }
     MakeResponse named = response;
     for (HttpHeader& header : named.m_headers) {
@@ -29,7 +34,7 @@ void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
     named.m_raw.clear();
     named.assemble();
     socket->write(named.m_raw);
-    socket->disconnectFromHost();
+    return true;
 }
 
 exeGet::exeGet(QObject* parent)

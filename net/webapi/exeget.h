@@ -54,5 +54,8 @@ public:
 // sent. A socket that is already gone gets nothing. A request from an
 // allowed foreign origin gets that origin named in the CORS headers.
 void writeAndClose(QTcpSocket* socket, const MakeResponse& response);
+// The same without closing, for a response whose body follows (a file sent
+// piece by piece); false when the socket is gone.
+bool write(QTcpSocket* socket, const MakeResponse& response);
 
 } // namespace Tavrix::Net::WebApi

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace Tavrix::Net::WebApi {
 
@@ -41,10 +43,28 @@ QString exeGetFlash::readoutPath(const QString& name) const
     return QFileInfo(path).isFile() ? path : QString();
 }
 
+QJsonArray exeGetFlash::list() const
+{
+    QJsonArray entries;
+    if (m_directory.isEmpty())
+        return entries;
+    const QFileInfoList files = QDir(m_directory).entryInfoList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    for (const QFileInfo& file : files) {
+        // A read-out has no signal time of its own: "start" is when it was written.
+        entries.append(QJsonObject{{"name", file.fileName()},
+                                   {"size", static_cast<double>(file.size())},
+                                   {"start", file.lastModified().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))},
+                                   {"duration", QJsonValue::Null}});
+    }
+    return entries;
+}
+
 void exeGetFlash::exe(ParsingURI& uri, QTcpSocket* socket)
 {
     if (!uri.m_queryAndRemainder.isEmpty()) {
         m_makeResponse->ret501();
+    } else if (uri.m_subPath.isEmpty() && uri.m_path.endsWith(QLatin1Char('/'))) {
+        m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(list()).toJson(QJsonDocument::Compact));
     } else if (uri.m_subPath.isEmpty()) {
         m_makeResponse->ret200();
         emit signalSetFlash();

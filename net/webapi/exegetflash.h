@@ -2,12 +2,15 @@
 
 #include "net/webapi/exeget.h"
 
+#include <QJsonArray>
 #include <QString>
 
 namespace Tavrix::Net::WebApi {
 
 // The memory read-outs kept as files in one directory.
 //   GET /flash            asks for a new read-out (signalSetFlash), 200
+//   GET /flash/           the complete read-outs as JSON, newest first:
+//                         [{name, size, start, duration}] (duration null)
 //   GET /flash/latest     the newest complete read-out file
 //   GET /flash/<name>     that read-out file ("readout-*.bin"), 404 otherwise
 // Anything with a query is not served (501).
@@ -23,6 +26,7 @@ public:
     bool servesSubpaths() const override { return true; }
 
     const QString& directory() const { return m_directory; }
+    QJsonArray list() const;
 
 signals:
     void signalSetFlash();

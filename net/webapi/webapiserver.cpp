@@ -28,12 +28,7 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
         JTerminal('3') << "Error" << errorString().toLocal8Bit().constData();
     }
 
-    connect(this, &QTcpServer::acceptError, this, &WebApiServer::onAcceptError);
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
-}
-
-void WebApiServer::onAcceptError(QAbstractSocket::SocketError)
-{
 }
 
 void WebApiServer::onNewConnection()

@@ -67,7 +67,6 @@ public:
     void setAccessPolicy(std::shared_ptr<const AccessPolicy> policy) { m_access = std::move(policy); }
 
 public slots:
-    void onAcceptError(QAbstractSocket::SocketError error);
     void onNewConnection();
     void onDisConnected();
     void onReadyRead();

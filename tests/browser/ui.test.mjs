@@ -175,6 +175,41 @@ test('examination data and recording run from the workflow page', async (t) => {
   }
 });
 
+test('the live signals are recorded from the live view and listed for download', async (t) => {
+  const list = await postCommand('GetCmdList');
+  if (!list.data.some((d) => d.cmd === 'StartSignalRecording')) {
+    t.skip('this service offers no signal recording');
+    return;
+  }
+  await page.click('nav button[data-view=live]');
+  // The examination written before chose the standard 12-lead set: the
+  // traces carry the lead names the recordings use.
+  await page.waitForFunction(() => document.querySelector('.plot-wrap')?.dataset.label === 'ECG I', null, { timeout: 10000 });
+  const labels = await page.$$eval('.plot-wrap', (w) => w.map((e) => e.dataset.label));
+  assert.deepEqual(labels.slice(0, 3), ['ECG I', 'ECG II', 'ECG V1']);
+  await page.fill('#rec-label', 'browser run');
+  await page.click('#rec-toggle');
+  await page.waitForSelector('#rec-toggle.recording', { timeout: 10000 });
+  // Elapsed time and size grow while it runs.
+  await page.waitForFunction(() => /recording-.*\.bdf\s+0:00:0[1-9]\s+\d/.test(document.getElementById('rec-status').textContent),
+    null, { timeout: 10000 });
+  await page.screenshot({ path: join(ARTIFACTS, 'recording.png') });
+  await page.click('#rec-toggle');
+  await page.waitForFunction(() => /^saved recording-.*\.bdf/.test(document.getElementById('rec-status').textContent), null, { timeout: 10000 });
+  const saved = (await page.textContent('#rec-status')).split(' ')[1];
+
+  await page.click('nav button[data-view=workflows]');
+  await page.waitForSelector(`#recordings-list a[download="${saved}"]`, { timeout: 10000 });
+  const href = await page.$eval(`#recordings-list a[download="${saved}"]`, (a) => a.href);
+  const file = await page.request.get(href);
+  assert.equal(file.status(), 200);
+  const bytes = await file.body();
+  assert.equal(bytes[0], 0xff);
+  assert.equal(bytes.subarray(1, 8).toString('latin1'), 'BIOSEMI');
+  assert.equal(bytes.subarray(192, 197).toString('latin1'), 'BDF+C', 'a continuous BDF+ file');
+  await page.screenshot({ path: join(ARTIFACTS, 'files.png') });
+});
+
 test('unplugging and plugging the recorder is shown live', async () => {
   await page.click('nav button[data-view=workflows]');
   await page.screenshot({ path: join(ARTIFACTS, 'workflows.png') });

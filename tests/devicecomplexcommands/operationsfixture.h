@@ -5,10 +5,8 @@
 // command queue, and no USB: requests are read from the command writer and
 // answers fed to the queue.
 
-#include "devicecomplexcommands/devicelinkcreators.h"
-#include "devicecomplexcommands/orvimoperationcreators.h"
 #include "devicesinfo/deviceinfojsonparser.h"
-#include "devicecomplexcommands/operationgroupcreators.h"
+#include "devicewebapi/operationbindings.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/complexcommandcreatedata.h"
 #include "usb/complexcommandcreatemultidata.h"
@@ -66,25 +64,13 @@ protected:
         manager = std::make_unique<Usb::UsbDeviceManager>(&writer, &cmdListener, devices,
                                                           std::vector<Usb::CableTypeInfo>{five, placeholder}, &factory,
                                                           std::make_shared<NoChannels>(), std::unordered_set<Usb::UsbDeviceManagerFlags>{});
-        DeviceComplexCommands::DeviceLinkCreators::registerDeviceLinkCreators(factory, manager.get());
-        DeviceComplexCommands::OrvimOperationCreators::registerCreators(factory, manager.get(), nullptr);
-        registerOwn();
+        DeviceWebApi::registerOperations(factory, manager.get(), nullptr, &dataListener);
         manager->handleDeviceConnect();
         answer(Bytes{0x7E, 0x0A, 0x00, 0x02, 0x00, 0x00, 21, 0x00, 0x00, 0x01, 0x03, 0x01, 'F', 'e', 0xFF, 0xFF, 0xBD});
         answer(Bytes{0x7E, 0x06, 0x00, 0x05, 0x56, 0x34, 0x12, 0x29, 0x02, 0x24, 0xFF, 0xFF, 0xBD});
         ASSERT_TRUE(manager->isIdentified());
         while (!inFlight().empty())
             answer(resultFrame(0x07));
-    }
-
-    // The group's creators, registered the way the link functions do.
-    void registerOwn()
-    {
-        using Groups = DeviceComplexCommands::OperationGroupCreators;
-        Groups::registerCalibration(factory, manager.get());
-        Groups::registerCable(factory, manager.get());
-        Groups::registerExamination(factory, manager.get());
-        Groups::registerFlash(factory, manager.get(), &dataListener);
     }
 
     std::string inFlight()

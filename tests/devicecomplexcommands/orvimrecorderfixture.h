@@ -5,7 +5,7 @@
 // Requests go to the real byte command queue; the test reads what was written
 // and feeds answers as the command endpoint would.
 
-#include "devicecomplexcommands/devicelinkcreators.h"
+#include "devicewebapi/operationbindings.h"
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/complexcommandcreatedata.h"
@@ -64,7 +64,7 @@ protected:
             &writer, &listener, std::unordered_map<int, DevicesInfo::DeviceCommonInfo>(devices.begin(), devices.end()),
             std::vector<Usb::CableTypeInfo>{}, &factory, std::make_shared<NoChannels>(),
             std::unordered_set<Usb::UsbDeviceManagerFlags>{Usb::UsbDeviceManagerFlags::NoAdcOn});
-        DeviceComplexCommands::DeviceLinkCreators::registerDeviceLinkCreators(factory, manager.get());
+        DeviceWebApi::registerOperations(factory, manager.get());
         registerOperations();
         manager->handleDeviceConnect();
         answer(frame(0x02, {0x00, 0x00, 22, 0x00, 0x02, 0x01, 0x15, 0x02, 'F', '8'}));

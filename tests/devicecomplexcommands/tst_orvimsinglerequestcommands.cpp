@@ -3,7 +3,7 @@
 #include "devicecomplexcommands/eepromdatarecord.h"
 #include "devicecomplexcommands/getexternaccfrequencycommand.h"
 #include "devicecomplexcommands/orvimfixedframecommands.h"
-#include "devicecomplexcommands/orvimoperationcreators.h"
+#include "devicewebapi/operationbindings.h"
 #include "devicecomplexcommands/orvimsinglerequestcommands.h"
 #include "devicecomplexcommands/orvimwriteecgmodecommand.h"
 #include "devicecomplexcommands/getdatafromeepromcommand.h"
@@ -39,7 +39,7 @@ class OrvimOperationsTest : public OrvimRecorderFixture
 protected:
     void registerOperations() override
     {
-        OrvimOperationCreators::registerCreators(factory, manager.get(), nullptr);
+        Tavrix::DeviceWebApi::registerOperations(factory, manager.get());
         // The signal stream is what the test says it is.
         factory.add("OrvimWriteEcgMode",
                     std::make_shared<Tavrix::Usb::ComplexMultidataCommandCreator<

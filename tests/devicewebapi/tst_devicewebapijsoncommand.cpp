@@ -159,7 +159,8 @@ protected:
             &complexFactory,
             std::unordered_set<Usb::UsbDeviceManagerFlags>{Usb::UsbDeviceManagerFlags::NoAdcOn,
                                                            Usb::UsbDeviceManagerFlags::NoClockRead});
-        DeviceWebApi::DeviceCommandLinker::createLink(*worker, jsonFactory);
+        services = DeviceWebApi::LinkServices::create(*worker);
+        DeviceWebApi::DeviceCommandLinker::createLink(*worker, jsonFactory, services);
         tracking = std::make_shared<TrackingGetTimeCreator>(manager());
         jsonFactory.add(tracking->description, tracking);
         auto pingDescription = std::make_shared<JsonCommandDescription>(
@@ -220,6 +221,7 @@ protected:
     Usb::ComplexCommandFactory complexFactory;
     JsonCommandFactory jsonFactory;
     std::unique_ptr<Usb::UsbEventLoopWorker> worker;
+    DeviceWebApi::LinkServices services;
     std::shared_ptr<TrackingGetTimeCreator> tracking;
     DeviceWebApi::DeviceWebApiJsonCommand* route = nullptr;
     QMap<QString, exeGet*> getTable;

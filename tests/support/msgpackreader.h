@@ -2,11 +2,30 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace TestSupport {
+
+// Expected messages are written as bytes: a fixstr, and parts joined.
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes str(const std::string& text)
+{
+    Bytes out{static_cast<uint8_t>(0xA0 + text.size())};
+    out.insert(out.end(), text.begin(), text.end());
+    return out;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
 
 // A small MessagePack reader written for these tests, independent of the
 // service's writer: it accepts every standard form, not only the smallest,

@@ -1,3 +1,4 @@
+#include "support/msgpackreader.h"
 #include "usb/adcviewermessage.h"
 
 #include <gtest/gtest.h>
@@ -20,20 +21,8 @@ Bytes bytesOf(const QByteArray& data)
     return Bytes(data.begin(), data.end());
 }
 
-Bytes str(const std::string& text)
-{
-    Bytes out{static_cast<uint8_t>(0xA0 + text.size())};
-    out.insert(out.end(), text.begin(), text.end());
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using TestSupport::cat;
+using TestSupport::str;
 
 std::shared_ptr<AdcViewerChannel> channel(const std::string& name, uint8_t signalCount, std::vector<int32_t> values)
 {

@@ -1,3 +1,4 @@
+#include "support/msgpackreader.h"
 #include "usb/erroreventmessagepacker.h"
 #include "usb/eventwithoutdatamessagepacker.h"
 #include "usb/pushbuttoneventmessagepacker.h"
@@ -14,20 +15,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes str(const std::string& text)
-{
-    Bytes out{static_cast<uint8_t>(0xA0 + text.size())};
-    out.insert(out.end(), text.begin(), text.end());
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes& part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
+using TestSupport::cat;
+using TestSupport::str;
 
 Bytes packed(IEventMessagePacker&& packer)
 {

@@ -1,4 +1,4 @@
-#include "devicecomplexcommands/devicelinkcreators.h"
+#include "devicewebapi/operationbindings.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/complexcommandfactory.h"
 #include "usb/complexdatacommandcreator.h"
@@ -123,7 +123,7 @@ protected:
     {
         manager = std::make_unique<UsbDeviceManager>(&writer, &listener, descriptions(),
                                                      std::vector<CableTypeInfo>{}, &factory, channels, flags);
-        DeviceComplexCommands::DeviceLinkCreators::registerDeviceLinkCreators(factory, manager.get());
+        DeviceWebApi::registerOperations(factory, manager.get());
         if (withCableOperations) {
             factory.add("TestCableExist",
                         std::make_shared<ComplexDataCommandCreator<FakeCableExist, unsigned, CableState*>>(&cable));

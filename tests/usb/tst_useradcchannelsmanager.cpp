@@ -500,3 +500,75 @@ TEST(UserAdcChannelsManager, HandOversFromTheUsbThreadArriveThroughTheListener)
     EXPECT_EQ(decode(signalSpy.at(0).at(0).toByteArray())["channels"].items.at(0)["data"].ints(),
               expectedValues(0, 40, 0, 8));
 }
+
+namespace {
+// Keeps what the manager hands a frame sink.
+struct SeenFrame
+{
+    std::string decoder;
+    uint16_t frameNumber;
+    uint32_t frameCounter;
+    bool button;
+    int32_t firstEcgValue;
+};
+
+class RecordingSink : public Tavrix::Usb::IDecodedFrameSink
+{
+public:
+    void handleDecodedFrame(const Tavrix::Usb::FrameDecoder& decoder, uint16_t frameNumber) override
+    {
+        const auto* ecg = decoder.findGroup(ecgKey);
+        frames.push_back({decoder.name(), frameNumber, decoder.frameCounter(), decoder.buttonFlag(),
+                          ecg && !ecg->values.empty() ? ecg->values[0] : 0});
+    }
+    std::vector<SeenFrame> frames;
+};
+} // namespace
+
+TEST_F(UserAdcChannelsManagerTest, FrameSinkSeesEveryDecodedFrameWithItsOwnNumber)
+{
+    RecordingSink sink;
+    manager.setDecodedFrameSink(&sink);
+    feed(recorderFrames(0, 2)); // no decoders yet: nothing decoded, nothing seen
+    EXPECT_TRUE(sink.frames.empty());
+    EXPECT_TRUE(manager.channelLayout().empty());
+
+    manager.setConnectedDeviceInfo(ferrow8());
+    const auto layout = manager.channelLayout();
+    ASSERT_EQ(layout.size(), 4u);
+    EXPECT_EQ(layout[0].name, "ecg");
+    EXPECT_EQ(layout[0].signalCount, 8);
+    EXPECT_EQ(layout[3].key, extAccKey);
+
+    // 65535 and 0 share the counter 0; the sink still sees them apart.
+    feed({recorderFrame(65535, true), cableFrame(9), recorderFrame(0)});
+    ASSERT_EQ(sink.frames.size(), 3u);
+    EXPECT_EQ(sink.frames[0].decoder, "DeviceFerrowSeries");
+    EXPECT_EQ(sink.frames[0].frameNumber, 65535);
+    EXPECT_EQ(sink.frames[0].frameCounter, 0u);
+    EXPECT_TRUE(sink.frames[0].button);
+    EXPECT_EQ(sink.frames[0].firstEcgValue, sampleValue(65535, 0)) << "seen after decoding";
+    EXPECT_EQ(sink.frames[1].decoder, "Cable");
+    EXPECT_EQ(sink.frames[2].frameNumber, 0);
+    EXPECT_FALSE(sink.frames[2].button);
+
+    manager.setDecodedFrameSink(nullptr);
+    feed(recorderFrames(1, 1));
+    EXPECT_EQ(sink.frames.size(), 3u);
+}
+
+TEST_F(UserAdcChannelsManagerTest, LayoutChangesAreAnnouncedOnlyWhenTheyHappen)
+{
+    QSignalSpy changes(&manager, &AdcChannelsManager::channelLayoutIsChanged);
+    manager.setConnectedDeviceInfo(ferrow8());
+    manager.setSignalCount(ecgKey, 8); // as it is: the ECG mode poll repeats it
+    manager.setSignalCount(ecgKey, 3);
+    manager.setSignalCount(ecgKey, 3);
+    manager.setSignalCount(oxyKey, 2); // no such channel
+    manager.restart();
+    std::vector<QString> reasons;
+    for (const QList<QVariant>& change : changes)
+        reasons.push_back(change.at(0).toString());
+    EXPECT_EQ(reasons, (std::vector<QString>{"Recorder identified", "ECG mode changed", "Recorder reopened"}));
+    EXPECT_EQ(manager.channelLayout().size(), 0u) << "nothing is decoded after a restart";
+}

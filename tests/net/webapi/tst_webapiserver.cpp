@@ -7,6 +7,7 @@
 #include "net/webapi/exegetconfigfile.h"
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exegetflash.h"
+#include "net/webapi/exegetrecordings.h"
 #include "net/webapi/exepost.h"
 #include "net/webapi/exepostconfigfile.h"
 #include "net/webapi/jsoncommandanswer.h"
@@ -723,6 +724,66 @@ TEST_F(WebApiServerTest, UnregisteredHandlerKindsAnswerAsTheirKindRequires)
     EXPECT_EQ(file.readAll(), QByteArray("{\"b\":2}"));
     EXPECT_EQ(exchange(m_port, {"POST /unwritable HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}"}).received,
               statusOnly("404 Error; not found : " + path("no/such/dir/x.json").toUtf8()));
+}
+
+// The recordings route asks its owner which names are files and what the
+// list holds; the read-out route lists its own directory.
+TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
+{
+    write("rec/recording-a.bdf", "BDF-DATA");
+    // Larger than a few of the pieces it is sent in.
+    QByteArray big(1024 * 1024 + 123, '\0');
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 7 + i / 251);
+    write("rec/recording-big.bdf", big);
+    write("flash/readout-1.bin", "RAW");
+    write("flash/readout-2.bin.part", "PART");
+    write("flash/notes.txt", "X");
+    QStringList asked;
+    exeGetRecordings recordings(
+        [&](const QString& name) {
+            asked.append(name);
+            if (name == "recording-big.bdf")
+                return path("rec/recording-big.bdf");
+            return name == "recording-a.bdf" || name == "latest" ? path("rec/recording-a.bdf") : QString();
+        },
+        [] { return QJsonArray{QJsonObject{{"name", "recording-a.bdf"}}}; });
+    exeGetFlash flash(path("flash"));
+    QMap<QString, exeGet*> get = m_get;
+    get.insert("recordings", &recordings);
+    get.insert("flash", &flash);
+    WebApiServer server(0, get, m_post, nullptr, QHostAddress::LocalHost);
+    ASSERT_TRUE(server.isListening());
+    auto fetch = [&](const QByteArray& target) {
+        return exchange(server.serverPort(), {"GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n"}).received;
+    };
+
+    const QByteArray list = ok("application/json", "[{\"name\":\"recording-a.bdf\"}]");
+    EXPECT_EQ(fetch("/recordings/"), list);
+    EXPECT_EQ(fetch("/recordings"), list);
+    const QByteArray file = "HTTP/1.1 200 OK\r\n" + cors
+                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\n\r\nBDF-DATA";
+    EXPECT_EQ(fetch("/recordings/recording-a.bdf"), file);
+    EXPECT_EQ(fetch("/recordings/latest"), file);
+    EXPECT_TRUE(fetch("/recordings/../secret.txt").startsWith("HTTP/1.1 404"));
+    EXPECT_TRUE(fetch("/recordings/nothing.bdf").startsWith("HTTP/1.1 404"));
+    EXPECT_EQ(fetch("/recordings/?all=1"), statusOnly("501 Error; Not Implemented"));
+    EXPECT_EQ(asked, (QStringList{"recording-a.bdf", "latest", "../secret.txt", "nothing.bdf"}));
+    const QByteArray large = fetch("/recordings/recording-big.bdf");
+    ASSERT_TRUE(large.contains("Content-Length: 1048699\r\n")) << large.left(300).constData();
+    EXPECT_TRUE(large.mid(large.indexOf("\r\n\r\n") + 4) == big) << large.size() << " bytes came";
+
+    // Only complete read-outs are listed; "GET /flash" still asks for a new one.
+    const QByteArray readouts = fetch("/flash/");
+    ASSERT_TRUE(readouts.startsWith("HTTP/1.1 200 OK")) << readouts.constData();
+    const QJsonArray entries = QJsonDocument::fromJson(readouts.mid(readouts.indexOf("\r\n\r\n") + 4)).array();
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(entries[0].toObject()["name"].toString(), "readout-1.bin");
+    EXPECT_EQ(entries[0].toObject()["size"].toInt(), 3);
+    EXPECT_FALSE(entries[0].toObject()["start"].toString().isEmpty());
+    QSignalSpy flashRequests(&flash, &exeGetFlash::signalSetFlash);
+    EXPECT_EQ(fetch("/flash"), statusOnly("200 OK"));
+    EXPECT_EQ(flashRequests.count(), 1);
 }
 
 TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)

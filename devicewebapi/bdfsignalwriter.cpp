@@ -1,0 +1,204 @@
+#include "devicewebapi/bdfsignalwriter.h"
+
+#include <edflib.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace Tavrix::DeviceWebApi {
+
+namespace {
+
+// EDFlib keeps one annotation per annotation signal and data record; two
+// signals hold twenty annotations a second, far more than a recording makes.
+constexpr int annotationSignals = 2;
+
+// EDFlib's annotation onsets are in units of 100 µs.
+constexpr long long onsetUnitsPerSecond = 10000;
+
+} // namespace
+
+BdfSignalWriter::~BdfSignalWriter()
+{
+    if (m_handle >= 0)
+        close();
+}
+
+std::string BdfSignalWriter::headerText(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte == ' ')
+            out.push_back('_');
+        else if (byte > 32 && byte < 127)
+            out.push_back(c);
+        else if (byte >= 0xC0) // one '?' per non-ASCII character, not per byte
+            out.push_back('?');
+        // Control characters and UTF-8 continuation bytes are dropped.
+    }
+    return out.empty() ? std::string("X") : out;
+}
+
+bool BdfSignalWriter::fail(const QString& message)
+{
+    m_failed = true;
+    m_error = message;
+    return false;
+}
+
+bool BdfSignalWriter::open(const QString& path, int sampleRate, const std::vector<BdfSignalInfo>& signalInfos,
+                           const BdfRecordingInfo& recording)
+{
+    m_failed = false;
+    m_error.clear();
+    if (m_handle >= 0)
+        return fail(QStringLiteral("a file is already open"));
+    if (sampleRate <= 0 || sampleRate % recordsPerSecond != 0)
+        return fail(QStringLiteral("sample rate %1 is not a multiple of %2").arg(sampleRate).arg(recordsPerSecond));
+    if (signalInfos.empty() || signalInfos.size() > EDFLIB_MAXSIGNALS)
+        return fail(QStringLiteral("%1 signals cannot be written").arg(signalInfos.size()));
+
+    const QByteArray encodedPath = path.toLocal8Bit();
+    const int handle = edfopen_file_writeonly(encodedPath.constData(), EDFLIB_FILETYPE_BDFPLUS,
+                                              static_cast<int>(signalInfos.size()));
+    if (handle < 0)
+        return fail(QStringLiteral("cannot create %1 (EDFlib error %2)").arg(path).arg(handle));
+
+    m_sampleRate = sampleRate;
+    m_samplesPerRecord = sampleRate / recordsPerSecond;
+    bool ok = edf_set_datarecord_duration(handle, 100000 / recordsPerSecond) == 0;
+    ok = ok && edf_set_number_of_annotation_signals(handle, annotationSignals) == 0;
+    for (std::size_t i = 0; ok && i < signalInfos.size(); ++i) {
+        const BdfSignalInfo& info = signalInfos[i];
+        const int signal = static_cast<int>(i);
+        ok = edf_set_samplefrequency(handle, signal, m_samplesPerRecord) == 0
+             && edf_set_digital_minimum(handle, signal, info.digitalMinimum) == 0
+             && edf_set_digital_maximum(handle, signal, info.digitalMaximum) == 0
+             && edf_set_physical_minimum(handle, signal, info.digitalMinimum * info.scale) == 0
+             && edf_set_physical_maximum(handle, signal, info.digitalMaximum * info.scale) == 0
+             && edf_set_label(handle, signal, info.label.c_str()) == 0
+             && edf_set_physical_dimension(handle, signal, info.unit.c_str()) == 0;
+    }
+    if (ok) {
+        // EDFlib writes "X" for the fields left unset.
+        if (!recording.patientCode.empty())
+            ok = ok && edf_set_patientcode(handle, headerText(recording.patientCode).c_str()) == 0;
+        if (!recording.patientName.empty())
+            ok = ok && edf_set_patientname(handle, headerText(recording.patientName).c_str()) == 0;
+        if (recording.sex == 0 || recording.sex == 1)
+            ok = ok && edf_set_gender(handle, recording.sex) == 0;
+        if (recording.birthDate.isValid())
+            ok = ok && edf_set_birthdate(handle, recording.birthDate.year(), recording.birthDate.month(),
+                                         recording.birthDate.day()) == 0;
+        if (!recording.equipment.empty())
+            ok = ok && edf_set_equipment(handle, headerText(recording.equipment).c_str()) == 0;
+        if (!recording.technician.empty())
+            ok = ok && edf_set_technician(handle, headerText(recording.technician).c_str()) == 0;
+        if (!recording.recordingAdditional.empty())
+            ok = ok && edf_set_recording_additional(handle, recording.recordingAdditional.c_str()) == 0;
+    }
+    if (!ok) {
+        edfclose_file(handle);
+        return fail(QStringLiteral("EDFlib refused the header of %1").arg(path));
+    }
+
+    m_handle = handle;
+    m_path = encodedPath;
+    m_recordBytes = 0;
+    m_signalCount = signalInfos.size();
+    m_record.assign(m_signalCount, std::vector<int>(static_cast<std::size_t>(m_samplesPerRecord), 0));
+    m_filled = 0;
+    m_samplesAdded = 0;
+    m_recordsWritten = 0;
+    m_annotations.clear();
+    return true;
+}
+
+bool BdfSignalWriter::addSample(const int32_t* values)
+{
+    if (m_handle < 0 || m_failed)
+        return false;
+    for (std::size_t i = 0; i < m_signalCount; ++i)
+        m_record[i][static_cast<std::size_t>(m_filled)] = values[i];
+    ++m_filled;
+    ++m_samplesAdded;
+    if (m_filled < m_samplesPerRecord)
+        return true;
+    m_filled = 0;
+    return writeRecord();
+}
+
+bool BdfSignalWriter::writeRecord()
+{
+    if (m_recordsWritten == 0) {
+        // The header goes out with the first record: the start is known now.
+        const QDateTime start = m_startTime.isValid() ? m_startTime : QDateTime::currentDateTime();
+        const QDate date = start.date();
+        const QTime time = start.time();
+        edf_set_startdatetime(m_handle, date.year(), date.month(), date.day(), time.hour(), time.minute(),
+                              time.second());
+        // Whole 100 µs units, as EDFlib advises.
+        edf_set_subsecond_starttime(m_handle, time.msec() * 10000);
+    }
+    for (std::size_t i = 0; i < m_signalCount; ++i) {
+        if (edfwrite_digital_samples(m_handle, m_record[i].data()) != 0)
+            return fail(QStringLiteral("writing data record %1 failed").arg(m_recordsWritten + 1));
+    }
+    ++m_recordsWritten;
+    return checkSize();
+}
+
+bool BdfSignalWriter::checkSize()
+{
+    // EDFlib writes each record straight through but ignores a failed write
+    // (full disk, file size limit): the file not growing by a whole record
+    // is the one sign of it.
+    struct stat info {};
+    if (::stat(m_path.constData(), &info) != 0)
+        return fail(QStringLiteral("the file is gone"));
+    const int64_t size = info.st_size;
+    const int64_t headerBytes = 256 * (static_cast<int64_t>(m_signalCount) + annotationSignals + 1);
+    if (m_recordsWritten == 1)
+        m_recordBytes = size - headerBytes;
+    if (m_recordBytes <= 0 || size != headerBytes + static_cast<int64_t>(m_recordsWritten) * m_recordBytes) {
+        --m_recordsWritten;
+        return fail(QStringLiteral("writing data record %1 failed: the file stopped growing (disk full or file "
+                                   "size limit)")
+                        .arg(m_recordsWritten + 1));
+    }
+    return true;
+}
+
+void BdfSignalWriter::annotate(uint64_t sampleIndex, const std::string& text)
+{
+    if (m_handle >= 0)
+        m_annotations.push_back({sampleIndex, text});
+}
+
+bool BdfSignalWriter::close()
+{
+    if (m_handle < 0)
+        return false;
+    // Annotations of samples that did not make it into a full record would
+    // point past the end of the file.
+    const uint64_t end = samplesWritten();
+    for (const Annotation& annotation : m_annotations) {
+        if (annotation.sampleIndex >= end)
+            continue;
+        const long long onset =
+            static_cast<long long>(annotation.sampleIndex) * onsetUnitsPerSecond / m_sampleRate;
+        edfwrite_annotation_utf8(m_handle, onset, -1, annotation.text.c_str());
+    }
+    m_annotations.clear();
+    const bool closed = edfclose_file(m_handle) == 0;
+    m_handle = -1;
+    if (!closed && !m_failed)
+        return fail(QStringLiteral("closing the file failed"));
+    return !m_failed;
+}
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Tavrix::DeviceWebApi {
+
+// One signal of a BDF+ file: its label, unit and how a recorder count maps
+// to the unit. Samples are written as the recorder's counts (24 bits, no
+// resolution lost); the physical range is the digital one times `scale`.
+struct BdfSignalInfo
+{
+    std::string label;
+    std::string unit;
+    double scale = 1.0;
+    int32_t digitalMinimum = -8388608;
+    int32_t digitalMaximum = 8388607;
+};
+
+// The patient and recording fields of the header. Empty texts and an
+// unknown sex or birth date are written as EDF+ "X".
+struct BdfRecordingInfo
+{
+    std::string patientCode;
+    std::string patientName;
+    // 1 male, 0 female, anything else unknown.
+    int sex = -1;
+    QDate birthDate;
+    std::string equipment;
+    std::string technician;
+    std::string recordingAdditional;
+};
+
+// Writes one BDF+ file through EDFlib: samples come one frame (one value per
+// signal) at a time and leave in data records of a tenth of a second;
+// annotations are kept with their sample index and written at close. Only
+// full data records reach the file: close() drops a last partial record, so
+// the file is always whole records.
+class BdfSignalWriter
+{
+public:
+    static constexpr int recordsPerSecond = 10;
+
+    BdfSignalWriter() = default;
+    ~BdfSignalWriter();
+    BdfSignalWriter(const BdfSignalWriter&) = delete;
+    BdfSignalWriter& operator=(const BdfSignalWriter&) = delete;
+
+    // Creates the file. `sampleRate` must be a multiple of recordsPerSecond.
+    // False (with error()) when the arguments or the file are refused;
+    // nothing is left open then.
+    bool open(const QString& path, int sampleRate, const std::vector<BdfSignalInfo>& signalInfos,
+              const BdfRecordingInfo& recording);
+    bool isOpen() const { return m_handle >= 0; }
+
+    // The start of the first sample; used when the first data record is
+    // written, so it must be set before then.
+    void setStartTime(const QDateTime& start) { m_startTime = start; }
+
+    // One frame: `values` holds one count per signal, in signal order.
+    // False once a write failed; the file then stays as it was.
+    bool addSample(const int32_t* values);
+    // An annotation at the sample `sampleIndex` (counted from 0).
+    void annotate(uint64_t sampleIndex, const std::string& text);
+
+    // Writes the annotations and the header and closes the file. False when
+    // something could not be written (the file holds what was written).
+    bool close();
+
+    uint64_t samplesAdded() const { return m_samplesAdded; }
+    // Samples in full data records written to the file.
+    uint64_t samplesWritten() const { return m_recordsWritten * static_cast<uint64_t>(m_samplesPerRecord); }
+    uint64_t recordsWritten() const { return m_recordsWritten; }
+    int sampleRate() const { return m_sampleRate; }
+    bool failed() const { return m_failed; }
+    const QString& error() const { return m_error; }
+
+    // A header text field as EDF+ wants it: printable ASCII, no spaces
+    // (they become '_'), "X" when empty.
+    static std::string headerText(const std::string& text);
+
+private:
+    bool writeRecord();
+    bool checkSize();
+    bool fail(const QString& message);
+
+    int m_handle = -1;
+    QByteArray m_path;
+    // Bytes of one data record on disk, learnt from the first one.
+    int64_t m_recordBytes = 0;
+    int m_sampleRate = 0;
+    int m_samplesPerRecord = 0;
+    std::size_t m_signalCount = 0;
+    QDateTime m_startTime;
+    // Per signal, the samples of the record being filled.
+    std::vector<std::vector<int>> m_record;
+    int m_filled = 0;
+    uint64_t m_samplesAdded = 0;
+    uint64_t m_recordsWritten = 0;
+    bool m_failed = false;
+    QString m_error;
+    struct Annotation
+    {
+        uint64_t sampleIndex;
+        std::string text;
+    };
+    std::vector<Annotation> m_annotations;
+};
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,481 @@
+#include "devicewebapi/signalrecorder.h"
+
+#include "common/jterminal.h"
+#include "devicewebapi/bdffilerepair.h"
+#include "devicewebapi/examinationinfostore.h"
+#include "usb/framedecoder.h"
+
+#include <edflib.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace Tavrix::DeviceWebApi {
+
+using DevicesInfo::DeviceChannelTypeInfo;
+using DevicesInfo::EChannelSource;
+using DevicesInfo::EChannelType;
+using Common::JTerminal;
+
+namespace {
+
+const QString prefix = QStringLiteral("recording-");
+const QString suffix = QStringLiteral(".bdf");
+const QString partSuffix = QStringLiteral(".part");
+
+const DeviceChannelTypeInfo referenceKey{EChannelType::Ecg, EChannelSource::Device};
+
+// A jump back in the recorder's frame numbers (half their range or more) is
+// a recorder that started counting again, not lost frames.
+constexpr uint16_t restartJump = 0x8000;
+
+std::vector<std::string> numbered(std::size_t count)
+{
+    std::vector<std::string> names;
+    for (std::size_t i = 1; i <= count; ++i)
+        names.push_back(std::to_string(i));
+    return names;
+}
+
+// Lead names of an examination's lead set, when they name `count` leads.
+std::vector<std::string> ecgLeadNames(std::size_t count, std::optional<uint8_t> leadType)
+{
+    if (leadType) {
+        switch (*leadType) {
+        case 1:
+        case 25:
+        case 30: // standard 12-lead sets: eight recorded leads, the rest derived
+            if (count == 8)
+                return {"I", "II", "V1", "V2", "V3", "V4", "V5", "V6"};
+            break;
+        case 3:
+        case 4:
+        case 5:
+        case 15:
+        case 16:
+        case 18:
+        case 33:
+        case 34: { // sets whose electrode names are the lead names
+            const auto electrodes = DeviceComplexCommands::ElectrodesInfoCreator::create(*leadType);
+            if (electrodes && electrodes->electrodes.size() == count)
+                return electrodes->electrodes;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return numbered(count);
+}
+
+std::vector<std::string> axes(std::size_t count)
+{
+    if (count == 3)
+        return {"X", "Y", "Z"};
+    return numbered(count);
+}
+
+QString isoText(const QDateTime& time)
+{
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"));
+}
+
+} // namespace
+
+SignalRecorder::SignalRecorder(QString directory, QObject* parent)
+    : QObject(parent)
+    , m_directory(std::move(directory))
+{
+}
+
+SignalRecorder::~SignalRecorder()
+{
+    if (const auto channels = m_channels.lock())
+        channels->setDecodedFrameSink(nullptr);
+    if (isRunning())
+        stop(QStringLiteral("Service stopped"));
+}
+
+void SignalRecorder::attach(const std::shared_ptr<Usb::AdcChannelsManager>& channels)
+{
+    m_channels = channels;
+    if (!channels)
+        return;
+    channels->setDecodedFrameSink(this);
+    connect(channels.get(), &Usb::AdcChannelsManager::channelLayoutIsChanged, this,
+            &SignalRecorder::handleChannelLayoutChange);
+}
+
+std::optional<uint8_t> SignalRecorder::examinationLeadType()
+{
+    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
+    if (examination && examination->electrodes)
+        return examination->electrodes->leadType;
+    return std::nullopt;
+}
+
+std::vector<BdfSignalInfo> SignalRecorder::signalsFor(const std::vector<Usb::DecodedChannelLayout>& layout,
+                                                      std::optional<uint8_t> leadType)
+{
+    std::vector<BdfSignalInfo> signalInfos;
+    for (const Usb::DecodedChannelLayout& channel : layout) {
+        const std::size_t count = channel.signalCount;
+        BdfSignalInfo info;
+        std::string stem;
+        std::vector<std::string> names = numbered(count);
+        // The recorder's counts: 1 µV, 1 mΩ, 1 mg and 0.01 mmHg.
+        switch (channel.key.type) {
+        case EChannelType::Ecg:
+            stem = "ECG";
+            info.unit = "uV";
+            names = ecgLeadNames(count, leadType);
+            break;
+        case EChannelType::Reo:
+            stem = "Reo";
+            info.unit = "mOhm";
+            break;
+        case EChannelType::Acc:
+            stem = channel.key.source == EChannelSource::Cable ? "Ext accel" : "Accel";
+            info.unit = "mg";
+            names = axes(count);
+            break;
+        case EChannelType::Prs:
+            stem = "Pressure";
+            info.unit = "mmHg";
+            info.scale = 0.01;
+            // The header's 8-character range fields cannot hold ±83886.08:
+            // the range stops at ±83886 mmHg, far beyond any cuff.
+            info.digitalMinimum = -8388600;
+            info.digitalMaximum = 8388600;
+            break;
+        case EChannelType::Ton:
+            stem = "Tone";
+            break;
+        default:
+            stem = channel.name.empty() ? "Signal" : channel.name;
+            break;
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            BdfSignalInfo signal = info;
+            signal.label = count == 1 && channel.key.type != EChannelType::Ecg ? stem : stem + " " + names[i];
+            signalInfos.push_back(signal);
+        }
+    }
+    return signalInfos;
+}
+
+QString SignalRecorder::partPath() const
+{
+    return QDir(m_directory).filePath(m_fileName + partSuffix);
+}
+
+QString SignalRecorder::uniqueName(const QDateTime& time) const
+{
+    const QString stem = prefix + time.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString name = stem + suffix;
+    const QDir dir(m_directory);
+    for (int n = 2; dir.exists(name) || dir.exists(name + partSuffix); ++n)
+        name = stem + QStringLiteral("-%1").arg(n) + suffix;
+    return name;
+}
+
+SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, QString* detail)
+{
+    auto tell = [detail](const QString& text) {
+        if (detail)
+            *detail = text;
+    };
+    if (isRunning()) {
+        tell(QStringLiteral("%1 is being recorded").arg(m_fileName));
+        return EStartResult::AlreadyRunning;
+    }
+    const bool hasReference = std::any_of(request.layout.begin(), request.layout.end(), [](const auto& channel) {
+        return channel.key == referenceKey && channel.signalCount > 0;
+    });
+    if (!hasReference) {
+        tell(QStringLiteral("the recorder streams no ECG signals"));
+        return EStartResult::NoSignals;
+    }
+    if (request.sampleRate <= 0 || request.sampleRate % BdfSignalWriter::recordsPerSecond != 0) {
+        tell(QStringLiteral("frame rate %1 cannot be recorded").arg(request.sampleRate));
+        return EStartResult::BadSampleRate;
+    }
+
+    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
+    const std::optional<uint8_t> leadType = examinationLeadType();
+    BdfRecordingInfo recording;
+    recording.equipment = request.equipment;
+    recording.technician = "Dastel";
+    recording.recordingAdditional = request.label.toStdString();
+    if (examination) {
+        recording.patientCode = examination->patientId;
+        std::string name = examination->surname;
+        for (const std::string* part : {&examination->name, &examination->patronymic}) {
+            if (!part->empty())
+                name += (name.empty() ? "" : " ") + *part;
+        }
+        recording.patientName = name;
+        if (!examination->sexNotGiven && examination->sex != DeviceComplexCommands::PatientSex::Unknown)
+            recording.sex = examination->sex == DeviceComplexCommands::PatientSex::Male ? 1 : 0;
+        if (examination->birthdayDate.isSet())
+            recording.birthDate = QDate(examination->birthdayDate.year, examination->birthdayDate.month,
+                                        examination->birthdayDate.day);
+    }
+
+    if (!QDir().mkpath(m_directory)) {
+        tell(QStringLiteral("cannot create the directory %1").arg(m_directory));
+        return EStartResult::FileError;
+    }
+    m_startRequested = QDateTime::currentDateTime();
+    m_fileName = uniqueName(m_startRequested);
+    if (!m_writer.open(partPath(), request.sampleRate, signalsFor(request.layout, leadType), recording)) {
+        tell(m_writer.error());
+        QFile::remove(partPath());
+        m_fileName.clear();
+        return EStartResult::FileError;
+    }
+
+    m_layout.clear();
+    std::size_t signalCount = 0;
+    for (const Usb::DecodedChannelLayout& channel : request.layout) {
+        m_layout.push_back({channel.key, signalCount, channel.signalCount});
+        signalCount += channel.signalCount;
+    }
+    m_values.assign(signalCount, 0);
+    m_firstSample = QDateTime();
+    m_haveFrameNumber = false;
+    if (!request.label.isEmpty())
+        m_writer.annotate(0, request.label.toStdString());
+    JTerminal('2') << "signal recording started:" << m_fileName;
+    tell(m_fileName);
+    return EStartResult::Started;
+}
+
+bool SignalRecorder::stop(const QString& reason, Summary* summary)
+{
+    if (!isRunning())
+        return false;
+    // The end is told at the last sample the file keeps (a partial last
+    // data record is not kept).
+    if (reason != QLatin1String("stopped") && m_writer.samplesWritten() > 0)
+        m_writer.annotate(m_writer.samplesWritten() - 1, reason.toStdString());
+    const bool closedCleanly = m_writer.close();
+    const QString part = partPath();
+
+    Summary result;
+    result.reason = reason;
+    result.start = m_firstSample;
+    result.samples = m_writer.samplesWritten();
+    result.durationSeconds = static_cast<double>(m_writer.recordsWritten()) / BdfSignalWriter::recordsPerSecond;
+
+    if (m_writer.recordsWritten() == 0) {
+        // Not a single whole data record: there is no recording to keep.
+        QFile::remove(part);
+        JTerminal('3') << "signal recording" << m_fileName << "ended without data:" << reason;
+    } else {
+        // After a failed write the file may end inside a record.
+        if (!closedCleanly) {
+            const BdfFileRepair::Result repaired = BdfFileRepair::repair(part);
+            if (!repaired.ok)
+                JTerminal('1') << repaired.error;
+        }
+        const QString complete = QDir(m_directory).filePath(m_fileName);
+        if (QFile::rename(part, complete)) {
+            result.fileName = m_fileName;
+            result.size = QFileInfo(complete).size();
+            JTerminal('2') << "signal recording complete:" << m_fileName << result.size << "bytes," << reason;
+            emit recordingIsComplete(result.fileName, result.size,
+                                     static_cast<qint64>(result.durationSeconds * 1000), reason);
+        } else {
+            JTerminal('1') << "signal recording: cannot rename" << part;
+        }
+    }
+    m_fileName.clear();
+    m_layout.clear();
+    if (summary)
+        *summary = result;
+    return true;
+}
+
+qint64 SignalRecorder::bytesWritten() const
+{
+    return isRunning() ? QFileInfo(partPath()).size() : 0;
+}
+
+void SignalRecorder::annotateNow(const std::string& text)
+{
+    if (isRunning())
+        m_writer.annotate(m_writer.samplesAdded(), text);
+}
+
+void SignalRecorder::copyGroups(const Usb::FrameDecoder& decoder)
+{
+    for (const Usb::AdcChannelData& group : decoder.groups()) {
+        for (const Channel& channel : m_layout) {
+            if (channel.key != group.key)
+                continue;
+            const std::size_t available = std::min(channel.count, group.values.size());
+            std::copy_n(group.values.begin(), available, m_values.begin() + channel.firstSignal);
+            break;
+        }
+    }
+}
+
+bool SignalRecorder::writeCurrent()
+{
+    if (m_writer.addSample(m_values.data()))
+        return true;
+    failWrite();
+    return false;
+}
+
+void SignalRecorder::failWrite()
+{
+    const QString error = m_writer.error();
+    const QString name = m_fileName;
+    JTerminal('1') << "signal recording:" << error;
+    stop(QStringLiteral("Write error"));
+    emit signalError("CommandError",
+                     QStringLiteral("signal recording %1 stopped: %2").arg(name, error).toStdString());
+}
+
+void SignalRecorder::handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16_t frameNumber)
+{
+    if (!isRunning())
+        return;
+    if (!decoder.findGroup(referenceKey)) {
+        // Another source (the cable adapter): held until the next recorder frame.
+        copyGroups(decoder);
+        return;
+    }
+
+    if (m_haveFrameNumber) {
+        const uint16_t gap = static_cast<uint16_t>(frameNumber - m_lastFrameNumber - 1);
+        if (gap >= restartJump) {
+            stop(QStringLiteral("Recorder frame numbers restarted"));
+            return;
+        }
+        if (gap > 0) {
+            annotateNow("Lost " + std::to_string(gap) + " frames");
+            // The last values stand in for the lost frames.
+            for (uint16_t i = 0; i < gap; ++i) {
+                if (!writeCurrent())
+                    return;
+            }
+        }
+    } else {
+        m_firstSample = QDateTime::currentDateTime();
+        m_writer.setStartTime(m_firstSample);
+    }
+    m_haveFrameNumber = true;
+    m_lastFrameNumber = frameNumber;
+
+    copyGroups(decoder);
+    if (decoder.buttonFlag())
+        annotateNow("Button pushed (frame " + std::to_string(decoder.frameCounter()) + ")");
+    writeCurrent();
+}
+
+void SignalRecorder::handleChannelLayoutChange(QString reason)
+{
+    if (isRunning())
+        stop(reason);
+}
+
+void SignalRecorder::handleDeviceLost()
+{
+    if (isRunning())
+        stop(QStringLiteral("Recorder disconnected"));
+}
+
+void SignalRecorder::handleCableConnected()
+{
+    annotateNow("Cable connected");
+}
+
+void SignalRecorder::handleCableRemoved()
+{
+    annotateNow("Cable removed");
+}
+
+QString SignalRecorder::pathOf(const QString& fileName) const
+{
+    QString name = fileName;
+    if (name == QLatin1String("latest"))
+        name = latestFile();
+    // Only the recordings themselves: no other file, no way out of the directory.
+    if (!name.startsWith(prefix) || !name.endsWith(suffix) || name.contains('/') || name.contains('\\')
+        || name.contains(QLatin1String("..")))
+        return {};
+    const QString path = QDir(m_directory).filePath(name);
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+QString SignalRecorder::latestFile() const
+{
+    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    return files.isEmpty() ? QString() : files.first();
+}
+
+QJsonObject SignalRecorder::describe(const QString& path)
+{
+    const QFileInfo info(path);
+    QJsonObject entry{{"name", info.fileName()}, {"size", static_cast<double>(info.size())}};
+    edf_hdr_struct header;
+    const QByteArray encoded = path.toLocal8Bit();
+    if (edfopen_file_readonly(encoded.constData(), &header, EDFLIB_DO_NOT_READ_ANNOTATIONS) == 0) {
+        const QDateTime start(QDate(header.startdate_year, header.startdate_month, header.startdate_day),
+                              QTime(header.starttime_hour, header.starttime_minute, header.starttime_second,
+                                    static_cast<int>(header.starttime_subsecond / 10000)));
+        entry.insert("start", isoText(start));
+        entry.insert("duration", static_cast<double>(header.file_duration) / EDFLIB_TIME_DIMENSION);
+        edfclose_file(header.handle);
+    } else {
+        entry.insert("start", QJsonValue::Null);
+        entry.insert("duration", QJsonValue::Null);
+    }
+    return entry;
+}
+
+QJsonArray SignalRecorder::list() const
+{
+    QJsonArray entries;
+    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    for (const QString& file : files)
+        entries.append(describe(QDir(m_directory).filePath(file)));
+    return entries;
+}
+
+int SignalRecorder::repairUnfinished()
+{
+    int completed = 0;
+    const QDir dir(m_directory);
+    for (const QString& part : dir.entryList({prefix + "*" + suffix + partSuffix}, QDir::Files, QDir::Name)) {
+        // The file being written now is not unfinished.
+        if (isRunning() && part == m_fileName + partSuffix)
+            continue;
+        const QString path = dir.filePath(part);
+        const BdfFileRepair::Result repaired = BdfFileRepair::repair(path);
+        if (!repaired.ok || repaired.records == 0) {
+            JTerminal('1') << "signal recording" << part << "cannot be repaired:"
+                           << (repaired.ok ? QStringLiteral("no data") : repaired.error);
+            continue;
+        }
+        QString name = part.left(part.size() - partSuffix.size());
+        const QString stem = name.left(name.size() - suffix.size());
+        for (int n = 2; dir.exists(name); ++n)
+            name = stem + QStringLiteral("-%1").arg(n) + suffix;
+        if (!QFile::rename(path, dir.filePath(name))) {
+            JTerminal('1') << "signal recording: cannot rename" << path;
+            continue;
+        }
+        JTerminal('3') << "signal recording" << part << "repaired:" << repaired.records << "data records, now" << name;
+        ++completed;
+    }
+    return completed;
+}
+
+} // namespace Tavrix::DeviceWebApi

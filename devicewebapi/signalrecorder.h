@@ -1,0 +1,146 @@
+#pragma once
+
+#include "devicewebapi/bdfsignalwriter.h"
+#include "usb/adcchannelsmanager.h"
+#include "usb/idecodedframesink.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tavrix::DeviceWebApi {
+
+// Records the decoded signal frames to BDF+ files, one signal per value of
+// every streamed channel, at the recorder's frame rate.
+//
+// A file is "<directory>/recording-<time>.bdf.part" while it is written and
+// is renamed to "recording-<time>.bdf" when it ends; recordingIsComplete
+// announces it. The frames of other decoders (the cable adapter's) are held
+// and written with every recorder frame, so all signals share one rate.
+// Annotations mark button pushes, cable changes and lost frames (a jump in
+// the recorder's frame numbers; the gap is filled with the last values so
+// the file stays continuous). A lost recorder, a new channel layout (ECG
+// mode change, reopened recorder) or a write error end the file with an
+// annotation; a write error also raises a "CommandError".
+class SignalRecorder : public QObject, public Usb::IDecodedFrameSink
+{
+    Q_OBJECT
+
+public:
+    struct StartRequest
+    {
+        int sampleRate = 0;
+        std::vector<Usb::DecodedChannelLayout> layout;
+        // Free text of the client, written to the header and as the first annotation.
+        QString label;
+        // The recorder's description name, for the equipment field.
+        std::string equipment;
+    };
+
+    enum class EStartResult { Started, AlreadyRunning, NoSignals, BadSampleRate, FileError };
+
+    struct Summary
+    {
+        QString fileName;
+        qint64 size = 0;
+        uint64_t samples = 0;
+        double durationSeconds = 0;
+        QDateTime start;
+        // Why the file ended: "stopped" when asked to, else the cause.
+        QString reason;
+        QString url() const { return QStringLiteral("/recordings/") + fileName; }
+    };
+
+    explicit SignalRecorder(QString directory, QObject* parent = nullptr);
+    ~SignalRecorder() override;
+
+    // The channel manager that feeds this recorder; unregistered again when
+    // the recorder goes.
+    void attach(const std::shared_ptr<Usb::AdcChannelsManager>& channels);
+
+    // Opens a new file for the given layout. `detail` gets the file name on
+    // success, else what went wrong.
+    EStartResult start(const StartRequest& request, QString* detail);
+    // Ends the running recording with `reason` ("stopped" for a client's
+    // request); false when none runs. `summary` describes the file; its
+    // fileName is empty when nothing whole was recorded (the file is removed).
+    bool stop(const QString& reason, Summary* summary = nullptr);
+
+    bool isRunning() const { return m_writer.isOpen(); }
+    QString fileName() const { return m_fileName; }
+    // The host time of the first sample, or of the start while none came.
+    QDateTime since() const { return m_firstSample.isValid() ? m_firstSample : m_startRequested; }
+    uint64_t samples() const { return isRunning() ? m_writer.samplesAdded() : 0; }
+    qint64 bytesWritten() const;
+
+    const QString& directory() const { return m_directory; }
+    // Full path of a complete recording; empty for anything else.
+    QString pathOf(const QString& fileName) const;
+    // The newest complete recording's name; empty when there is none.
+    QString latestFile() const;
+    // The complete recordings, newest first: name, size, start, duration.
+    QJsonArray list() const;
+    // name, size, start (ISO text), duration (seconds) of one BDF/EDF file.
+    static QJsonObject describe(const QString& path);
+
+    // Repairs and completes the ".part" files an earlier run left behind;
+    // returns how many were completed.
+    int repairUnfinished();
+
+    // The BDF+ signals for a layout: labels, units and ranges. ECG leads get
+    // lead names when `leadType` (an examination's lead set) names as many
+    // leads as the channel has values, else numbers.
+    // The lead set of the last accepted examination, if any.
+    static std::optional<uint8_t> examinationLeadType();
+    static std::vector<BdfSignalInfo> signalsFor(const std::vector<Usb::DecodedChannelLayout>& layout,
+                                                 std::optional<uint8_t> leadType);
+
+    void handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16_t frameNumber) override;
+
+signals:
+    void recordingIsComplete(QString fileName, qint64 size, qint64 durationMs, QString reason);
+    void signalError(std::string errorType, std::string message);
+
+public slots:
+    // The channel layout changed: the file ends, since its signals no longer match.
+    void handleChannelLayoutChange(QString reason);
+    void handleDeviceLost();
+    void handleCableConnected();
+    void handleCableRemoved();
+
+private:
+    struct Channel
+    {
+        DevicesInfo::DeviceChannelTypeInfo key;
+        std::size_t firstSignal = 0;
+        std::size_t count = 0;
+    };
+
+    void annotateNow(const std::string& text);
+    void copyGroups(const Usb::FrameDecoder& decoder);
+    bool writeCurrent();
+    // Ends the file after a failed write; the service keeps streaming.
+    void failWrite();
+    QString uniqueName(const QDateTime& time) const;
+    QString partPath() const;
+
+    QString m_directory;
+    std::weak_ptr<Usb::AdcChannelsManager> m_channels;
+    BdfSignalWriter m_writer;
+    QString m_fileName;
+    QDateTime m_startRequested;
+    QDateTime m_firstSample;
+    std::vector<Channel> m_layout;
+    std::vector<int32_t> m_values;
+    bool m_haveFrameNumber = false;
+    uint16_t m_lastFrameNumber = 0;
+};
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,52 @@
+#include "devicewebapi/signalrecordinglink.h"
+
+#include "devicewebapi/signalrecorder.h"
+#include "usb/usbeventloopworker.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+
+namespace Tavrix::DeviceWebApi {
+
+QString SignalRecordingLink::directoryFrom(const QVariantMap& settings, const QString& appDir)
+{
+    const QString configured = settings.value(directorySetting).toString();
+    if (configured.isEmpty())
+        return QDir(appDir).filePath(QStringLiteral("recordings"));
+    return QDir::cleanPath(QDir(appDir).absoluteFilePath(configured));
+}
+
+QString SignalRecordingLink::recordingsDirectory()
+{
+    // Read here, beside the directory it governs, as the read-out store does.
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QFile file(QDir(appDir).filePath(QStringLiteral("settings.json")));
+    QVariantMap settings;
+    if (file.open(QIODevice::ReadOnly))
+        settings = QJsonDocument::fromJson(file.readAll()).object().toVariantMap();
+    return directoryFrom(settings, appDir);
+}
+
+std::unique_ptr<SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEventLoopWorker& worker)
+{
+    // A file size limit must end the write with an error, not the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    auto recorder = std::make_unique<SignalRecorder>(recordingsDirectory());
+    recorder->repairUnfinished();
+    recorder->attach(worker.channelsManager());
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, recorder.get(),
+                     &SignalRecorder::handleDeviceLost);
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsConnected, recorder.get(),
+                     &SignalRecorder::handleCableConnected);
+    QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsDisconnected, recorder.get(),
+                     &SignalRecorder::handleCableRemoved);
+    return recorder;
+}
+
+} // namespace Tavrix::DeviceWebApi

@@ -1,0 +1,45 @@
+#include "net/webapi/exegetrecordings.h"
+
+#include "net/webapi/filesender.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QTcpSocket>
+
+namespace Tavrix::Net::WebApi {
+
+exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf, std::function<QJsonArray()> list,
+                                   QObject* parent)
+    : exeGet(parent)
+    , m_pathOf(std::move(pathOf))
+    , m_list(std::move(list))
+{
+}
+
+void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
+{
+    if (!uri.m_queryAndRemainder.isEmpty()) {
+        m_makeResponse->ret501();
+    } else if (uri.m_subPath.isEmpty()) {
+        const QJsonArray entries = m_list ? m_list() : QJsonArray();
+        m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+    } else {
+        const QString path = m_pathOf ? m_pathOf(uri.m_subPath) : QString();
+        const QFileInfo file(path);
+        if (path.isEmpty() || !file.isReadable()) {
+            m_makeResponse->ret404(uri.m_path);
+        } else {
+            // Recordings grow to hundreds of MiB: the head now, the file in pieces.
+            m_makeResponse->ret200(QStringLiteral("bin"), QByteArray());
+            m_makeResponse->m_headers.append(HttpHeader{"Content-Length", QString::number(file.size())});
+            m_makeResponse->m_raw.clear();
+            m_makeResponse->assemble();
+            if (write(socket, *m_makeResponse) && !FileSender::start(socket, path))
+                socket->disconnectFromHost();
+            return;
+        }
+    }
+    sentResponse(socket);
+}
+
+} // namespace Tavrix::Net::WebApi

@@ -1,0 +1,453 @@
+// Signal recording end to end: the real service under the simulated
+// recorder records to BDF+, announces and serves the file, and the file holds
+// the simulator's waveform frame by frame.
+
+#include "devicewebapi/serviceclient.h"
+#include "ecgwaveform.h"
+#include "support/msgpackreader.h"
+
+#include <edflib.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+using TestSupport::MsgReader;
+using TestSupport::MsgValue;
+
+namespace {
+
+// The recorder's rate; DASTEL_STREAM_FREQUENCY lowers it where everything
+// runs several times slower (sanitizer builds), so the simulator keeps up.
+const int frequency = qEnvironmentVariableIsSet("DASTEL_STREAM_FREQUENCY")
+                          ? std::min(qEnvironmentVariableIntValue("DASTEL_STREAM_FREQUENCY"), 1000)
+                          : 1000;
+
+bool pump(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+// The "signalRecording" events of the event stream.
+class RecordingEvents
+{
+public:
+    explicit RecordingEvents(quint16 port)
+    {
+        QObject::connect(&m_socket, &QWebSocket::binaryMessageReceived, [this](const QByteArray& message) {
+            MsgValue value;
+            MsgReader reader(message);
+            if (!reader.readDocument(value))
+                return;
+            const MsgValue& data = value["data"];
+            if (data.kind != MsgValue::Kind::Array)
+                return;
+            if (data.items.at(0)["type"].text == "signalRecording")
+                m_events.push_back(data.items.at(0));
+            else if (data.items.at(0)["type"].text == "error")
+                m_errors.push_back(data.items.at(0));
+            else if (data.items.at(0)["type"].text == "buttonPush")
+                ++m_buttonPushes;
+        });
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    }
+    bool waitConnected() { return pump([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000); }
+    const std::vector<MsgValue>& events() const { return m_events; }
+    const std::vector<MsgValue>& errors() const { return m_errors; }
+    int buttonPushes() const { return m_buttonPushes; }
+
+private:
+    QWebSocket m_socket;
+    std::vector<MsgValue> m_events;
+    std::vector<MsgValue> m_errors;
+    int m_buttonPushes = 0;
+};
+
+struct HttpAnswer
+{
+    int status = 0;
+    QByteArray body;
+};
+
+HttpAnswer httpGet(quint16 port, const QString& target)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    HttpAnswer answer;
+    if (!socket.waitForConnected(2000))
+        return answer;
+    socket.write("GET " + target.toLatin1() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray raw;
+    QElapsedTimer timer;
+    timer.start();
+    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 10000) {
+        socket.waitForReadyRead(50);
+        raw += socket.readAll();
+    }
+    raw += socket.readAll();
+    const int split = raw.indexOf("\r\n\r\n");
+    if (split < 0)
+        return answer;
+    answer.status = raw.mid(9, 3).toInt();
+    answer.body = raw.mid(split + 4);
+    return answer;
+}
+
+struct Recording
+{
+    bool opened = false;
+    std::vector<std::string> labels;
+    std::vector<std::string> units;
+    std::vector<std::vector<int>> samples; // per signal
+    std::vector<std::pair<double, std::string>> annotations; // onset in seconds, text
+    std::string patientCode;
+    std::string equipment;
+    double sampleRate = 0;
+};
+
+Recording readRecording(const QString& path)
+{
+    Recording recording;
+    edf_hdr_struct header{};
+    if (edfopen_file_readonly(path.toLocal8Bit().constData(), &header, EDFLIB_READ_ALL_ANNOTATIONS) != 0)
+        return recording;
+    recording.opened = true;
+    recording.patientCode = header.patientcode;
+    recording.equipment = header.equipment;
+    for (int s = 0; s < header.edfsignals; ++s) {
+        const auto& signal = header.signalparam[s];
+        recording.labels.push_back(QString::fromLatin1(signal.label).trimmed().toStdString());
+        recording.units.push_back(QString::fromLatin1(signal.physdimension).trimmed().toStdString());
+        recording.sampleRate = static_cast<double>(signal.smp_in_datarecord) * EDFLIB_TIME_DIMENSION
+                               / static_cast<double>(header.datarecord_duration);
+        std::vector<int> values(static_cast<std::size_t>(signal.smp_in_file));
+        edfread_digital_samples(header.handle, s, static_cast<int>(values.size()), values.data());
+        recording.samples.push_back(std::move(values));
+    }
+    for (long long n = 0; n < header.annotations_in_file; ++n) {
+        edf_annotation_struct annotation{};
+        if (edf_get_annotation(header.handle, static_cast<int>(n), &annotation) == 0)
+            recording.annotations.emplace_back(static_cast<double>(annotation.onset) / EDFLIB_TIME_DIMENSION,
+                                               annotation.annotation);
+    }
+    edfclose_file(header.handle);
+    return recording;
+}
+
+// The frame (since the converter went on) of the file's first sample: the
+// eight ECG signals are the simulator's waveform at consecutive frames from
+// there on (±1 µV for its time base's rounding); -1 when they are not.
+// Samples that stand in for lost frames ("Lost N frames", frames the
+// simulator had to drop on a loaded machine) hold earlier values and are
+// not compared; every other sample still belongs to its frame.
+int64_t firstFrameOfWaveform(const Recording& recording)
+{
+    const Tavrix::Simulator::EcgWaveform waveform(72.0);
+    const std::size_t samples = recording.samples.at(0).size();
+    std::vector<bool> filled(samples, false);
+    for (const auto& [onset, text] : recording.annotations) {
+        const QRegularExpressionMatch match =
+            QRegularExpression("^Lost (\\d+) frames$").match(QString::fromStdString(text));
+        if (!match.hasMatch())
+            continue;
+        const auto first = static_cast<std::size_t>(std::llround(onset * frequency));
+        for (std::size_t i = first; i < std::min<std::size_t>(samples, first + match.captured(1).toULongLong()); ++i)
+            filled[i] = true;
+    }
+    auto matches = [&](int64_t first, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (filled[i])
+                continue;
+            const auto leads = waveform.leads(static_cast<double>(first + static_cast<int64_t>(i)) / frequency);
+            for (std::size_t lead = 0; lead < 8; ++lead) {
+                if (std::abs(recording.samples[lead][i] - leads[lead]) > 1)
+                    return false;
+            }
+        }
+        return true;
+    };
+    // The flat stretches between beats match many places: anchor on two seconds.
+    const std::size_t anchor = std::min<std::size_t>(samples, 2 * frequency);
+    for (int64_t first = 0; first < 120 * frequency; ++first) {
+        if (matches(first, 0, anchor))
+            return matches(first, anchor, samples) ? first : -1;
+    }
+    return -1;
+}
+
+class SignalRecordingTest : public ServiceTesting::ServiceFixture
+{
+protected:
+    void SetUp() override
+    {
+        ServiceUnderSimulator::Launcher::Options options;
+        options.deviceType = 21;
+        options.frequency = frequency;
+        DASTEL_START_SERVICE_OR_SKIP(service, options);
+        ASSERT_TRUE(waitFor([this] {
+            const QJsonObject answer = answerOf("GetPower");
+            return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
+        }, 30000)) << service.sim().output();
+    }
+
+    QString pathOf(const QString& name) const { return service.directory() + "/recordings/" + name; }
+
+    // The service process: the simulator launcher's child.
+    pid_t servicePid()
+    {
+        const pid_t launcher = service.sim().pid();
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(launcher));
+        if (!children.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& pid : children.readAll().split(' ')) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(QString::fromLatin1(pid.trimmed())));
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "dastel")
+                return static_cast<pid_t>(pid.trimmed().toInt());
+        }
+        return -1;
+    }
+
+    // Keeps the event loop turning for `ms` so the stream clients are served.
+    static void wait(int ms) { pump([] { return false; }, ms); }
+
+    // The samples of the running recording, as the service tells them.
+    double recordedSamples() { return answerOf("GetSignalRecordingState")["data"].toObject()["Samples"].toDouble(); }
+
+    // Waits until the recording holds `count` samples: on a loaded machine
+    // the service may run behind the clock, so the tests count samples, not time.
+    bool waitForSamples(double count)
+    {
+        return pump([&] { return recordedSamples() >= count; }, 30000);
+    }
+};
+
+} // namespace
+
+TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
+{
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+
+    const QByteArray list = post("GetCmdList");
+    for (const char* name : {"StartSignalRecording", "StopSignalRecording", "GetSignalRecordingState"})
+        EXPECT_TRUE(list.contains(name)) << name;
+
+    const QJsonObject patient{{"PatientId", "E2E-1"}, {"Surname", "Testova"}, {"Sex", "f"}, {"LeadType", 1},
+                              {"StartTime", "2026-12-09 10:00:00"}};
+    EXPECT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
+    // The lead set names the signals before anything is recorded, for the live view.
+    const QJsonArray channels = answerOf("GetSignalRecordingState")["data"].toObject()["Channels"].toArray();
+    ASSERT_EQ(channels.size(), 4);
+    EXPECT_EQ(channels[0].toObject()["Name"].toString(), "ecg");
+    EXPECT_EQ(channels[0].toObject()["Labels"].toArray().toVariantList(),
+              QVariantList({"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"}));
+    EXPECT_EQ(channels[3].toObject()["Labels"].toArray().toVariantList(),
+              QVariantList({"Ext accel X", "Ext accel Y", "Ext accel Z"}));
+
+    const QJsonObject started = answerOf("StartSignalRecording", QJsonObject{{"Label", "e2e run"}});
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    ASSERT_FALSE(name.isEmpty());
+    const QJsonObject again = answerOf("StartSignalRecording");
+    EXPECT_EQ(again["errorcode"].toString(), "RECORDING_RUNNING");
+
+    ASSERT_TRUE(waitForSamples(frequency));
+    control("button");
+    // The service may run behind the recorder: the push is recorded once
+    // the service has announced it, and is in the file a data record later.
+    ASSERT_TRUE(pump([&] { return events.buttonPushes() == 1; }, 20000)) << "the push was not announced";
+    ASSERT_TRUE(waitForSamples(std::max(2.5 * frequency, recordedSamples() + frequency / 5)));
+    const QJsonObject state = answerOf("GetSignalRecordingState")["data"].toObject();
+    EXPECT_TRUE(state["Running"].toBool());
+    EXPECT_EQ(state["FileName"].toString(), name);
+    EXPECT_GE(state["Samples"].toDouble(), 2.5 * frequency);
+    EXPECT_FALSE(state["Since"].toString().isEmpty());
+
+    const QJsonObject stopped = answerOf("StopSignalRecording");
+    ASSERT_EQ(stopped["status"].toString(), "ok") << QJsonDocument(stopped).toJson().toStdString();
+    const QJsonObject summary = stopped["data"].toObject();
+    EXPECT_EQ(summary["FileName"].toString(), name);
+    EXPECT_EQ(summary["Url"].toString(), "/recordings/" + name);
+    EXPECT_GE(summary["Duration"].toDouble(), 2.4);
+    EXPECT_EQ(answerOf("StopSignalRecording")["errorcode"].toString(), "NO_RECORDING");
+    EXPECT_FALSE(answerOf("GetSignalRecordingState")["data"].toObject()["Running"].toBool());
+
+    ASSERT_TRUE(pump([&] { return !events.events().empty(); }, 5000)) << "no signalRecording event";
+    EXPECT_EQ(events.events().at(0)["file"].text, name.toStdString());
+    EXPECT_EQ(events.events().at(0)["url"].text, ("/recordings/" + name).toStdString());
+
+    // Served over HTTP: the file itself, the newest one, and the list.
+    QFile file(pathOf(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    EXPECT_EQ(static_cast<double>(bytes.size()), summary["Size"].toDouble());
+    const HttpAnswer download = httpGet(service.httpPort(), "/recordings/" + name);
+    EXPECT_EQ(download.status, 200);
+    EXPECT_TRUE(download.body == bytes) << "downloaded " << download.body.size() << " of " << bytes.size() << " bytes";
+    EXPECT_TRUE(httpGet(service.httpPort(), "/recordings/latest").body == bytes);
+    const QJsonArray listed = QJsonDocument::fromJson(httpGet(service.httpPort(), "/recordings/").body).array();
+    ASSERT_EQ(listed.size(), 1);
+    EXPECT_EQ(listed[0].toObject()["name"].toString(), name);
+    EXPECT_DOUBLE_EQ(listed[0].toObject()["duration"].toDouble(), summary["Duration"].toDouble());
+    for (const char* refused : {"/recordings/../settings.json", "/recordings/settings.json", "/recordings/nothing.bdf"})
+        EXPECT_EQ(httpGet(service.httpPort(), refused).status, 404) << refused;
+    EXPECT_TRUE(QJsonDocument::fromJson(httpGet(service.httpPort(), "/flash/").body).isArray());
+
+    // The file: every ECG sample is the simulator's waveform at consecutive
+    // frames, the button sits at the sample of its frame.
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    EXPECT_EQ(recording.sampleRate, frequency);
+    EXPECT_EQ(recording.labels, (std::vector<std::string>{"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4",
+                                                          "ECG V5", "ECG V6", "Reo 1", "Reo 2", "Accel X", "Accel Y",
+                                                          "Accel Z", "Ext accel X", "Ext accel Y", "Ext accel Z"}));
+    EXPECT_EQ(recording.units.at(0), "uV");
+    EXPECT_EQ(recording.patientCode, "E2E-1");
+    EXPECT_EQ(recording.equipment, "Orvim Ferrow 8");
+    EXPECT_DOUBLE_EQ(static_cast<double>(recording.samples.at(0).size()), summary["Duration"].toDouble() * frequency);
+    const int64_t firstFrame = firstFrameOfWaveform(recording);
+    ASSERT_GE(firstFrame, 0) << "the ECG is not the simulator's waveform at consecutive frames";
+
+    bool button = false;
+    for (const auto& [onset, text] : recording.annotations) {
+        const QRegularExpressionMatch match = QRegularExpression("^Button pushed \\(frame (\\d+)\\)$").match(
+            QString::fromStdString(text));
+        if (!match.hasMatch())
+            continue;
+        button = true;
+        const auto sample = static_cast<int64_t>(std::llround(onset * frequency));
+        EXPECT_EQ(firstFrame + sample, match.captured(1).toLongLong()) << "annotation at " << onset << " s";
+    }
+    EXPECT_TRUE(button) << "no button annotation";
+}
+
+TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
+{
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+
+    ASSERT_TRUE(waitForSamples(frequency / 2));
+    // The recorder skips 1000 frame numbers: the file fills them and says so.
+    // The converter pauses meanwhile, so no frame is sent between reading
+    // the next number and setting it; the service takes every frame sent
+    // before the pause (its count stops growing) before the jump.
+    control("set adc off");
+    double before = -1;
+    for (double now = recordedSamples(); now != before; now = recordedSamples()) {
+        before = now;
+        wait(300);
+    }
+    const qint64 next = model()["frameNumber"].toVariant().toLongLong();
+    control("set frameNumber " + std::to_string((next + 1000) % 65536));
+    control("set adc on");
+    // 1000 filled samples come with the first frame after the jump.
+    ASSERT_TRUE(waitForSamples(before + 1000 + frequency / 2));
+    control("unplug");
+    ASSERT_TRUE(pump([&] { return !events.events().empty(); }, 10000)) << "the file was not announced";
+    EXPECT_EQ(events.events().at(0)["file"].text, name.toStdString());
+    EXPECT_EQ(events.events().at(0)["reason"].text, "Recorder disconnected");
+
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    std::map<std::string, double> annotations;
+    int lost = 0;
+    for (const auto& [onset, text] : recording.annotations) {
+        annotations[text] = onset;
+        const QRegularExpressionMatch match = QRegularExpression("^Lost (\\d+) frames$").match(QString::fromStdString(text));
+        if (match.hasMatch())
+            lost += match.captured(1).toInt();
+    }
+    EXPECT_EQ(lost, 1000);
+    ASSERT_EQ(annotations.count("Recorder disconnected"), 1u);
+    // At the last sample; onsets are kept to 100 µs.
+    EXPECT_NEAR(annotations["Recorder disconnected"], (recording.samples.at(0).size() - 1) / double(frequency), 1e-4);
+    EXPECT_FALSE(QFile::exists(pathOf(name) + ".part"));
+
+    // The service keeps running: a new recorder is recorded again.
+    control("plug");
+    ASSERT_TRUE(waitFor([this] { return answerOf("StartSignalRecording")["status"].toString() == "ok"; }, 30000));
+    ASSERT_TRUE(waitForSamples(frequency / 5));
+    EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
+}
+
+// A file size limit reached while recording: the file ends at its last whole
+// data record, a CommandError is raised, and the service records again once
+// it can.
+TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
+{
+    const pid_t pid = servicePid();
+    if (pid <= 0)
+        GTEST_SKIP() << "the service process was not found";
+    RecordingEvents events(service.eventPort());
+    ASSERT_TRUE(events.waitConnected());
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    ASSERT_TRUE(waitForSamples(frequency / 2));
+
+    // Room for about a second more at 1000 frames/s.
+    rlimit previous{};
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, nullptr, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = static_cast<rlim_t>(QFileInfo(pathOf(name + ".part")).size() + 64 * 1024);
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limited, nullptr), 0);
+    const bool ended = pump([&] { return !events.events().empty(); }, 10000);
+    ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &previous, nullptr), 0);
+    ASSERT_TRUE(ended) << "the recording did not end at the limit";
+
+    EXPECT_EQ(events.events().at(0)["reason"].text, "Write error");
+    ASSERT_FALSE(events.errors().empty());
+    EXPECT_EQ(events.errors().at(0)["errorType"].text, "CommandError");
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened) << "the file must stay readable";
+    EXPECT_GE(recording.samples.at(0).size(), 500u);
+    EXPECT_EQ(recording.samples.at(0).size() % (frequency / 10), 0u) << "whole data records only";
+    EXPECT_GE(firstFrameOfWaveform(recording), 0) << "what was kept is the waveform, unbroken";
+    EXPECT_LE(QFileInfo(pathOf(name)).size(), static_cast<qint64>(limited.rlim_cur));
+
+    // The service streams and answers on, and records again.
+    EXPECT_EQ(answerOf("GetPower")["status"].toString(), "ok");
+    EXPECT_EQ(answerOf("StartSignalRecording")["status"].toString(), "ok");
+    EXPECT_TRUE(waitForSamples(frequency / 5));
+    EXPECT_EQ(answerOf("StopSignalRecording")["status"].toString(), "ok");
+}
+
+// Ending the service completes the file it was writing.
+TEST_F(SignalRecordingTest, StoppingTheServiceCompletesTheFile)
+{
+    const QJsonObject started = answerOf("StartSignalRecording");
+    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+    const QString name = started["data"].toObject()["FileName"].toString();
+    ASSERT_TRUE(waitForSamples(frequency / 2));
+
+    ASSERT_EQ(service.stop(), 0) << service.sim().output();
+    EXPECT_FALSE(QFile::exists(pathOf(name) + ".part"));
+    const Recording recording = readRecording(pathOf(name));
+    ASSERT_TRUE(recording.opened);
+    EXPECT_GE(recording.samples.at(0).size(), static_cast<std::size_t>(frequency / 2));
+    bool told = false;
+    for (const auto& annotation : recording.annotations)
+        told = told || annotation.second == "Service stopped";
+    EXPECT_TRUE(told);
+}

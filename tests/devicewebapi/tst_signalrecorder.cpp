@@ -1,0 +1,437 @@
+#include "devicewebapi/examinationinfostore.h"
+#include "devicewebapi/signalrecorder.h"
+#include "usb/framedecoder.h"
+
+#include <edflib.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+using Tavrix::DeviceWebApi::ExaminationInfoStore;
+using Tavrix::DeviceWebApi::SignalRecorder;
+using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
+using Tavrix::DevicesInfo::EChannelSource;
+using Tavrix::DevicesInfo::EChannelType;
+using Tavrix::Usb::AdcChannelData;
+using Tavrix::Usb::DecodedChannelLayout;
+
+namespace {
+
+const DeviceChannelTypeInfo ecgKey{EChannelType::Ecg, EChannelSource::Device};
+const DeviceChannelTypeInfo accKey{EChannelType::Acc, EChannelSource::Device};
+const DeviceChannelTypeInfo cableKey{EChannelType::Acc, EChannelSource::Cable};
+
+// A decoder whose groups the test fills directly.
+class TestDecoder : public Tavrix::Usb::FrameDecoder
+{
+public:
+    TestDecoder(std::string name, std::vector<AdcChannelData> groups)
+        : FrameDecoder(std::move(name), std::move(groups))
+    {
+    }
+    bool isValidFrame(const std::vector<uint8_t>&) override { return true; }
+    unsigned getFrameNumber(const std::vector<uint8_t>&) override { return 0; }
+    bool hasButtonLabel(const std::vector<uint8_t>&) override { return false; }
+    void parseData(const std::vector<uint8_t>&) override {}
+
+    void set(const DeviceChannelTypeInfo& key, std::vector<int32_t> values) { findGroup(key)->values = std::move(values); }
+};
+
+struct ReadBack
+{
+    bool opened = false;
+    int signalCount = 0;
+    std::vector<std::string> labels;
+    std::vector<std::vector<int>> samples;
+    std::map<std::string, long long> annotations; // text → onset (100 ns units)
+};
+
+ReadBack read(const QString& path)
+{
+    ReadBack back;
+    edf_hdr_struct header{};
+    const QByteArray encoded = path.toLocal8Bit();
+    if (edfopen_file_readonly(encoded.constData(), &header, EDFLIB_READ_ALL_ANNOTATIONS) != 0)
+        return back;
+    back.opened = true;
+    back.signalCount = header.edfsignals;
+    for (int s = 0; s < header.edfsignals; ++s) {
+        back.labels.push_back(QString::fromLatin1(header.signalparam[s].label).trimmed().toStdString());
+        std::vector<int> values(static_cast<std::size_t>(header.signalparam[s].smp_in_file));
+        edfread_digital_samples(header.handle, s, static_cast<int>(values.size()), values.data());
+        back.samples.push_back(std::move(values));
+    }
+    for (long long n = 0; n < header.annotations_in_file; ++n) {
+        edf_annotation_struct annotation{};
+        if (edf_get_annotation(header.handle, static_cast<int>(n), &annotation) == 0)
+            back.annotations[annotation.annotation] = annotation.onset;
+    }
+    edfclose_file(header.handle);
+    return back;
+}
+
+class SignalRecorderTest : public ::testing::Test
+{
+public:
+    // 100 frames a second: a data record every 10 frames.
+    static constexpr int rate = 100;
+
+    void SetUp() override { ExaminationInfoStore::clear(); }
+    void TearDown() override { ExaminationInfoStore::clear(); }
+
+    SignalRecorder::StartRequest request() const
+    {
+        SignalRecorder::StartRequest start;
+        start.sampleRate = rate;
+        start.layout = {{ecgKey, "ecg", 2}, {accKey, "acc", 3}, {cableKey, "extAcc", 3}};
+        start.equipment = "Orvim Ferrow 8";
+        return start;
+    }
+
+    void startRecording(SignalRecorder& recorder)
+    {
+        QString detail;
+        ASSERT_EQ(recorder.start(request(), &detail), SignalRecorder::EStartResult::Started) << detail.toStdString();
+        m_name = detail;
+    }
+
+    // A recorder frame: ECG (n, -n), accelerometer (n, 0, 1000).
+    void frame(SignalRecorder& recorder, uint16_t number, int32_t n, bool button = false)
+    {
+        m_device.set(ecgKey, {n, -n});
+        m_device.set(accKey, {n, 0, 1000});
+        m_device.setButtonFlag(button);
+        m_device.setFrameCounter(number % 65535u);
+        recorder.handleDecodedFrame(m_device, number);
+    }
+
+    void cableFrame(SignalRecorder& recorder, int32_t x)
+    {
+        m_cable.set(cableKey, {x, x + 1, x + 2});
+        recorder.handleDecodedFrame(m_cable, 7);
+    }
+
+    QString path() const { return m_dir.filePath(m_name); }
+
+    QTemporaryDir m_dir;
+    QString m_name;
+    TestDecoder m_device{"DeviceFerrowSeries",
+                         {{ecgKey, 2, {0, 0}}, {{EChannelType::Reo, EChannelSource::Device}, 2, {5, 5}}, {accKey, 3, {0, 0, 0}}}};
+    TestDecoder m_cable{"Cable", {{cableKey, 3, {0, 0, 0}}}};
+};
+
+} // namespace
+
+TEST_F(SignalRecorderTest, WritesEveryFrameWithCableValuesHeld)
+{
+    SignalRecorder recorder(m_dir.path());
+    QSignalSpy complete(&recorder, &SignalRecorder::recordingIsComplete);
+    startRecording(recorder);
+    EXPECT_TRUE(m_name.startsWith("recording-") && m_name.endsWith(".bdf")) << m_name.toStdString();
+    EXPECT_TRUE(QFile::exists(path() + ".part"));
+
+    for (uint16_t i = 0; i < 30; ++i) {
+        if (i == 12)
+            cableFrame(recorder, 400);
+        frame(recorder, static_cast<uint16_t>(1000 + i), i);
+    }
+    EXPECT_EQ(recorder.samples(), 30u);
+    SignalRecorder::Summary summary;
+    ASSERT_TRUE(recorder.stop("stopped", &summary));
+    EXPECT_FALSE(recorder.isRunning());
+    EXPECT_EQ(summary.fileName, m_name);
+    EXPECT_EQ(summary.samples, 30u);
+    EXPECT_DOUBLE_EQ(summary.durationSeconds, 0.3);
+    EXPECT_EQ(summary.url(), "/recordings/" + m_name);
+    EXPECT_FALSE(QFile::exists(path() + ".part"));
+    ASSERT_TRUE(QFile::exists(path()));
+    EXPECT_EQ(summary.size, QFile(path()).size());
+    ASSERT_EQ(complete.count(), 1);
+    EXPECT_EQ(complete.at(0).at(0).toString(), m_name);
+
+    const ReadBack back = read(path());
+    ASSERT_TRUE(back.opened);
+    EXPECT_EQ(back.labels, (std::vector<std::string>{"ECG 1", "ECG 2", "Accel X", "Accel Y", "Accel Z",
+                                                     "Ext accel X", "Ext accel Y", "Ext accel Z"}));
+    for (int i = 0; i < 30; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        ASSERT_EQ(back.samples[0][at], i);
+        ASSERT_EQ(back.samples[1][at], -i);
+        ASSERT_EQ(back.samples[2][at], i);
+        ASSERT_EQ(back.samples[4][at], 1000);
+        // The cable frame before recorder frame 12 holds from there on.
+        ASSERT_EQ(back.samples[5][at], i < 12 ? 0 : 400) << "sample " << i;
+        ASSERT_EQ(back.samples[7][at], i < 12 ? 0 : 402);
+    }
+}
+
+TEST_F(SignalRecorderTest, LostFramesAreFilledAndCounted)
+{
+    SignalRecorder recorder(m_dir.path());
+    startRecording(recorder);
+    // Frames 65530..65535, 0..3 (the wrap is no gap), then 9: 5 frames lost.
+    uint16_t number = 65530;
+    for (int i = 0; i < 10; ++i)
+        frame(recorder, number++, i);
+    frame(recorder, 9, 100, true);
+    for (uint16_t n = 10; n < 24; ++n)
+        frame(recorder, n, 101);
+    ASSERT_TRUE(recorder.stop("stopped"));
+
+    const ReadBack back = read(path());
+    ASSERT_TRUE(back.opened);
+    ASSERT_EQ(back.samples[0].size(), 30u) << "10 frames, 5 filled, 15 more";
+    for (std::size_t i = 10; i < 15; ++i)
+        EXPECT_EQ(back.samples[0][i], 9) << "the gap holds the last values";
+    EXPECT_EQ(back.samples[0][15], 100);
+    ASSERT_EQ(back.annotations.count("Lost 5 frames"), 1u);
+    EXPECT_EQ(back.annotations.at("Lost 5 frames"), EDFLIB_TIME_DIMENSION * 10 / rate);
+    // The button's frame is sample 15: 0.15 s.
+    ASSERT_EQ(back.annotations.count("Button pushed (frame 9)"), 1u);
+    EXPECT_EQ(back.annotations.at("Button pushed (frame 9)"), EDFLIB_TIME_DIMENSION * 15 / rate);
+}
+
+TEST_F(SignalRecorderTest, EndsTheFileWhenTheRecorderGoesOrChanges)
+{
+    struct Case
+    {
+        const char* what;
+        std::function<void(SignalRecorder&, SignalRecorderTest&)> end;
+        std::string annotation;
+    };
+    const std::vector<Case> cases = {
+        {"unplug", [](SignalRecorder& r, SignalRecorderTest&) { r.handleDeviceLost(); }, "Recorder disconnected"},
+        {"ECG mode", [](SignalRecorder& r, SignalRecorderTest&) { r.handleChannelLayoutChange("ECG mode changed"); },
+         "ECG mode changed"},
+        {"frame numbers restarted", [](SignalRecorder& r, SignalRecorderTest& t) { t.frame(r, 0, 0); },
+         "Recorder frame numbers restarted"},
+    };
+    for (const Case& c : cases) {
+        SignalRecorder recorder(m_dir.path());
+        QSignalSpy complete(&recorder, &SignalRecorder::recordingIsComplete);
+        startRecording(recorder);
+        for (uint16_t n = 20000; n < 20025; ++n)
+            frame(recorder, n, n);
+        recorder.handleCableRemoved();
+        c.end(recorder, *this);
+        EXPECT_FALSE(recorder.isRunning()) << c.what;
+        ASSERT_EQ(complete.count(), 1) << c.what;
+        EXPECT_EQ(complete.at(0).at(3).toString().toStdString(), c.annotation);
+        const ReadBack back = read(path());
+        ASSERT_TRUE(back.opened) << c.what;
+        EXPECT_EQ(back.samples[0].size(), 20u) << c.what << ": the partial last record is not kept";
+        ASSERT_EQ(back.annotations.count(c.annotation), 1u) << c.what;
+        // Told at the last sample the file keeps.
+        EXPECT_EQ(back.annotations.at(c.annotation), EDFLIB_TIME_DIMENSION * 19 / rate) << c.what;
+        EXPECT_EQ(back.annotations.count("Cable removed"), 0u) << "at sample 25, in the dropped record";
+        // Frames after the end go nowhere.
+        frame(recorder, 30000, 1);
+        EXPECT_EQ(recorder.samples(), 0u);
+    }
+}
+
+TEST_F(SignalRecorderTest, StartAndStopRefuseClearly)
+{
+    SignalRecorder recorder(m_dir.path());
+    EXPECT_FALSE(recorder.stop("stopped")) << "nothing runs";
+
+    SignalRecorder::StartRequest noEcg = request();
+    noEcg.layout = {{accKey, "acc", 3}};
+    QString detail;
+    EXPECT_EQ(recorder.start(noEcg, &detail), SignalRecorder::EStartResult::NoSignals);
+    SignalRecorder::StartRequest badRate = request();
+    badRate.sampleRate = 0;
+    EXPECT_EQ(recorder.start(badRate, &detail), SignalRecorder::EStartResult::BadSampleRate);
+    EXPECT_FALSE(recorder.isRunning());
+    EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).isEmpty()) << "nothing half-started";
+
+    startRecording(recorder);
+    EXPECT_EQ(recorder.start(request(), &detail), SignalRecorder::EStartResult::AlreadyRunning);
+    EXPECT_TRUE(detail.contains(m_name));
+
+    // Stopped before a whole data record: no file is kept.
+    for (uint16_t n = 0; n < 5; ++n)
+        frame(recorder, n, n);
+    SignalRecorder::Summary summary;
+    ASSERT_TRUE(recorder.stop("stopped", &summary));
+    EXPECT_TRUE(summary.fileName.isEmpty());
+    EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
+
+    SignalRecorder unwritable("/proc/dastel-cannot-be-here");
+    EXPECT_EQ(unwritable.start(request(), &detail), SignalRecorder::EStartResult::FileError);
+    EXPECT_FALSE(unwritable.isRunning());
+}
+
+TEST_F(SignalRecorderTest, ExaminationGivesPatientFieldsAndLeadNames)
+{
+    Tavrix::DeviceComplexCommands::ExaminationInfo examination;
+    examination.patientId = "4711";
+    examination.surname = "Petrov";
+    examination.name = "Ivan";
+    examination.sex = Tavrix::DeviceComplexCommands::PatientSex::Male;
+    examination.sexNotGiven = false;
+    examination.electrodes = Tavrix::DeviceComplexCommands::ElectrodesInfoCreator::create(3);
+    ExaminationInfoStore::set(examination);
+
+    SignalRecorder recorder(m_dir.path());
+    SignalRecorder::StartRequest start = request();
+    start.layout = {{ecgKey, "ecg", 3}};
+    start.label = QString::fromUtf8(u8"Проба");
+    QString detail;
+    ASSERT_EQ(recorder.start(start, &detail), SignalRecorder::EStartResult::Started);
+    m_name = detail;
+    m_device.setGroupCount(ecgKey, 3);
+    for (uint16_t n = 0; n < 10; ++n) {
+        m_device.set(ecgKey, {1, 2, 3});
+        recorder.handleDecodedFrame(m_device, n);
+    }
+    ASSERT_TRUE(recorder.stop("stopped"));
+
+    edf_hdr_struct header{};
+    ASSERT_EQ(edfopen_file_readonly(path().toLocal8Bit().constData(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0);
+    EXPECT_STREQ(header.patientcode, "4711");
+    EXPECT_STREQ(header.patient_name, "Petrov Ivan"); // '_' in the file
+    EXPECT_STREQ(header.gender, "Male");
+    EXPECT_STREQ(header.birthdate, "") << "unknown: X in the file";
+    EXPECT_STREQ(header.equipment, "Orvim Ferrow 8");
+    EXPECT_STREQ(QString::fromLatin1(header.signalparam[0].label).trimmed().toLatin1().constData(), "ECG V4");
+    EXPECT_STREQ(QString::fromLatin1(header.signalparam[1].label).trimmed().toLatin1().constData(), "ECG Y");
+    edf_annotation_struct annotation{};
+    ASSERT_EQ(edf_get_annotation(header.handle, 0, &annotation), 0);
+    EXPECT_EQ(QString::fromUtf8(annotation.annotation), QString::fromUtf8(u8"Проба")) << "the label, as UTF-8";
+    edfclose_file(header.handle);
+}
+
+TEST(SignalRecorderSignals, LabelsUnitsAndRangesPerChannel)
+{
+    using Layout = std::vector<DecodedChannelLayout>;
+    struct Case
+    {
+        Layout layout;
+        std::optional<uint8_t> leadType;
+        std::vector<std::string> labels;
+    };
+    const std::vector<Case> cases = {
+        {{{ecgKey, "ecg", 8}}, std::nullopt, {"ECG 1", "ECG 2", "ECG 3", "ECG 4", "ECG 5", "ECG 6", "ECG 7", "ECG 8"}},
+        {{{ecgKey, "ecg", 8}}, 1, {"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"}},
+        {{{ecgKey, "ecg", 3}}, 1, {"ECG 1", "ECG 2", "ECG 3"}},
+        {{{ecgKey, "ecg", 3}}, 16, {"ECG X", "ECG Y", "ECG Z"}},
+        {{{ecgKey, "ecg", 1}}, 15, {"ECG V5M"}},
+        {{{ecgKey, "ecg", 1}}, std::nullopt, {"ECG 1"}},
+        {{{{EChannelType::Reo, EChannelSource::Device}, "reo", 2}, {{EChannelType::Prs, EChannelSource::Device}, "prs", 1},
+          {{EChannelType::Ton, EChannelSource::Device}, "ton", 1}, {cableKey, "extAcc", 3}},
+         std::nullopt,
+         {"Reo 1", "Reo 2", "Pressure", "Tone", "Ext accel X", "Ext accel Y", "Ext accel Z"}},
+    };
+    for (const Case& c : cases) {
+        const auto signalInfos = SignalRecorder::signalsFor(c.layout, c.leadType);
+        std::vector<std::string> labels;
+        for (const auto& signal : signalInfos) {
+            labels.push_back(signal.label);
+            EXPECT_LE(signal.label.size(), 16u) << "EDF labels have 16 characters";
+            EXPECT_LE(signal.unit.size(), 8u);
+        }
+        EXPECT_EQ(labels, c.labels);
+    }
+    const auto signalInfos = SignalRecorder::signalsFor(
+        {{ecgKey, "ecg", 1}, {{EChannelType::Prs, EChannelSource::Device}, "prs", 1}}, std::nullopt);
+    EXPECT_EQ(signalInfos[0].unit, "uV");
+    EXPECT_EQ(signalInfos[0].digitalMinimum, -8388608) << "every 24-bit count fits";
+    EXPECT_EQ(signalInfos[0].digitalMaximum, 8388607);
+    EXPECT_EQ(signalInfos[1].unit, "mmHg");
+    EXPECT_DOUBLE_EQ(signalInfos[1].scale, 0.01);
+}
+
+TEST_F(SignalRecorderTest, UnfinishedFilesAreRepairedAndOnlyRecordingsServed)
+{
+    {
+        SignalRecorder recorder(m_dir.path());
+        startRecording(recorder);
+        for (uint16_t n = 0; n < 40; ++n)
+            frame(recorder, n, n);
+        ASSERT_TRUE(recorder.stop("stopped"));
+    }
+    // What a crash leaves: the file still ".part", its record count unwritten.
+    const QString part = m_dir.filePath("recording-20260101-000000.bdf.part");
+    ASSERT_TRUE(QFile::rename(path(), part));
+    {
+        QFile file(part);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(236);
+        file.write("-1      ");
+        file.seek(file.size());
+        file.write(QByteArray(7, '\0'));
+    }
+
+    SignalRecorder recorder(m_dir.path());
+    EXPECT_EQ(recorder.repairUnfinished(), 1);
+    const QString repaired = m_dir.filePath("recording-20260101-000000.bdf");
+    ASSERT_TRUE(QFile::exists(repaired));
+    EXPECT_FALSE(QFile::exists(part));
+    EXPECT_EQ(read(repaired).samples.at(0).size(), 40u);
+
+    EXPECT_EQ(recorder.pathOf("recording-20260101-000000.bdf"), repaired);
+    EXPECT_EQ(recorder.pathOf("latest"), repaired);
+    for (const char* refused : {"../recording-x.bdf", "recording-20260101-000000.bdf.part", "settings.json",
+                                "recording-missing.bdf", "recording-/../../etc/passwd.bdf", ""})
+        EXPECT_TRUE(recorder.pathOf(refused).isEmpty()) << refused;
+
+    const QJsonArray list = recorder.list();
+    ASSERT_EQ(list.size(), 1);
+    const QJsonObject entry = list.at(0).toObject();
+    EXPECT_EQ(entry["name"].toString(), "recording-20260101-000000.bdf");
+    EXPECT_EQ(entry["size"].toDouble(), QFile(repaired).size());
+    EXPECT_DOUBLE_EQ(entry["duration"].toDouble(), 0.4);
+    EXPECT_FALSE(entry["start"].toString().isEmpty());
+}
+
+// A file size limit (a full disk behaves alike) stops the recording with an
+// error and leaves a valid file of the records written before.
+TEST_F(SignalRecorderTest, WriteErrorStopsWithAValidFile)
+{
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    SignalRecorder recorder(m_dir.path());
+    std::vector<std::string> errors;
+    QObject::connect(&recorder, &SignalRecorder::signalError,
+                     [&errors](std::string type, std::string) { errors.push_back(type); });
+    QSignalSpy complete(&recorder, &SignalRecorder::recordingIsComplete);
+    startRecording(recorder);
+    rlimit limited = previous;
+    limited.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    // About 24 bytes a frame plus annotation space: well past 64 KiB.
+    for (uint32_t n = 0; n < 20000 && recorder.isRunning(); ++n)
+        frame(recorder, static_cast<uint16_t>(n), static_cast<int32_t>(n));
+    const bool stopped = !recorder.isRunning();
+    if (recorder.isRunning())
+        recorder.stop("stopped");
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &previous), 0);
+
+    ASSERT_TRUE(stopped) << "the limit did not stop the recording";
+    EXPECT_EQ(errors, std::vector<std::string>{"CommandError"});
+    ASSERT_EQ(complete.count(), 1);
+    const ReadBack back = read(path());
+    ASSERT_TRUE(back.opened) << "the file must stay readable";
+    ASSERT_GT(back.samples[0].size(), 0u);
+    EXPECT_EQ(back.samples[0].size() % 10, 0u);
+    for (std::size_t i = 0; i < back.samples[0].size(); ++i)
+        ASSERT_EQ(back.samples[0][i], static_cast<int>(i));
+    EXPECT_LE(QFile(path()).size(), 64 * 1024);
+}
