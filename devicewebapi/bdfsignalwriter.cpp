@@ -1,6 +1,10 @@
 #include "devicewebapi/bdfsignalwriter.h"
 
+#include "common/regularfiles.h"
+
 #include <edflib.h>
+
+#include <QFile>
 
 #include <sys/stat.h>
 
@@ -62,11 +66,17 @@ bool BdfSignalWriter::open(const QString& path, int sampleRate, const std::vecto
     if (signalInfos.empty() || signalInfos.size() > EDFLIB_MAXSIGNALS)
         return fail(QStringLiteral("%1 signals cannot be written").arg(signalInfos.size()));
 
+    // EDFlib opens by name and would follow a link planted under it: the
+    // file is made here first, new, and only then handed to EDFlib.
+    if (!Common::RegularFiles::createNew(path))
+        return fail(QStringLiteral("cannot create %1: it exists already or the directory refuses it").arg(path));
     const QByteArray encodedPath = path.toLocal8Bit();
     const int handle = edfopen_file_writeonly(encodedPath.constData(), EDFLIB_FILETYPE_BDFPLUS,
                                               static_cast<int>(signalInfos.size()));
-    if (handle < 0)
+    if (handle < 0) {
+        QFile::remove(path);
         return fail(QStringLiteral("cannot create %1 (EDFlib error %2)").arg(path).arg(handle));
+    }
 
     m_sampleRate = sampleRate;
     m_samplesPerRecord = sampleRate / recordsPerSecond;

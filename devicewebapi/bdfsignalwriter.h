@@ -50,7 +50,8 @@ public:
     BdfSignalWriter(const BdfSignalWriter&) = delete;
     BdfSignalWriter& operator=(const BdfSignalWriter&) = delete;
 
-    // Creates the file. `sampleRate` must be a multiple of recordsPerSecond.
+    // Creates the file, which must not exist yet (nor a link under its
+    // name). `sampleRate` must be a multiple of recordsPerSecond.
     // False (with error()) when the arguments or the file are refused;
     // nothing is left open then.
     bool open(const QString& path, int sampleRate, const std::vector<BdfSignalInfo>& signalInfos,

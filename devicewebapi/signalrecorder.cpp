@@ -1,6 +1,7 @@
 #include "devicewebapi/signalrecorder.h"
 
 #include "common/jterminal.h"
+#include "common/regularfiles.h"
 #include "devicewebapi/bdffilerepair.h"
 #include "devicewebapi/examinationinfostore.h"
 #include "usb/framedecoder.h"
@@ -177,7 +178,12 @@ QString SignalRecorder::uniqueName(const QDateTime& time) const
     const QString stem = prefix + time.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString name = stem + suffix;
     const QDir dir(m_directory);
-    for (int n = 2; dir.exists(name) || dir.exists(name + partSuffix); ++n)
+    // Anything under the name counts as taken, a link that points nowhere too.
+    auto taken = [&dir](const QString& candidate) {
+        return Common::RegularFiles::exists(dir.filePath(candidate))
+               || Common::RegularFiles::exists(dir.filePath(candidate + partSuffix));
+    };
+    for (int n = 2; taken(name); ++n)
         name = stem + QStringLiteral("-%1").arg(n) + suffix;
     return name;
 }
@@ -406,17 +412,18 @@ QString SignalRecorder::pathOf(const QString& fileName) const
     QString name = fileName;
     if (name == QLatin1String("latest"))
         name = latestFile();
-    // Only the recordings themselves: no other file, no way out of the directory.
+    // Only the recordings themselves: no other file, no way out of the
+    // directory, no symbolic link (it could lead anywhere).
     if (!name.startsWith(prefix) || !name.endsWith(suffix) || name.contains('/') || name.contains('\\')
         || name.contains(QLatin1String("..")))
         return {};
     const QString path = QDir(m_directory).filePath(name);
-    return QFileInfo(path).isFile() ? path : QString();
+    return Common::RegularFiles::isRegular(path) ? path : QString();
 }
 
 QString SignalRecorder::latestFile() const
 {
-    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -443,7 +450,7 @@ QJsonObject SignalRecorder::describe(const QString& path)
 QJsonArray SignalRecorder::list() const
 {
     QJsonArray entries;
-    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
     for (const QString& file : files)
         entries.append(describe(QDir(m_directory).filePath(file)));
     return entries;
@@ -453,7 +460,9 @@ int SignalRecorder::repairUnfinished()
 {
     int completed = 0;
     const QDir dir(m_directory);
-    for (const QString& part : dir.entryList({prefix + "*" + suffix + partSuffix}, QDir::Files, QDir::Name)) {
+    // A link is not repaired: that would write to wherever it points.
+    for (const QString& part :
+         Common::RegularFiles::names(m_directory, {prefix + "*" + suffix + partSuffix}, QDir::Name)) {
         // The file being written now is not unfinished.
         if (isRunning() && part == m_fileName + partSuffix)
             continue;
@@ -466,7 +475,7 @@ int SignalRecorder::repairUnfinished()
         }
         QString name = part.left(part.size() - partSuffix.size());
         const QString stem = name.left(name.size() - suffix.size());
-        for (int n = 2; dir.exists(name); ++n)
+        for (int n = 2; Common::RegularFiles::exists(dir.filePath(name)); ++n)
             name = stem + QStringLiteral("-%1").arg(n) + suffix;
         if (!QFile::rename(path, dir.filePath(name))) {
             JTerminal('1') << "signal recording: cannot rename" << path;

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <map>
 #include <string>
@@ -185,6 +187,21 @@ TEST_F(BdfSignalWriterTest, RefusesWhatItCannotWrite)
     EXPECT_FALSE(QFile::exists(path("a.bdf")));
     const int32_t frame[3] = {1, 2, 3};
     EXPECT_FALSE(writer.addSample(frame)) << "nothing is open";
+
+    // A file is only ever made new: a link planted under its name is not
+    // followed, an existing file not overwritten.
+    ASSERT_EQ(::symlink(QFile::encodeName(path("elsewhere.bdf")).constData(), QFile::encodeName(path("d.bdf")).constData()), 0);
+    EXPECT_FALSE(writer.open(path("d.bdf"), 100, testSignals(), {}));
+    EXPECT_FALSE(QFile::exists(path("elsewhere.bdf"))) << "the link was followed";
+    {
+        QFile existing(path("e.bdf"));
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("KEEP");
+    }
+    EXPECT_FALSE(writer.open(path("e.bdf"), 100, testSignals(), {}));
+    QFile existing(path("e.bdf"));
+    ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(existing.readAll(), QByteArray("KEEP"));
 }
 
 TEST(BdfSignalWriterHeaderText, KeepsHeaderFieldsPrintableAscii)

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <functional>
@@ -397,6 +398,49 @@ TEST_F(SignalRecorderTest, UnfinishedFilesAreRepairedAndOnlyRecordingsServed)
     EXPECT_EQ(entry["size"].toDouble(), QFile(repaired).size());
     EXPECT_DOUBLE_EQ(entry["duration"].toDouble(), 0.4);
     EXPECT_FALSE(entry["start"].toString().isEmpty());
+}
+
+// A link in the recordings directory is never followed: not when repairing
+// what looks like an unfinished file (the repair writes), not when naming a
+// new file, and it is neither listed nor served.
+TEST_F(SignalRecorderTest, LinksInTheDirectoryAreNeverFollowed)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim.bdf");
+    {
+        SignalRecorder writer(outside.path());
+        startRecording(writer);
+        for (uint16_t n = 0; n < 40; ++n)
+            frame(writer, n, n);
+        ASSERT_TRUE(writer.stop("stopped"));
+        ASSERT_TRUE(QFile::rename(outside.filePath(m_name), victim));
+    }
+    QFile original(victim);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    // A cut-off copy would be repaired (shortened, its header rewritten).
+    QFile::resize(victim, before.size() - 5);
+    QFile cut(victim);
+    ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+    const QByteArray cutBytes = cut.readAll();
+    cut.close();
+
+    const QByteArray part = QFile::encodeName(m_dir.filePath("recording-20260101-000000.bdf.part"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), part.constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(),
+                        QFile::encodeName(m_dir.filePath("recording-20260101-000001.bdf")).constData()),
+              0);
+
+    SignalRecorder recorder(m_dir.path());
+    EXPECT_EQ(recorder.repairUnfinished(), 0);
+    QFile after(victim);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(after.readAll() == cutBytes) << "the file behind the link was changed";
+    EXPECT_TRUE(QFileInfo(QFile::decodeName(part)).isSymLink()) << "the link was renamed";
+    EXPECT_TRUE(recorder.list().isEmpty());
+    EXPECT_TRUE(recorder.pathOf("recording-20260101-000001.bdf").isEmpty());
+    EXPECT_TRUE(recorder.pathOf("latest").isEmpty());
 }
 
 // A file size limit (a full disk behaves alike) stops the recording with an
