@@ -269,6 +269,7 @@ bool SignalRecorder::stop(const QString& reason, Summary* summary)
     if (reason != QLatin1String("stopped") && m_writer.samplesWritten() > 0)
         m_writer.annotate(m_writer.samplesWritten() - 1, reason.toStdString());
     const bool closedCleanly = m_writer.close();
+    logUnstoredAnnotations();
     const QString part = partPath();
 
     Summary result;
@@ -304,6 +305,36 @@ bool SignalRecorder::stop(const QString& reason, Summary* summary)
     if (summary)
         *summary = result;
     return true;
+}
+
+void SignalRecorder::logUnstoredAnnotations() const
+{
+    const std::vector<BdfSignalWriter::Annotation>& unstored = m_writer.unstoredAnnotations();
+    if (unstored.empty())
+        return;
+    const std::string name = m_fileName.toStdString();
+    const std::size_t beyondRoom = m_writer.annotationsBeyondRoom();
+    if (beyondRoom > 0)
+        JTerminal('1') << "signal recording" << name << ":" << beyondRoom
+                       << "annotations found no room in the file (it holds"
+                       << BdfSignalWriter::annotationSignals * BdfSignalWriter::recordsPerSecond
+                       << "a second of its length); an annotation in it says how many";
+    // Every one is told, up to a bound that keeps a flood out of the error log.
+    constexpr std::size_t shown = 100;
+    const uint64_t end = m_writer.samplesWritten();
+    for (std::size_t i = 0; i < std::min(shown, unstored.size()); ++i) {
+        const BdfSignalWriter::Annotation& annotation = unstored[i];
+        const double seconds = static_cast<double>(annotation.sampleIndex) / m_writer.sampleRate();
+        const bool afterEnd = annotation.sampleIndex >= end;
+        JTerminal(afterEnd ? '3' : '1') << "signal recording" << name << ": annotation at"
+                                        << QString::number(seconds, 'f', 4).toStdString() << "s not stored"
+                                        << (afterEnd ? "(its samples are in the last partial data record, not kept):"
+                                                     : "(no room):")
+                                        << annotation.text;
+    }
+    if (unstored.size() > shown)
+        JTerminal('1') << "signal recording" << name << ":" << unstored.size() - shown
+                       << "more annotations not stored";
 }
 
 qint64 SignalRecorder::bytesWritten() const
