@@ -33,6 +33,12 @@ void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
             // Recordings grow to hundreds of MiB: the head now, the file in pieces.
             m_makeResponse->ret200(QStringLiteral("bin"), QByteArray());
             m_makeResponse->m_headers.append(HttpHeader{"Content-Length", QString::number(sender->size())});
+            // The connection ends with the file, as after every answer; with
+            // a length and no word of that, an HTTP/1.1 client would take it
+            // for kept alive and send its next request into a closing socket
+            // (which the closing side answers with a reset, losing the tail
+            // of this body at the client).
+            m_makeResponse->m_headers.append(HttpHeader{"Connection", "close"});
             m_makeResponse->m_raw.clear();
             m_makeResponse->assemble();
             if (write(socket, *m_makeResponse))

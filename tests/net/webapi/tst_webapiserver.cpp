@@ -766,7 +766,7 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     EXPECT_EQ(fetch("/recordings/"), list);
     EXPECT_EQ(fetch("/recordings"), list);
     const QByteArray file = "HTTP/1.1 200 OK\r\n" + cors
-                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\n\r\nBDF-DATA";
+                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\nConnection: close\r\n\r\nBDF-DATA";
     EXPECT_EQ(fetch("/recordings/recording-a.bdf"), file);
     EXPECT_EQ(fetch("/recordings/latest"), file);
     EXPECT_TRUE(fetch("/recordings/../secret.txt").startsWith("HTTP/1.1 404"));
