@@ -1,5 +1,7 @@
 #include "devicewebapi/bdffilerepair.h"
 
+#include "common/regularfiles.h"
+
 #include <QFile>
 
 namespace Tavrix::DeviceWebApi {
@@ -35,9 +37,10 @@ BdfFileRepair::Result failure(const QString& error)
 
 BdfFileRepair::Result BdfFileRepair::repair(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return failure(QStringLiteral("cannot open %1").arg(path));
+    // Never through a symbolic link: the repair writes to the file.
+    QFile file;
+    if (!Common::RegularFiles::open(file, path, QIODevice::ReadWrite))
+        return failure(QStringLiteral("cannot open %1 as a regular file").arg(path));
     const QByteArray fixed = file.read(fixedHeaderSize);
     int64_t headerBytes = 0;
     int64_t signalCount = 0;

@@ -1,6 +1,10 @@
 #include "devicewebapi/bdfsignalwriter.h"
 
+#include "common/regularfiles.h"
+
 #include <edflib.h>
+
+#include <QFile>
 
 #include <sys/stat.h>
 
@@ -10,10 +14,6 @@
 namespace Tavrix::DeviceWebApi {
 
 namespace {
-
-// EDFlib keeps one annotation per annotation signal and data record; two
-// signals hold twenty annotations a second, far more than a recording makes.
-constexpr int annotationSignals = 2;
 
 // EDFlib's annotation onsets are in units of 100 µs.
 constexpr long long onsetUnitsPerSecond = 10000;
@@ -43,6 +43,25 @@ std::string BdfSignalWriter::headerText(const std::string& text)
     return out.empty() ? std::string("X") : out;
 }
 
+std::vector<std::string> BdfSignalWriter::annotationPieces(const std::string& text, std::size_t maxBytes)
+{
+    std::vector<std::string> pieces;
+    std::size_t from = 0;
+    do {
+        std::size_t to = std::min(text.size(), from + std::max<std::size_t>(maxBytes, 4));
+        // Back to the start of a character: UTF-8 continuation bytes are 10xxxxxx.
+        if (to < text.size()) {
+            while (to > from && (static_cast<unsigned char>(text[to]) & 0xC0) == 0x80)
+                --to;
+            if (to == from) // no character start in reach: not UTF-8, cut anyway
+                to = std::min(text.size(), from + maxBytes);
+        }
+        pieces.push_back(text.substr(from, to - from));
+        from = to;
+    } while (from < text.size());
+    return pieces;
+}
+
 bool BdfSignalWriter::fail(const QString& message)
 {
     m_failed = true;
@@ -62,11 +81,17 @@ bool BdfSignalWriter::open(const QString& path, int sampleRate, const std::vecto
     if (signalInfos.empty() || signalInfos.size() > EDFLIB_MAXSIGNALS)
         return fail(QStringLiteral("%1 signals cannot be written").arg(signalInfos.size()));
 
+    // EDFlib opens by name and would follow a link planted under it: the
+    // file is made here first, new, and only then handed to EDFlib.
+    if (!Common::RegularFiles::createNew(path))
+        return fail(QStringLiteral("cannot create %1: it exists already or the directory refuses it").arg(path));
     const QByteArray encodedPath = path.toLocal8Bit();
     const int handle = edfopen_file_writeonly(encodedPath.constData(), EDFLIB_FILETYPE_BDFPLUS,
                                               static_cast<int>(signalInfos.size()));
-    if (handle < 0)
+    if (handle < 0) {
+        QFile::remove(path);
         return fail(QStringLiteral("cannot create %1 (EDFlib error %2)").arg(path).arg(handle));
+    }
 
     m_sampleRate = sampleRate;
     m_samplesPerRecord = sampleRate / recordsPerSecond;
@@ -115,6 +140,8 @@ bool BdfSignalWriter::open(const QString& path, int sampleRate, const std::vecto
     m_samplesAdded = 0;
     m_recordsWritten = 0;
     m_annotations.clear();
+    m_unstored.clear();
+    m_beyondRoom = 0;
     return true;
 }
 
@@ -175,25 +202,51 @@ bool BdfSignalWriter::checkSize()
 
 void BdfSignalWriter::annotate(uint64_t sampleIndex, const std::string& text)
 {
-    if (m_handle >= 0)
-        m_annotations.push_back({sampleIndex, text});
+    if (m_handle < 0)
+        return;
+    for (std::string& piece : annotationPieces(text))
+        m_annotations.push_back({sampleIndex, std::move(piece)});
 }
 
 bool BdfSignalWriter::close()
 {
     if (m_handle < 0)
         return false;
+    m_unstored.clear();
+    m_beyondRoom = 0;
     // Annotations of samples that did not make it into a full record would
     // point past the end of the file.
     const uint64_t end = samplesWritten();
-    for (const Annotation& annotation : m_annotations) {
-        if (annotation.sampleIndex >= end)
-            continue;
+    std::vector<Annotation> kept;
+    kept.reserve(m_annotations.size());
+    for (Annotation& annotation : m_annotations) {
+        if (annotation.sampleIndex < end)
+            kept.push_back(std::move(annotation));
+        else
+            m_unstored.push_back(std::move(annotation));
+    }
+    m_annotations.clear();
+
+    // Beyond the room EDFlib has, it would drop the last ones without a
+    // word: keep the first, the last, and say how many are missing.
+    const std::size_t room = static_cast<std::size_t>(m_recordsWritten) * annotationSignals;
+    if (kept.size() > room) {
+        const std::size_t head = room - 2; // room is at least 2: records are whole
+        m_beyondRoom = kept.size() - head - 1;
+        const uint64_t at = kept[head].sampleIndex;
+        std::vector<Annotation> written(std::make_move_iterator(kept.begin()),
+                                        std::make_move_iterator(kept.begin() + static_cast<std::ptrdiff_t>(head)));
+        for (std::size_t i = head; i + 1 < kept.size(); ++i)
+            m_unstored.push_back(std::move(kept[i]));
+        written.push_back({at, std::to_string(m_beyondRoom) + " annotations not stored (log)"});
+        written.push_back(std::move(kept.back()));
+        kept = std::move(written);
+    }
+    for (const Annotation& annotation : kept) {
         const long long onset =
             static_cast<long long>(annotation.sampleIndex) * onsetUnitsPerSecond / m_sampleRate;
         edfwrite_annotation_utf8(m_handle, onset, -1, annotation.text.c_str());
     }
-    m_annotations.clear();
     const bool closed = edfclose_file(m_handle) == 0;
     m_handle = -1;
     if (!closed && !m_failed)

@@ -40,17 +40,39 @@ struct BdfRecordingInfo
 // annotations are kept with their sample index and written at close. Only
 // full data records reach the file: close() drops a last partial record, so
 // the file is always whole records.
+//
+// Room for annotations: EDFlib puts one annotation per annotation signal in
+// each data record, filling the records in order from the first, whatever
+// the annotations' times (each keeps its own onset). With two annotation
+// signals a file so holds twice as many annotations as it has data records,
+// 20 per second of its length, and a burst of any size anywhere in it is
+// kept while the whole file stays under that. Should more come, the first
+// ones and the last (usually why the file ended) are written, one more
+// annotation says how many are missing, and unstoredAnnotations() lists
+// them for the log. Texts longer than EDFlib writes (40 bytes) become
+// several annotations at the same sample, cut between UTF-8 characters.
 class BdfSignalWriter
 {
 public:
     static constexpr int recordsPerSecond = 10;
+    // Annotation signals: each holds one annotation per data record.
+    static constexpr int annotationSignals = 2;
+    // The longest annotation text EDFlib writes, in bytes.
+    static constexpr std::size_t maxAnnotationBytes = 40;
+
+    struct Annotation
+    {
+        uint64_t sampleIndex;
+        std::string text;
+    };
 
     BdfSignalWriter() = default;
     ~BdfSignalWriter();
     BdfSignalWriter(const BdfSignalWriter&) = delete;
     BdfSignalWriter& operator=(const BdfSignalWriter&) = delete;
 
-    // Creates the file. `sampleRate` must be a multiple of recordsPerSecond.
+    // Creates the file, which must not exist yet (nor a link under its
+    // name). `sampleRate` must be a multiple of recordsPerSecond.
     // False (with error()) when the arguments or the file are refused;
     // nothing is left open then.
     bool open(const QString& path, int sampleRate, const std::vector<BdfSignalInfo>& signalInfos,
@@ -66,10 +88,21 @@ public:
     bool addSample(const int32_t* values);
     // An annotation at the sample `sampleIndex` (counted from 0).
     void annotate(uint64_t sampleIndex, const std::string& text);
+    // Annotations given so far (a long text counts once per piece).
+    std::size_t annotationCount() const { return m_annotations.size(); }
 
     // Writes the annotations and the header and closes the file. False when
     // something could not be written (the file holds what was written).
     bool close();
+    // What the last close() could not write: annotations of samples in the
+    // dropped partial record, and those beyond the file's room.
+    const std::vector<Annotation>& unstoredAnnotations() const { return m_unstored; }
+    // How many of those found no room (the rest lie after the last record).
+    std::size_t annotationsBeyondRoom() const { return m_beyondRoom; }
+
+    // `text` cut into pieces of at most `maxBytes` bytes, never inside a
+    // UTF-8 character; one empty piece for an empty text.
+    static std::vector<std::string> annotationPieces(const std::string& text, std::size_t maxBytes = maxAnnotationBytes);
 
     uint64_t samplesAdded() const { return m_samplesAdded; }
     // Samples in full data records written to the file.
@@ -103,12 +136,9 @@ private:
     uint64_t m_recordsWritten = 0;
     bool m_failed = false;
     QString m_error;
-    struct Annotation
-    {
-        uint64_t sampleIndex;
-        std::string text;
-    };
     std::vector<Annotation> m_annotations;
+    std::vector<Annotation> m_unstored;
+    std::size_t m_beyondRoom = 0;
 };
 
 } // namespace Tavrix::DeviceWebApi

@@ -1,6 +1,7 @@
 #include "devicewebapi/signalrecorder.h"
 
 #include "common/jterminal.h"
+#include "common/regularfiles.h"
 #include "devicewebapi/bdffilerepair.h"
 #include "devicewebapi/examinationinfostore.h"
 #include "usb/framedecoder.h"
@@ -177,7 +178,12 @@ QString SignalRecorder::uniqueName(const QDateTime& time) const
     const QString stem = prefix + time.toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString name = stem + suffix;
     const QDir dir(m_directory);
-    for (int n = 2; dir.exists(name) || dir.exists(name + partSuffix); ++n)
+    // Anything under the name counts as taken, a link that points nowhere too.
+    auto taken = [&dir](const QString& candidate) {
+        return Common::RegularFiles::exists(dir.filePath(candidate))
+               || Common::RegularFiles::exists(dir.filePath(candidate + partSuffix));
+    };
+    for (int n = 2; taken(name); ++n)
         name = stem + QStringLiteral("-%1").arg(n) + suffix;
     return name;
 }
@@ -263,6 +269,7 @@ bool SignalRecorder::stop(const QString& reason, Summary* summary)
     if (reason != QLatin1String("stopped") && m_writer.samplesWritten() > 0)
         m_writer.annotate(m_writer.samplesWritten() - 1, reason.toStdString());
     const bool closedCleanly = m_writer.close();
+    logUnstoredAnnotations();
     const QString part = partPath();
 
     Summary result;
@@ -298,6 +305,36 @@ bool SignalRecorder::stop(const QString& reason, Summary* summary)
     if (summary)
         *summary = result;
     return true;
+}
+
+void SignalRecorder::logUnstoredAnnotations() const
+{
+    const std::vector<BdfSignalWriter::Annotation>& unstored = m_writer.unstoredAnnotations();
+    if (unstored.empty())
+        return;
+    const std::string name = m_fileName.toStdString();
+    const std::size_t beyondRoom = m_writer.annotationsBeyondRoom();
+    if (beyondRoom > 0)
+        JTerminal('1') << "signal recording" << name << ":" << beyondRoom
+                       << "annotations found no room in the file (it holds"
+                       << BdfSignalWriter::annotationSignals * BdfSignalWriter::recordsPerSecond
+                       << "a second of its length); an annotation in it says how many";
+    // Every one is told, up to a bound that keeps a flood out of the error log.
+    constexpr std::size_t shown = 100;
+    const uint64_t end = m_writer.samplesWritten();
+    for (std::size_t i = 0; i < std::min(shown, unstored.size()); ++i) {
+        const BdfSignalWriter::Annotation& annotation = unstored[i];
+        const double seconds = static_cast<double>(annotation.sampleIndex) / m_writer.sampleRate();
+        const bool afterEnd = annotation.sampleIndex >= end;
+        JTerminal(afterEnd ? '3' : '1') << "signal recording" << name << ": annotation at"
+                                        << QString::number(seconds, 'f', 4).toStdString() << "s not stored"
+                                        << (afterEnd ? "(its samples are in the last partial data record, not kept):"
+                                                     : "(no room):")
+                                        << annotation.text;
+    }
+    if (unstored.size() > shown)
+        JTerminal('1') << "signal recording" << name << ":" << unstored.size() - shown
+                       << "more annotations not stored";
 }
 
 qint64 SignalRecorder::bytesWritten() const
@@ -406,17 +443,18 @@ QString SignalRecorder::pathOf(const QString& fileName) const
     QString name = fileName;
     if (name == QLatin1String("latest"))
         name = latestFile();
-    // Only the recordings themselves: no other file, no way out of the directory.
+    // Only the recordings themselves: no other file, no way out of the
+    // directory, no symbolic link (it could lead anywhere).
     if (!name.startsWith(prefix) || !name.endsWith(suffix) || name.contains('/') || name.contains('\\')
         || name.contains(QLatin1String("..")))
         return {};
     const QString path = QDir(m_directory).filePath(name);
-    return QFileInfo(path).isFile() ? path : QString();
+    return Common::RegularFiles::isRegular(path) ? path : QString();
 }
 
 QString SignalRecorder::latestFile() const
 {
-    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
     return files.isEmpty() ? QString() : files.first();
 }
 
@@ -443,7 +481,7 @@ QJsonObject SignalRecorder::describe(const QString& path)
 QJsonArray SignalRecorder::list() const
 {
     QJsonArray entries;
-    const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
+    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
     for (const QString& file : files)
         entries.append(describe(QDir(m_directory).filePath(file)));
     return entries;
@@ -453,7 +491,9 @@ int SignalRecorder::repairUnfinished()
 {
     int completed = 0;
     const QDir dir(m_directory);
-    for (const QString& part : dir.entryList({prefix + "*" + suffix + partSuffix}, QDir::Files, QDir::Name)) {
+    // A link is not repaired: that would write to wherever it points.
+    for (const QString& part :
+         Common::RegularFiles::names(m_directory, {prefix + "*" + suffix + partSuffix}, QDir::Name)) {
         // The file being written now is not unfinished.
         if (isRunning() && part == m_fileName + partSuffix)
             continue;
@@ -466,7 +506,7 @@ int SignalRecorder::repairUnfinished()
         }
         QString name = part.left(part.size() - partSuffix.size());
         const QString stem = name.left(name.size() - suffix.size());
-        for (int n = 2; dir.exists(name); ++n)
+        for (int n = 2; Common::RegularFiles::exists(dir.filePath(name)); ++n)
             name = stem + QStringLiteral("-%1").arg(n) + suffix;
         if (!QFile::rename(path, dir.filePath(name))) {
             JTerminal('1') << "signal recording: cannot rename" << path;

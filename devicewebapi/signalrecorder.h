@@ -124,6 +124,8 @@ private:
     };
 
     void annotateNow(const std::string& text);
+    // Tells the log what the file just closed could not hold.
+    void logUnstoredAnnotations() const;
     void copyGroups(const Usb::FrameDecoder& decoder);
     bool writeCurrent();
     // Ends the file after a failed write; the service keeps streaming.

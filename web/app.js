@@ -426,4 +426,10 @@ function loadFiles() {
   listFiles('recordings/', 'recordings-list');
   listFiles('flash/', 'readouts-list');
 }
-$('files-reload').addEventListener('click', loadFiles);
+$('files-reload').addEventListener('click', () => { $('files-status').textContent = ''; loadFiles(); });
+// Downloads that need the access token go through access.js; one that
+// fails is told here.
+document.addEventListener('dastel-download-error', (ev) => {
+  const name = decodeURIComponent(new URL(ev.detail.href).pathname.split('/').pop() || '');
+  $('files-status').textContent = `download of ${name} failed: ${ev.detail.error}`;
+});

@@ -1,5 +1,7 @@
 #include "net/webapi/exegetflash.h"
 
+#include "common/regularfiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -30,17 +32,19 @@ QString exeGetFlash::readoutPath(const QString& name) const
         return {};
     QString file = name;
     if (file == QLatin1String("latest")) {
-        const QStringList files = QDir(m_directory).entryList({prefix + "*" + suffix}, QDir::Files, QDir::Name | QDir::Reversed);
+        const QStringList files =
+            Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Name | QDir::Reversed);
         if (files.isEmpty())
             return {};
         file = files.first();
     }
-    // Only the read-out files themselves: no other file, no way out of the directory.
+    // Only the read-out files themselves: no other file, no way out of the
+    // directory, no symbolic link (it could lead anywhere).
     if (!file.startsWith(prefix) || !file.endsWith(suffix) || file.contains('/') || file.contains('\\')
         || file.contains(QLatin1String("..")))
         return {};
     const QString path = QDir(m_directory).filePath(file);
-    return QFileInfo(path).isFile() ? path : QString();
+    return Common::RegularFiles::isRegular(path) ? path : QString();
 }
 
 QJsonArray exeGetFlash::list() const
@@ -48,8 +52,9 @@ QJsonArray exeGetFlash::list() const
     QJsonArray entries;
     if (m_directory.isEmpty())
         return entries;
-    const QFileInfoList files = QDir(m_directory).entryInfoList({prefix + "*" + suffix}, QDir::Files, QDir::Time);
-    for (const QFileInfo& file : files) {
+    const QDir dir(m_directory);
+    for (const QString& name : Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time)) {
+        const QFileInfo file(dir.filePath(name));
         // A read-out has no signal time of its own: "start" is when it was written.
         entries.append(QJsonObject{{"name", file.fileName()},
                                    {"size", static_cast<double>(file.size())},
@@ -70,8 +75,8 @@ void exeGetFlash::exe(ParsingURI& uri, QTcpSocket* socket)
         emit signalSetFlash();
     } else {
         const QString path = readoutPath(uri.m_subPath);
-        QFile file(path);
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        QFile file;
+        if (path.isEmpty() || !Common::RegularFiles::open(file, path))
             m_makeResponse->ret404(uri.m_path);
         else
             m_makeResponse->ret200(QStringLiteral("bin"), file.readAll());

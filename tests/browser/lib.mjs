@@ -19,6 +19,7 @@ export async function launchBrowser(extraArgs = []) {
     executablePath: CHROMIUM,
     headless: true,
     viewport: { width: 1400, height: 1000 },
+    acceptDownloads: true,
     args: [
       '--no-sandbox', '--disable-gpu', '--disable-quic', '--disable-background-networking',
       '--disable-component-update', '--disable-sync', '--no-first-run',
@@ -64,4 +65,16 @@ export async function postCommand(cmd, data) {
     body: JSON.stringify(data === undefined ? { cmd, uid: 7 } : { cmd, uid: 7, data }),
   });
   return res.json();
+}
+
+// A file the service serves (a recording, a read-out), fetched from here
+// with the token where the service asks for one.
+export async function getFile(path) {
+  const res = await fetch(`${BASE_URL}${path}`, { headers: ACCESS_TOKEN ? { Authorization: `Bearer ${ACCESS_TOKEN}` } : {} });
+  if (!res.ok) throw new Error(`GET ${path}: ${res.status}`);
+  if (ACCESS_TOKEN) {
+    const refused = await fetch(`${BASE_URL}${path}`);
+    if (refused.status !== 401) throw new Error(`GET ${path} without the token: ${refused.status}, not 401`);
+  }
+  return Buffer.from(await res.arrayBuffer());
 }

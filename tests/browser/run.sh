@@ -89,6 +89,9 @@ PY
 JSON
 
   # The whole run is bounded: the service by timeout, each stage below too.
+  # The log exists before the job starts: the loop below reads it at once,
+  # and a read of a file not made yet would end the script (set -e).
+  : >"$SCRATCH/service.log"
   (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
     >"$SCRATCH/service.log" 2>&1 &
   SIM_PID=$!

@@ -2,8 +2,9 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
+import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { launchBrowser, simControl, postCommand, BASE_URL, HTTP_PORT, ARTIFACTS, ACCESS_TOKEN } from './lib.mjs';
+import { launchBrowser, simControl, postCommand, getFile, BASE_URL, HTTP_PORT, ARTIFACTS, ACCESS_TOKEN } from './lib.mjs';
 
 let browser;
 let page;
@@ -11,12 +12,15 @@ const pageErrors = [];
 // Signal messages that reached the page, counted from the browser's side of
 // the WebSocket: what the page was given, whatever it did with them.
 let signalMessages = 0;
+// Every HTTP address the page asked for (WebSocket handshakes are not among them).
+const pageRequests = [];
 
 before(async () => {
   mkdirSync(ARTIFACTS, { recursive: true });
   browser = await launchBrowser();
   page = await browser.context.newPage();
   page.on('pageerror', (e) => pageErrors.push(String(e)));
+  page.on('request', (r) => pageRequests.push(r.url()));
   // In front of a service that asks for a token, the page asks for it once.
   if (ACCESS_TOKEN) page.on('dialog', (dialog) => dialog.accept(ACCESS_TOKEN));
   page.on('websocket', (ws) => {
@@ -34,6 +38,15 @@ const pointsAbove = (v, timeout) => page.waitForFunction((n) => {
   const e = document.querySelector('.plot-wrap');
   return e && Number(e.dataset.points) > n;
 }, v, { timeout });
+// Clicks a download link of the page and resolves with the bytes the browser
+// saved; `name`, when given, is the name it must be saved under.
+async function downloadFromThePage(selector, name) {
+  const [download] = await Promise.all([page.waitForEvent('download', { timeout: 15000 }), page.click(selector)]);
+  if (name) assert.equal(download.suggestedFilename(), name);
+  assert.equal(await download.failure(), null);
+  return readFile(await download.path());
+}
+
 const firstPlotImage = () => page.$eval('.plot-wrap canvas', (c) => c.toDataURL());
 
 // Resolves once `count` more signal messages have reached the page.
@@ -175,7 +188,7 @@ test('examination data and recording run from the workflow page', async (t) => {
   }
 });
 
-test('the live signals are recorded from the live view and listed for download', async (t) => {
+test('the live signals are recorded from the live view and downloaded from the list', async (t) => {
   const list = await postCommand('GetCmdList');
   if (!list.data.some((d) => d.cmd === 'StartSignalRecording')) {
     t.skip('this service offers no signal recording');
@@ -199,15 +212,45 @@ test('the live signals are recorded from the live view and listed for download',
   const saved = (await page.textContent('#rec-status')).split(' ')[1];
 
   await page.click('nav button[data-view=workflows]');
-  await page.waitForSelector(`#recordings-list a[download="${saved}"]`, { timeout: 10000 });
-  const href = await page.$eval(`#recordings-list a[download="${saved}"]`, (a) => a.href);
-  const file = await page.request.get(href);
-  assert.equal(file.status(), 200);
-  const bytes = await file.body();
+  const link = `#recordings-list a[download="${saved}"]`;
+  await page.waitForSelector(link, { timeout: 10000 });
+  // Downloaded as a user does it, by clicking the link: in front of a
+  // service with a token the page fetches it with the token.
+  const bytes = await downloadFromThePage(link, saved);
   assert.equal(bytes[0], 0xff);
   assert.equal(bytes.subarray(1, 8).toString('latin1'), 'BIOSEMI');
   assert.equal(bytes.subarray(192, 197).toString('latin1'), 'BDF+C', 'a continuous BDF+ file');
+  assert.ok(bytes.equals(await getFile(`recordings/${saved}`)), 'the bytes the service serves');
   await page.screenshot({ path: join(ARTIFACTS, 'files.png') });
+});
+
+test('a memory read-out is downloaded from the page', async (t) => {
+  const list = await postCommand('GetCmdList');
+  if (!list.data.some((d) => d.cmd === 'StartReceiveFlashData')) {
+    t.skip('this service offers no memory read-out');
+    return;
+  }
+  await page.click('nav button[data-view=workflows]');
+  const before = await page.$$eval('#readouts-list a[download]', (l) => l.length);
+  await page.click('button[data-cmd=StartReceiveFlashData]');
+  // The finished read-out is announced: offered at once and listed.
+  await page.waitForSelector('#readout-link:not([hidden])', { timeout: 30000 });
+  await page.waitForFunction((n) => document.querySelectorAll('#readouts-list a[download]').length > n, before, { timeout: 10000 });
+  const name = await page.$eval('#readouts-list a[download]', (a) => a.getAttribute('download'));
+  assert.match(name, /^readout-.*\.bin$/);
+  const served = await getFile(`flash/${name}`);
+  assert.ok(served.length > 0);
+  assert.ok((await downloadFromThePage(`#readouts-list a[download="${name}"]`, name)).equals(served));
+  // The link of the announcement too.
+  assert.ok((await downloadFromThePage('#readout-link')).equals(served));
+  assert.equal(await page.textContent('#files-status'), '', 'no download failed');
+});
+
+test('no address the page asked for carries the access token', () => {
+  if (!ACCESS_TOKEN) return;
+  const leaking = pageRequests.filter((u) => u.includes(ACCESS_TOKEN));
+  assert.deepEqual(leaking, []);
+  assert.ok(pageRequests.some((u) => /\/recordings\/recording-/.test(u)), 'the downloads went through the page');
 });
 
 test('unplugging and plugging the recorder is shown live', async () => {

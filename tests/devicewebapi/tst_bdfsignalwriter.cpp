@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <string>
@@ -174,6 +177,114 @@ TEST_F(BdfSignalWriterTest, HeaderCarriesPatientStartAndAnnotations)
     EXPECT_EQ(onsets.at(u8"Метка"), 0);
 }
 
+// EDFlib writes one annotation per annotation signal and data record and
+// would drop the rest without a word. A burst far above that rate (45 in
+// under half a second, one every sample) is kept whole while the file as a
+// whole has room: each at its own sample.
+TEST_F(BdfSignalWriterTest, AnnotationBurstsAreAllKeptAtTheirSamples)
+{
+    const QString file = path("burst.bdf");
+    BdfSignalWriter writer;
+    ASSERT_TRUE(writer.open(file, 100, testSignals(), {})) << writer.error().toStdString();
+    // A label longer than the 40 bytes EDFlib writes, in Cyrillic: cut
+    // between characters into several annotations at the same sample.
+    const std::string label = u8"Проба с нагрузкой, пациентка лежит, 3 мин";
+    ASSERT_GT(label.size(), BdfSignalWriter::maxAnnotationBytes);
+    writer.annotate(0, label);
+    std::vector<int32_t> frame(3, 0);
+    // Three seconds: 30 data records, room for 60 annotations.
+    for (uint64_t i = 0; i < 300; ++i) {
+        if (i >= 100 && i < 145)
+            writer.annotate(i, "Button pushed (frame " + std::to_string(i) + ")");
+        if (i == 120 || i == 121)
+            writer.annotate(i, i == 120 ? "Cable removed" : "Cable connected");
+        ASSERT_TRUE(writer.addSample(frame.data()));
+    }
+    ASSERT_TRUE(writer.close()) << writer.error().toStdString();
+    EXPECT_TRUE(writer.unstoredAnnotations().empty());
+
+    const ReadBack back = readWithEdflib(file);
+    ASSERT_TRUE(back.opened);
+    std::map<std::string, long long> onsets;
+    std::string labelRead;
+    for (const auto& [onset, text] : back.annotations) {
+        if (text.rfind("Button", 0) == 0 || text.rfind("Cable", 0) == 0) {
+            EXPECT_EQ(onsets.count(text), 0u) << text;
+            onsets[text] = onset;
+        } else {
+            EXPECT_EQ(onset, 0) << text;
+            EXPECT_LE(text.size(), BdfSignalWriter::maxAnnotationBytes);
+            labelRead += text;
+        }
+    }
+    EXPECT_EQ(labelRead, label) << "the label's pieces, in order, are the label";
+    EXPECT_EQ(QString::fromUtf8(labelRead.c_str()).toUtf8().toStdString(), labelRead) << "valid UTF-8";
+    ASSERT_EQ(onsets.size(), 47u);
+    for (uint64_t i = 100; i < 145; ++i)
+        EXPECT_EQ(onsets.at("Button pushed (frame " + std::to_string(i) + ")"),
+                  static_cast<long long>(i) * EDFLIB_TIME_DIMENSION / 100);
+    EXPECT_EQ(onsets.at("Cable removed"), 120 * EDFLIB_TIME_DIMENSION / 100);
+    EXPECT_EQ(onsets.at("Cable connected"), 121 * EDFLIB_TIME_DIMENSION / 100);
+}
+
+// More annotations than the file has room for: the first ones and the last
+// are written, one more says how many are missing, and the writer lists them
+// for the log; nothing disappears without a word.
+TEST_F(BdfSignalWriterTest, AnnotationsBeyondTheRoomAreCountedAndListed)
+{
+    const QString file = path("flood.bdf");
+    BdfSignalWriter writer;
+    ASSERT_TRUE(writer.open(file, 100, testSignals(), {})) << writer.error().toStdString();
+    std::vector<int32_t> frame(3, 0);
+    // One second and a half record: 10 records, room for 20 annotations.
+    for (uint64_t i = 0; i < 105; ++i) {
+        if (i < 30)
+            writer.annotate(i * 3, "A" + std::to_string(i));
+        ASSERT_TRUE(writer.addSample(frame.data()));
+    }
+    writer.annotate(104, "in the partial record");
+    ASSERT_TRUE(writer.close()) << writer.error().toStdString();
+
+    const ReadBack back = readWithEdflib(file);
+    ASSERT_TRUE(back.opened);
+    ASSERT_EQ(back.annotations.size(), 20u);
+    std::vector<std::pair<long long, std::string>> expected;
+    for (uint64_t i = 0; i < 18; ++i)
+        expected.emplace_back(static_cast<long long>(i * 3) * EDFLIB_TIME_DIMENSION / 100, "A" + std::to_string(i));
+    expected.emplace_back(54 * EDFLIB_TIME_DIMENSION / 100, "11 annotations not stored (log)");
+    expected.emplace_back(87 * EDFLIB_TIME_DIMENSION / 100, "A29");
+    std::vector<std::pair<long long, std::string>> read = back.annotations;
+    std::stable_sort(read.begin(), read.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    EXPECT_EQ(read, expected);
+
+    EXPECT_EQ(writer.annotationsBeyondRoom(), 11u);
+    std::vector<std::string> unstored;
+    for (const BdfSignalWriter::Annotation& annotation : writer.unstoredAnnotations())
+        unstored.push_back(std::to_string(annotation.sampleIndex) + " " + annotation.text);
+    std::vector<std::string> missing{"104 in the partial record"};
+    for (uint64_t i = 18; i < 29; ++i)
+        missing.push_back(std::to_string(i * 3) + " A" + std::to_string(i));
+    EXPECT_EQ(unstored, missing);
+}
+
+TEST(BdfSignalWriterAnnotationPieces, CutsBetweenUtf8Characters)
+{
+    EXPECT_EQ(BdfSignalWriter::annotationPieces(""), std::vector<std::string>{""});
+    EXPECT_EQ(BdfSignalWriter::annotationPieces("short"), std::vector<std::string>{"short"});
+    EXPECT_EQ(BdfSignalWriter::annotationPieces(std::string(40, 'a')), std::vector<std::string>{std::string(40, 'a')});
+    EXPECT_EQ(BdfSignalWriter::annotationPieces(std::string(41, 'a')),
+              (std::vector<std::string>{std::string(40, 'a'), "a"}));
+    // "a" then two-byte letters: the 40th byte would be the first half of one.
+    const std::string text = "a" + std::string(u8"ж") + std::string(u8"жжжжжжжжжжжжжжжжжжжжжж");
+    const std::vector<std::string> pieces = BdfSignalWriter::annotationPieces(text);
+    ASSERT_EQ(pieces.size(), 2u);
+    EXPECT_EQ(pieces[0].size(), 39u);
+    EXPECT_EQ(pieces[0] + pieces[1], text);
+    // A four-byte character never splits either.
+    const std::string emoji = std::string(38, 'a') + u8"\U0001F600";
+    EXPECT_EQ(BdfSignalWriter::annotationPieces(emoji), (std::vector<std::string>{std::string(38, 'a'), u8"\U0001F600"}));
+}
+
 TEST_F(BdfSignalWriterTest, RefusesWhatItCannotWrite)
 {
     BdfSignalWriter writer;
@@ -185,6 +296,21 @@ TEST_F(BdfSignalWriterTest, RefusesWhatItCannotWrite)
     EXPECT_FALSE(QFile::exists(path("a.bdf")));
     const int32_t frame[3] = {1, 2, 3};
     EXPECT_FALSE(writer.addSample(frame)) << "nothing is open";
+
+    // A file is only ever made new: a link planted under its name is not
+    // followed, an existing file not overwritten.
+    ASSERT_EQ(::symlink(QFile::encodeName(path("elsewhere.bdf")).constData(), QFile::encodeName(path("d.bdf")).constData()), 0);
+    EXPECT_FALSE(writer.open(path("d.bdf"), 100, testSignals(), {}));
+    EXPECT_FALSE(QFile::exists(path("elsewhere.bdf"))) << "the link was followed";
+    {
+        QFile existing(path("e.bdf"));
+        ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+        existing.write("KEEP");
+    }
+    EXPECT_FALSE(writer.open(path("e.bdf"), 100, testSignals(), {}));
+    QFile existing(path("e.bdf"));
+    ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+    EXPECT_EQ(existing.readAll(), QByteArray("KEEP"));
 }
 
 TEST(BdfSignalWriterHeaderText, KeepsHeaderFieldsPrintableAscii)

@@ -1,3 +1,5 @@
+#include "common/jextterminal.h"
+#include "common/jmessagehandler.h"
 #include "devicewebapi/examinationinfostore.h"
 #include "devicewebapi/signalrecorder.h"
 #include "usb/framedecoder.h"
@@ -13,8 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
@@ -58,6 +63,7 @@ struct ReadBack
     std::vector<std::string> labels;
     std::vector<std::vector<int>> samples;
     std::map<std::string, long long> annotations; // text → onset (100 ns units)
+    std::vector<std::pair<long long, std::string>> annotationList; // in file order, repeats kept
 };
 
 ReadBack read(const QString& path)
@@ -77,8 +83,10 @@ ReadBack read(const QString& path)
     }
     for (long long n = 0; n < header.annotations_in_file; ++n) {
         edf_annotation_struct annotation{};
-        if (edf_get_annotation(header.handle, static_cast<int>(n), &annotation) == 0)
+        if (edf_get_annotation(header.handle, static_cast<int>(n), &annotation) == 0) {
             back.annotations[annotation.annotation] = annotation.onset;
+            back.annotationList.emplace_back(annotation.onset, annotation.annotation);
+        }
     }
     edfclose_file(header.handle);
     return back;
@@ -397,6 +405,136 @@ TEST_F(SignalRecorderTest, UnfinishedFilesAreRepairedAndOnlyRecordingsServed)
     EXPECT_EQ(entry["size"].toDouble(), QFile(repaired).size());
     EXPECT_DOUBLE_EQ(entry["duration"].toDouble(), 0.4);
     EXPECT_FALSE(entry["start"].toString().isEmpty());
+}
+
+// The service's log lines, as the WebSocket terminal gets them.
+class LogLines : public Tavrix::Common::JExtTerminal
+{
+public:
+    LogLines()
+    {
+        m_console = std::tmpfile();
+        Tavrix::Common::JMessageHandler::setConsole(m_console, m_console);
+        m_previous = qInstallMessageHandler(&Tavrix::Common::JMessageHandler::handler);
+        Tavrix::Common::JMessageHandler::ExtTerminal(this, true);
+    }
+    ~LogLines() override
+    {
+        Tavrix::Common::JMessageHandler::ExtTerminal(this, false);
+        qInstallMessageHandler(m_previous);
+        Tavrix::Common::JMessageHandler::setConsole(nullptr, nullptr);
+        std::fclose(m_console);
+    }
+    void out(char, char*, char*, char* text) override { lines.push_back(text); }
+    bool contains(const std::string& part) const
+    {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; });
+    }
+    std::vector<std::string> lines;
+
+private:
+    FILE* m_console = nullptr;
+    QtMessageHandler m_previous = nullptr;
+};
+
+// A burst of button pushes and cable events far above one per data record
+// (a push in every frame for 0.4 s, ten cable events in one frame) is kept
+// whole, each at its own sample. More than the file has room for are not
+// lost without a word: the file says how many are missing and the log
+// names every one.
+TEST_F(SignalRecorderTest, AnnotationBurstsAreKeptAndAFloodIsToldOf)
+{
+    SignalRecorder recorder(m_dir.path());
+    startRecording(recorder);
+    // Three seconds at 100 frames a second: room for 60 annotations.
+    for (uint16_t n = 0; n < 300; ++n) {
+        if (n == 120) {
+            for (int i = 0; i < 5; ++i) {
+                recorder.handleCableRemoved();
+                recorder.handleCableConnected();
+            }
+        }
+        frame(recorder, n, n, n >= 100 && n < 140);
+    }
+    ASSERT_TRUE(recorder.stop("stopped"));
+    ReadBack back = read(path());
+    ASSERT_TRUE(back.opened);
+    std::vector<std::pair<long long, std::string>> expected;
+    for (int i = 0; i < 5; ++i) {
+        expected.emplace_back(120 * EDFLIB_TIME_DIMENSION / rate, "Cable removed");
+        expected.emplace_back(120 * EDFLIB_TIME_DIMENSION / rate, "Cable connected");
+    }
+    for (long long n = 100; n < 140; ++n)
+        expected.emplace_back(n * EDFLIB_TIME_DIMENSION / rate, "Button pushed (frame " + std::to_string(n) + ")");
+    auto byOnset = [](std::vector<std::pair<long long, std::string>> list) {
+        std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        return list;
+    };
+    EXPECT_EQ(byOnset(back.annotationList), byOnset(expected));
+
+    // A push in every frame of a one-second file: 100 for room of 20.
+    LogLines log;
+    startRecording(recorder);
+    for (uint16_t n = 0; n < 105; ++n)
+        frame(recorder, n, n, true);
+    ASSERT_TRUE(recorder.stop("stopped"));
+    back = read(path());
+    ASSERT_TRUE(back.opened);
+    ASSERT_EQ(back.annotationList.size(), 20u);
+    EXPECT_EQ(back.annotations.at("81 annotations not stored (log)"), 18 * EDFLIB_TIME_DIMENSION / rate);
+    EXPECT_EQ(back.annotations.at("Button pushed (frame 99)"), 99 * EDFLIB_TIME_DIMENSION / rate);
+    EXPECT_EQ(back.annotations.count("Button pushed (frame 18)"), 0u);
+    EXPECT_TRUE(log.contains("81 annotations found no room in the file")) << log.lines.size() << " lines";
+    for (int n = 18; n < 99; ++n)
+        EXPECT_TRUE(log.contains("annotation at " + QString::number(n / 100.0, 'f', 4).toStdString()
+                                 + " s not stored (no room): Button pushed (frame " + std::to_string(n) + ")"))
+            << n;
+    // Those of the dropped partial record are told as such.
+    EXPECT_TRUE(log.contains("annotation at 1.0400 s not stored (its samples are in the last partial data record, "
+                             "not kept): Button pushed (frame 104)"));
+}
+
+// A link in the recordings directory is never followed: not when repairing
+// what looks like an unfinished file (the repair writes), not when naming a
+// new file, and it is neither listed nor served.
+TEST_F(SignalRecorderTest, LinksInTheDirectoryAreNeverFollowed)
+{
+    QTemporaryDir outside;
+    const QString victim = outside.filePath("victim.bdf");
+    {
+        SignalRecorder writer(outside.path());
+        startRecording(writer);
+        for (uint16_t n = 0; n < 40; ++n)
+            frame(writer, n, n);
+        ASSERT_TRUE(writer.stop("stopped"));
+        ASSERT_TRUE(QFile::rename(outside.filePath(m_name), victim));
+    }
+    QFile original(victim);
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray before = original.readAll();
+    original.close();
+    // A cut-off copy would be repaired (shortened, its header rewritten).
+    QFile::resize(victim, before.size() - 5);
+    QFile cut(victim);
+    ASSERT_TRUE(cut.open(QIODevice::ReadOnly));
+    const QByteArray cutBytes = cut.readAll();
+    cut.close();
+
+    const QByteArray part = QFile::encodeName(m_dir.filePath("recording-20260101-000000.bdf.part"));
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(), part.constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(victim).constData(),
+                        QFile::encodeName(m_dir.filePath("recording-20260101-000001.bdf")).constData()),
+              0);
+
+    SignalRecorder recorder(m_dir.path());
+    EXPECT_EQ(recorder.repairUnfinished(), 0);
+    QFile after(victim);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(after.readAll() == cutBytes) << "the file behind the link was changed";
+    EXPECT_TRUE(QFileInfo(QFile::decodeName(part)).isSymLink()) << "the link was renamed";
+    EXPECT_TRUE(recorder.list().isEmpty());
+    EXPECT_TRUE(recorder.pathOf("recording-20260101-000001.bdf").isEmpty());
+    EXPECT_TRUE(recorder.pathOf("latest").isEmpty());
 }
 
 // A file size limit (a full disk behaves alike) stops the recording with an

@@ -1,4 +1,5 @@
 #include "common/jmessagehandler.h"
+#include "devicewebapi/signalrecorder.h"
 #include "net/webapi/accesspolicy.h"
 #include "net/webapi/connectionlimits.h"
 #include "net/webapi/directoryqueue.h"
@@ -26,6 +27,9 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Tavrix::Net::WebApi;
 
@@ -762,7 +766,7 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     EXPECT_EQ(fetch("/recordings/"), list);
     EXPECT_EQ(fetch("/recordings"), list);
     const QByteArray file = "HTTP/1.1 200 OK\r\n" + cors
-                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\n\r\nBDF-DATA";
+                            + "Content-Type: application/octet-stream;\r\nContent-Length: 8\r\nConnection: close\r\n\r\nBDF-DATA";
     EXPECT_EQ(fetch("/recordings/recording-a.bdf"), file);
     EXPECT_EQ(fetch("/recordings/latest"), file);
     EXPECT_TRUE(fetch("/recordings/../secret.txt").startsWith("HTTP/1.1 404"));
@@ -784,6 +788,107 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     QSignalSpy flashRequests(&flash, &exeGetFlash::signalSetFlash);
     EXPECT_EQ(fetch("/flash"), statusOnly("200 OK"));
     EXPECT_EQ(flashRequests.count(), 1);
+}
+
+// Only regular files that really are in the recordings or read-out directory
+// are listed and served: a symbolic link is never followed, whether it leads
+// out of the directory, to another file of it or nowhere, and nothing that
+// is no file (a directory, a pipe that would block the reader) is taken for one.
+TEST_F(WebApiServerTest, LinksAndNonFilesInTheFileDirectoriesAreNeitherListedNorServed)
+{
+    struct Route
+    {
+        QByteArray key;
+        QString directory;
+        QString prefix;
+        QString suffix;
+    };
+    const Route routes[] = {{"recordings", "rec", "recording-", ".bdf"}, {"flash", "flash", "readout-", ".bin"}};
+    // How each entry is made in the route's directory (named prefix + name + suffix).
+    enum class EKind { File, LinkOutside, LinkInside, LinkNowhere, LinkToDirectory, Directory, Pipe };
+    struct Entry
+    {
+        const char* name;
+        EKind kind;
+        bool served;
+    };
+    const Entry entries[] = {
+        {"real", EKind::File, true},
+        {"outside", EKind::LinkOutside, false},     // to secret.txt beside the directory
+        {"inside", EKind::LinkInside, false},       // to the real file of the directory
+        {"nowhere", EKind::LinkNowhere, false},     // dangling
+        {"linkdir", EKind::LinkToDirectory, false}, // to a directory outside
+        {"directory", EKind::Directory, false},
+        {"pipe", EKind::Pipe, false},
+    };
+
+    Tavrix::DeviceWebApi::SignalRecorder recorder(path("rec"));
+    exeGetRecordings recordings([&recorder](const QString& name) { return recorder.pathOf(name); },
+                                [&recorder] { return recorder.list(); });
+    exeGetFlash flash(path("flash"));
+    QMap<QString, exeGet*> get = m_get;
+    get.insert("recordings", &recordings);
+    get.insert("flash", &flash);
+    WebApiServer server(0, get, m_post, nullptr, QHostAddress::LocalHost);
+    ASSERT_TRUE(server.isListening());
+    auto fetch = [&](const QByteArray& target) {
+        return exchange(server.serverPort(), {"GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n"}).received;
+    };
+
+    for (const Route& route : routes) {
+        SCOPED_TRACE(route.key.constData());
+        auto nameOf = [&route](const char* name) { return route.prefix + name + route.suffix; };
+        auto at = [&](const char* name) { return path(route.directory + "/" + nameOf(name)); };
+        write(route.directory + "/" + nameOf("real"), "REAL");
+        QDir().mkpath(path("elsewhere"));
+        for (const Entry& entry : entries) {
+            const QByteArray target = QFile::encodeName(at(entry.name));
+            switch (entry.kind) {
+            case EKind::File:
+                break;
+            case EKind::LinkOutside:
+                ASSERT_EQ(::symlink(QFile::encodeName(path("secret.txt")).constData(), target.constData()), 0);
+                break;
+            case EKind::LinkInside:
+                ASSERT_EQ(::symlink(QFile::encodeName(nameOf("real")).constData(), target.constData()), 0);
+                break;
+            case EKind::LinkNowhere:
+                ASSERT_EQ(::symlink("no-such-file", target.constData()), 0);
+                break;
+            case EKind::LinkToDirectory:
+                ASSERT_EQ(::symlink(QFile::encodeName(path("elsewhere")).constData(), target.constData()), 0);
+                break;
+            case EKind::Directory:
+                ASSERT_TRUE(QDir().mkpath(at(entry.name)));
+                break;
+            case EKind::Pipe:
+                ASSERT_EQ(::mkfifo(target.constData(), 0600), 0);
+                break;
+            }
+        }
+        // The file a link leads to is the newest: "latest" must still be the real one.
+        write("secret.txt", "SECRET");
+
+        QStringList listed;
+        const QByteArray list = fetch("/" + route.key + "/");
+        ASSERT_TRUE(list.startsWith("HTTP/1.1 200 OK")) << list.constData();
+        for (const QJsonValue& item : QJsonDocument::fromJson(list.mid(list.indexOf("\r\n\r\n") + 4)).array())
+            listed.append(item.toObject()["name"].toString());
+        for (const Entry& entry : entries) {
+            SCOPED_TRACE(entry.name);
+            EXPECT_EQ(listed.contains(nameOf(entry.name)), entry.served);
+            const QByteArray answer = fetch("/" + route.key + "/" + nameOf(entry.name).toUtf8());
+            if (entry.served) {
+                EXPECT_TRUE(answer.startsWith("HTTP/1.1 200 OK") && answer.endsWith("\r\n\r\nREAL")) << answer.constData();
+            } else {
+                EXPECT_TRUE(answer.startsWith("HTTP/1.1 404")) << answer.constData();
+                EXPECT_FALSE(answer.contains("SECRET")) << answer.constData();
+            }
+        }
+        EXPECT_EQ(listed.join(", ").toStdString(), nameOf("real").toStdString());
+        const QByteArray latest = fetch("/" + route.key + "/latest");
+        EXPECT_TRUE(latest.startsWith("HTTP/1.1 200 OK") && latest.endsWith("\r\n\r\nREAL")) << latest.constData();
+    }
 }
 
 TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
