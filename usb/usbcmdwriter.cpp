@@ -52,8 +52,11 @@ void UsbCmdWriter<Address>::transfer()
 template<unsigned int Address>
 void UsbCmdWriter<Address>::setPendingBytes(std::vector<uint8_t>&& bytes)
 {
-    std::lock_guard lock(m_mutex);
-    m_pendingBytes = std::move(bytes);
+    {
+        std::lock_guard lock(m_mutex);
+        m_pendingBytes = std::move(bytes);
+    }
+    context()->wakeEventHandler();
 }
 
 template<unsigned int Address>

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
+struct libusb_context;
 struct libusb_device_handle;
 
 namespace Tavrix::Common {
@@ -35,9 +37,19 @@ public:
     int32_t errorState() const { return m_errorState.load(); }
     void setErrorState(int32_t state) { m_errorState.store(state); }
 
+    // The libusb context the USB thread handles events of; null while there
+    // is none. Set by the dispatcher around libusb_init and libusb_exit.
+    void setEventContext(libusb_context* context);
+    // Makes the USB thread return from its wait for events at once (any
+    // thread), so that bytes queued for the recorder leave without waiting
+    // for the wait's time-out.
+    void wakeEventHandler();
+
     libusb_device_handle* m_deviceHandle = nullptr;
 
 private:
+    std::mutex m_eventContextMutex;
+    libusb_context* m_eventContext = nullptr;
     Common::ThreadLogging* m_threadLog;
     Common::SimpleLogger* m_fileLog;
     std::atomic<int32_t> m_errorState{noDevice};

@@ -63,6 +63,7 @@ bool UsbDispatcher::initUsbLib()
         m_usbContext->logError(" m_context == nullptr");
         return false;
     }
+    m_usbContext->setEventContext(m_context);
     m_usbContext->logInfo(" context ok");
     return true;
 }
@@ -180,7 +181,10 @@ bool UsbDispatcher::openDevice()
 
 void UsbDispatcher::handleUsbEvents()
 {
-    const int result = libusb_handle_events_timeout_completed(m_context, &eventTimeout, &eventCompleted);
+    int result = libusb_handle_events_timeout_completed(m_context, &eventTimeout, &eventCompleted);
+    // A wake-up for queued command bytes, not a fault of the link.
+    if (result == LIBUSB_ERROR_INTERRUPTED)
+        result = 0;
     if (result != 0 || eventCompleted != 0) {
         m_usbContext->logError(" error: " + std::to_string(eventCompleted) + " " + errorText(result));
         m_usbContext->setErrorState(result != 0 ? result : LIBUSB_ERROR_BUSY);
@@ -260,6 +264,7 @@ void UsbDispatcher::deinitUsbLib()
         m_usbContext->logError(" m_context == nullptr");
         return;
     }
+    m_usbContext->setEventContext(nullptr);
     libusb_exit(m_context);
     m_context = nullptr;
     m_usbContext->logInfo(" ok");

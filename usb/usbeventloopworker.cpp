@@ -18,9 +18,9 @@ UsbEventLoopWorker::UsbEventLoopWorker(const std::string& errorLogPath,
     , m_context(&m_threadLog, &m_errorLog)
     , m_cmdWriter("cmd", &m_context)
     , m_cmdListener("l_cmd", &m_context, commandBufferSize)
-    , m_adcListener("l_adc", &m_context, adcBufferSize, adcAggregationPeriodMs)
+    , m_adcListener("l_adc", &m_context, adcBufferSize, adcAggregationPeriodMs, adcReadsInFlight)
     , m_dataListener("l_data", &m_context, dataBufferSize)
-    , m_dispatcher(interfaceNumber, &m_context, {&m_cmdWriter, &m_cmdListener, &m_adcListener, &m_dataListener})
+    , m_dispatcher(interfaceNumber, &m_context, endpointList())
     , m_channels(createChannelsManager())
     , m_deviceManager(&m_cmdWriter, &m_cmdListener, devices, cableTypes, factory, m_channels, flags)
 {
@@ -34,6 +34,14 @@ UsbEventLoopWorker::~UsbEventLoopWorker()
     wait();
     // The loop's last lines ("stop !", the session end) would otherwise be lost.
     slotLog();
+}
+
+QVector<UsbEndPoint*> UsbEventLoopWorker::endpointList()
+{
+    QVector<UsbEndPoint*> endpoints{&m_cmdWriter, &m_cmdListener, &m_adcListener};
+    endpoints += m_adcListener.extraReads();
+    endpoints.append(&m_dataListener);
+    return endpoints;
 }
 
 std::shared_ptr<AdcChannelsManager> UsbEventLoopWorker::createChannelsManager()

@@ -51,6 +51,9 @@ public:
     static constexpr uint32_t dataBufferSize = 1048576;
     static constexpr uint32_t reconnectDelayMs = 1000;
     static constexpr uint32_t adcAggregationPeriodMs = 20;
+    // Signal reads kept in flight, so the recorder's buffer keeps draining
+    // while the USB thread serves commands.
+    static constexpr uint32_t adcReadsInFlight = 4;
     static constexpr uint64_t errorLogMaxSize = 4194304;
     static constexpr uint64_t errorLogCutSize = 1048576;
     static constexpr uint32_t logIntervalMs = 10;
@@ -89,6 +92,7 @@ protected:
     void run() override;
 
 private:
+    QVector<UsbEndPoint*> endpointList();
     // The one place the channel manager is chosen and fed by the ADC listener.
     std::shared_ptr<AdcChannelsManager> createChannelsManager();
     bool allocateTransfers();

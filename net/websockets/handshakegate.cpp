@@ -51,6 +51,9 @@ void HandshakeGate::onNewConnection()
         m_live.append(socket);
         // What a client sends beyond this stays in the kernel, not here.
         socket->setReadBufferSize(readBufferBytes);
+        // Signal and event messages are small and must leave at once; Nagle
+        // would hold one back until the previous one is acknowledged.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // A client that never finishes its handshake does not hold a socket for ever.
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);

@@ -1,6 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
 #include "common/jterminal.h"
+#include "net/websockets/backlogbound.h"
 #include "net/websockets/handshakegate.h"
 
 #include <QHostAddress>
@@ -126,33 +127,20 @@ void WebSocketServer::slotTransfer(QByteArray _data)
 {
     // Iterate a snapshot: the map must not change under the loop should a
     // socket report its disconnection while sending.
-    const QList<QWebSocket*> sockets = m_clients.keys();
-    qint64 total = 0;
-    QWebSocket* furthestBehind = nullptr;
-    for (QWebSocket* socket : sockets) {
-        if (!m_clients.value(socket, false))
-            continue;
-        const qint64 unsent = socket->bytesToWrite();
-        if (unsent > m_maxBacklogBytes) {
-            dropClient(socket, "client too slow, closed:");
-            continue;
-        }
-        total += unsent;
-        if (!furthestBehind || unsent > furthestBehind->bytesToWrite())
-            furthestBehind = socket;
-    }
-    // Many slow clients together: the one furthest behind goes first, until
-    // the rest fit the bound.
-    while (furthestBehind && total + _data.size() > m_maxTotalBacklogBytes) {
-        total -= furthestBehind->bytesToWrite();
-        dropClient(furthestBehind, "clients too slow together, closed the furthest behind:");
-        furthestBehind = nullptr;
-        for (QWebSocket* socket : sockets) {
-            if (m_clients.value(socket, false)
-                && (!furthestBehind || socket->bytesToWrite() > furthestBehind->bytesToWrite()))
-                furthestBehind = socket;
+    QList<QWebSocket*> sockets;
+    std::vector<qint64> unsent;
+    for (auto it = m_clients.cbegin(); it != m_clients.cend(); ++it) {
+        if (it.value()) {
+            sockets.append(it.key());
+            unsent.push_back(it.key()->bytesToWrite());
         }
     }
+    const BacklogBound bound(m_maxBacklogBytes, m_maxTotalBacklogBytes);
+    for (const auto& [index, reason] : bound.clientsToDrop(unsent, _data.size()))
+        dropClient(sockets[static_cast<int>(index)],
+                   reason == BacklogBound::EReason::OwnBound
+                       ? "client too slow, closed:"
+                       : "clients too slow together, closed the furthest behind:");
     for (QWebSocket* socket : sockets) {
         if (m_clients.value(socket, false))
             socket->sendBinaryMessage(_data);

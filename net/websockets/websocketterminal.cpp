@@ -3,6 +3,7 @@
 #include "common/jconfig.h"
 #include "common/jterminal.h"
 #include "common/stringcomparer.h"
+#include "net/websockets/backlogbound.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -127,15 +128,20 @@ void WebSocketTerminal::sendToAll(const QString& message)
         return;
     // A snapshot: aborting a client reports its disconnection at once.
     const QList<QWebSocket*> sockets = m_clients.keys();
+    std::vector<qint64> unsent;
+    for (QWebSocket* socket : sockets)
+        unsent.push_back(socket->bytesToWrite());
+    const BacklogBound bound(m_maxBacklogBytes, m_maxTotalBacklogBytes);
+    for (const auto& [index, reason] : bound.clientsToDrop(unsent, message.size())) {
+        QWebSocket* socket = sockets[static_cast<int>(index)];
+        JTerminal('3') << (reason == BacklogBound::EReason::OwnBound ? "terminal client too slow, closed:"
+                                                                      : "terminal clients too slow together, closed:")
+                       << socket->bytesToWrite() << "bytes unsent";
+        socket->abort();
+    }
     for (QWebSocket* socket : sockets) {
-        if (!m_clients.contains(socket))
-            continue;
-        if (socket->bytesToWrite() > m_maxBacklogBytes) {
-            JTerminal('3') << "terminal client too slow, closed:" << socket->bytesToWrite() << "bytes unsent";
-            socket->abort();
-            continue;
-        }
-        socket->sendTextMessage(message);
+        if (m_clients.contains(socket))
+            socket->sendTextMessage(message);
     }
 }
 

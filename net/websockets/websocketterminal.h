@@ -76,6 +76,9 @@ public:
     // bound, as on the signal stream; it may connect again.
     static constexpr qint64 defaultMaxBacklogBytes = 4 * 1024 * 1024;
     void setMaxBacklogBytes(qint64 bytes) { m_maxBacklogBytes = bytes; }
+    // All clients together; the one furthest behind goes first.
+    static constexpr qint64 defaultMaxTotalBacklogBytes = 32 * 1024 * 1024;
+    void setMaxTotalBacklogBytes(qint64 bytes) { m_maxTotalBacklogBytes = bytes; }
     int clientCount() const { return m_clients.size(); }
     bool isActive() const { return m_active.load(); }
 
@@ -109,6 +112,7 @@ private:
     QStringList m_lines; // logged, not yet sent
     bool m_sending = false;
     qint64 m_maxBacklogBytes = defaultMaxBacklogBytes;
+    qint64 m_maxTotalBacklogBytes = defaultMaxTotalBacklogBytes;
 };
 
 } // namespace Tavrix::Net::WebSockets

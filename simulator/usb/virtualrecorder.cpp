@@ -282,7 +282,12 @@ gboolean VirtualUsbRecorder::Impl::handleIoctl(DeviceSlot* slot, UMockdevIoctlCl
         UMockdevIoctlData* d = resolveArg(sizeof(uint32_t));
         if (!d)
             return TRUE;
-        const uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+        // What a kernel reports for an xHCI or EHCI host: with scatter-gather
+        // libusb submits each transfer as one URB. Without it a 64 KiB read
+        // becomes four URBs, three of them cancelled after every short
+        // answer, which real hosts do not pay and the virtual link pays in
+        // round trips.
+        const uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_BULK_SCATTER_GATHER |
                               USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
         std::memcpy(d->data, &caps, sizeof caps);
         g_object_unref(d);

@@ -3,6 +3,7 @@
 
 #include "ecgwaveform.h"
 #include "support/msgpackreader.h"
+#include "devicewebapi/serviceclient.h"
 #include "support/serviceundersimulator.h"
 
 #include <QCoreApplication>
@@ -409,4 +410,51 @@ TEST_F(ServiceTest, EveryClientGetsEveryMessageInOrder)
     EXPECT_GE(first.messages().size(), static_cast<size_t>(seconds * frequency / 40 * 9 / 10));
     std::printf("[ stream ] %zu messages to each of two clients in %d s at %d frames/s, %zu gaps\n",
                 first.messages().size(), seconds, frequency, gaps);
+}
+
+// A client sending commands back to back must not keep the service from
+// reading the signal endpoint: the recorder's buffer would overflow and ECG
+// data would be lost before it ever reached the service.
+TEST_F(ServiceTest, CommandsBackToBackDoNotStarveTheSignalStream)
+{
+    const int frequency = streamFrequency(2000);
+    const int seconds = 10;
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options(frequency));
+    StreamClient signal(m_service.adcPort());
+    ASSERT_TRUE(signal.waitConnected());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return signal.messages().size() >= 50; }, 20000))
+        << m_service.sim().output();
+
+    auto framesDropped = [&] {
+        return m_service.sim().requestJson("state").value("model").toObject().value("framesDropped").toDouble();
+    };
+    const double droppedBefore = framesDropped();
+    QElapsedTimer timer;
+    timer.start();
+    int answered = 0;
+    int failed = 0;
+    const QByteArray request = R"({"cmd":"GetTime","uid":7})";
+    while (timer.elapsed() < seconds * 1000) {
+        // Each request waits for its answer while the stream keeps arriving.
+        const QByteArray answer = ServiceTesting::PendingRequest(m_service.httpPort(), request).body();
+        (answer.contains(R"("status":"ok")") ? answered : failed)++;
+    }
+    const size_t messagesAtEnd = signal.messages().size();
+    ASSERT_TRUE(StreamClient::waitFor([&] { return signal.messages().size() >= messagesAtEnd + 10; }, 10000));
+
+    EXPECT_EQ(failed, 0);
+    EXPECT_GT(answered, seconds) << "the commands did not run back to back";
+    EXPECT_EQ(framesDropped() - droppedBefore, 0.0) << "the recorder lost frames while commands ran";
+    uint64_t expectedCounter = 0;
+    size_t gaps = 0;
+    bool first = true;
+    for (const MsgValue& message : signal.decoded()) {
+        const uint64_t counter = static_cast<uint64_t>(message["channels"].items.at(0)["pointCounter"].integer);
+        gaps += !first && counter != expectedCounter;
+        first = false;
+        expectedCounter = counter + 40;
+    }
+    EXPECT_EQ(gaps, 0u) << "signal messages went missing";
+    std::printf("[ commands beside the stream ] %d commands in %d s at %d frames/s\n", answered, seconds, frequency);
 }

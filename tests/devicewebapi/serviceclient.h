@@ -45,8 +45,9 @@ public:
         m_socket.waitForBytesWritten(2000);
     }
 
-    // The response body ("" when none came within the time).
-    QByteArray body(int timeoutMs = 5000)
+    // The response body ("" when none came within the time). The time is a
+    // fail-safe for an answer that never comes, generous for a loaded machine.
+    QByteArray body(int timeoutMs = 20000)
     {
         QElapsedTimer timer;
         timer.start();

@@ -274,6 +274,88 @@ TEST(AdcListener, dataBetweenEmptyReadsRestartsTheCount)
     EXPECT_TRUE(listener.isReceiving());
 }
 
+// Several reads in flight: the lanes are the listener itself and its extra
+// reads, submitted (and so completed) in that order.
+class AdcReadsInFlight : public ::testing::Test
+{
+protected:
+    static constexpr unsigned int lanes = 3;
+    LinkLogs logs;
+    UsbAdcListener<131> listener{"l_adc", &logs.context, 128, 0, lanes};
+    QSignalSpy spy{&listener, &UsbEndPoint::signalAnswer};
+
+    UsbEndPointReader& lane(std::size_t index)
+    {
+        if (index == 0)
+            return listener;
+        return *static_cast<UsbEndPointReader*>(listener.extraReads().at(static_cast<int>(index - 1)));
+    }
+    // What a successful submission leaves behind (the test link has no device).
+    void markSubmitted()
+    {
+        for (std::size_t i = 0; i < lanes; ++i)
+            lane(i).setBusy(true);
+    }
+    void complete(std::size_t index, const Bytes& bytes, libusb_transfer_status status = LIBUSB_TRANSFER_COMPLETED)
+    {
+        if (index == 0)
+            completeRead(listener, bytes, status);
+        else
+            completeRead(lane(index), bytes, status);
+    }
+};
+
+TEST_F(AdcReadsInFlight, extraReadsAreListedForTheDispatcher)
+{
+    EXPECT_EQ(listener.extraReads().size(), static_cast<int>(lanes - 1));
+    for (UsbEndPoint* read : listener.extraReads())
+        EXPECT_EQ(read->address(), 131u);
+}
+
+TEST_F(AdcReadsInFlight, readsAreTakenInSubmissionOrderWhateverOrderTheyEndIn)
+{
+    markSubmitted();
+    complete(2, Bytes{3});
+    complete(1, Bytes{2});
+    EXPECT_FALSE(listener.exe()) << "the oldest read is still in flight";
+    EXPECT_EQ(spy.count(), 0);
+
+    complete(0, Bytes{1});
+    EXPECT_TRUE(listener.exe());
+    ASSERT_EQ(spy.count(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(blocksOf(answerOf(spy, i)), std::vector<QByteArray>{toQ(Bytes{static_cast<uint8_t>(i + 1)})});
+
+    // The next round starts again with the first lane.
+    markSubmitted();
+    complete(1, Bytes{5});
+    EXPECT_FALSE(listener.exe());
+    complete(0, Bytes{4});
+    EXPECT_TRUE(listener.exe());
+    ASSERT_EQ(spy.count(), 5);
+    EXPECT_EQ(blocksOf(answerOf(spy, 3)), std::vector<QByteArray>{toQ(Bytes{4})});
+    EXPECT_EQ(blocksOf(answerOf(spy, 4)), std::vector<QByteArray>{toQ(Bytes{5})});
+}
+
+TEST_F(AdcReadsInFlight, theStreamEndsAfterTenEmptyReadsPerReadInFlight)
+{
+    const std::vector<std::pair<int, bool>> table = {{10, true}, {29, true}, {30, false}};
+    for (const auto& [emptyReads, stillReceiving] : table) {
+        listener.reset();
+        markSubmitted();
+        complete(0, Bytes{1, 2});
+        listener.exe();
+        std::size_t next = 1;
+        for (int i = 0; i < emptyReads; ++i) {
+            markSubmitted();
+            complete(next, {}, LIBUSB_TRANSFER_TIMED_OUT);
+            listener.exe();
+            next = (next + 1) % lanes;
+        }
+        EXPECT_EQ(listener.isReceiving(), stillReceiving) << emptyReads;
+    }
+}
+
 // ---- data listener ---------------------------------------------------------
 
 // A read-out frame: the memory content followed by four bytes that are not

@@ -1,6 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
 #include "net/webapi/connectionlimits.h"
+#include "support/stalledwebsocket.h"
 
 #include <QSignalSpy>
 #include <QStringList>
@@ -179,12 +180,8 @@ TEST_F(WebSocketServerTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
     Client reader;
     ASSERT_TRUE(reader.open(server.serverPort()));
 
-    QTcpSocket stalled;
-    stalled.setReadBufferSize(1024); // takes the handshake answer, then nothing more
-    stalled.connectToHost(QHostAddress::LocalHost, server.serverPort());
-    ASSERT_TRUE(stalled.waitForConnected(waitMs));
-    stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    const auto stalled = TestSupport::stalledWebSocket(server.serverPort(), waitMs);
+    ASSERT_TRUE(stalled);
     ASSERT_TRUE(waitForClients(2));
 
     LogCapture log;
@@ -200,23 +197,6 @@ TEST_F(WebSocketServerTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
     EXPECT_EQ(reader.received.count(), messages);
 }
 
-namespace {
-
-// A WebSocket client on a raw socket that takes the handshake answer and
-// then reads nothing.
-std::unique_ptr<QTcpSocket> stalledClient(unsigned short port)
-{
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->setReadBufferSize(1024);
-    socket->connectToHost(QHostAddress::LocalHost, port);
-    if (!socket->waitForConnected(waitMs))
-        return nullptr;
-    socket->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
-    return socket;
-}
-
-} // namespace
 
 // Each stalled client stays under its own bound; together they pass the
 // server's, and the server sheds them instead of holding it all.
@@ -228,7 +208,7 @@ TEST_F(WebSocketServerTest, StalledClientsTogetherAreCutAtTheServersBound)
     ASSERT_TRUE(reader.open(server.serverPort()));
     std::vector<std::unique_ptr<QTcpSocket>> stalled;
     for (int i = 0; i < 3; ++i) {
-        stalled.push_back(stalledClient(server.serverPort()));
+        stalled.push_back(TestSupport::stalledWebSocket(server.serverPort(), waitMs));
         ASSERT_TRUE(stalled.back());
     }
     ASSERT_TRUE(waitForClients(4));

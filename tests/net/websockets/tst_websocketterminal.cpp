@@ -6,6 +6,7 @@
 #include "net/webapi/webapiserver.h"
 #include "net/websockets/websocketterminal.h"
 #include "net/websockets/webterminalexeget.h"
+#include "support/stalledwebsocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -150,12 +151,8 @@ TEST_F(WebSocketTerminalTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
 {
     m_terminal->setMaxBacklogBytes(256 * 1024);
     auto reader = connectClient();
-    QTcpSocket stalled;
-    stalled.setReadBufferSize(1024); // takes the handshake answer, then nothing more
-    stalled.connectToHost(QHostAddress::LocalHost, m_terminal->serverPort());
-    ASSERT_TRUE(stalled.waitForConnected(5000));
-    stalled.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+    const auto stalled = TestSupport::stalledWebSocket(m_terminal->serverPort());
+    ASSERT_TRUE(stalled);
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 2; }, 5000));
 
     const QString filler(2000, QLatin1Char('f'));
