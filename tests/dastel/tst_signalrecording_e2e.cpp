@@ -280,9 +280,6 @@ protected:
         return -1;
     }
 
-    // Keeps the event loop turning for `ms` so the stream clients are served.
-    static void wait(int ms) { pump([] { return false; }, ms); }
-
     // The samples of the running recording, as the service tells them.
     double recordedSamples() { return answerOf("GetSignalRecordingState")["data"].toObject()["Samples"].toDouble(); }
 
