@@ -78,6 +78,12 @@ public:
     // The host time of the first sample, or of the start while none came.
     QDateTime since() const { return m_firstSample.isValid() ? m_firstSample : m_startRequested; }
     uint64_t samples() const { return isRunning() ? m_writer.samplesAdded() : 0; }
+    // The recorder's own number of the newest frame recorded (16 bits, as
+    // the frames carry it); none before the first frame.
+    std::optional<uint16_t> lastFrameNumber() const
+    {
+        return isRunning() && m_haveFrameNumber ? std::optional<uint16_t>(m_lastFrameNumber) : std::nullopt;
+    }
     qint64 bytesWritten() const;
 
     const QString& directory() const { return m_directory; }

@@ -183,7 +183,7 @@ std::shared_ptr<JsonCommandDescription> GetSignalRecordingStateJsonCommand::crea
         std::make_shared<NamelessJsonCommandObjectUnit>(
             JsonCommandUnits{unit("Running", EJsonUnitType::Bool), unit("FileName", EJsonUnitType::String),
                              unit("Since", EJsonUnitType::String), unit("Samples", EJsonUnitType::Int),
-                             unit("Size", EJsonUnitType::Int),
+                             unit("Size", EJsonUnitType::Int), unit("LastFrame", EJsonUnitType::Int),
                              std::make_shared<JsonCommandArrayUnit>(
                                  "Channels", 0,
                                  std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{
@@ -222,6 +222,9 @@ GetSignalRecordingStateJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> in
         answer.insert("Since", isoText(m_recorder->since()));
         answer.insert("Samples", static_cast<double>(m_recorder->samples()));
         answer.insert("Size", static_cast<double>(m_recorder->bytesWritten()));
+        // Ties the file to the frame counters of the "buttonPush" events.
+        if (const std::optional<uint16_t> last = m_recorder->lastFrameNumber())
+            answer.insert("LastFrame", *last);
     }
     answer.insert("Channels", channelLabels());
     emit answerIsReady(this, QJsonDocument(answer), std::make_shared<OkJsonCommandStatus>());

@@ -77,14 +77,11 @@ void UsbAdcListener<Address>::take(UsbEndPointReader* read)
         m_receiving.store(true);
         m_emptyReads = 0;
         m_stream << QByteArray::fromRawData(reinterpret_cast<const char*>(read->buffer()), received);
-        const qint64 now = m_timer.elapsed();
-        if (now - m_lastHandOverMs >= static_cast<qint64>(m_aggregationPeriodMs)) {
-            emit signalAnswer(std::vector<uint8_t>(m_collected.cbegin(), m_collected.cend()), 0);
-            m_stream.device()->seek(0);
-            m_collected.clear();
-            m_lastHandOverMs = now;
-        }
+        handOverWhenDue();
     } else if (m_receiving.load()) {
+        // The stream paused or stopped: what was collected goes now, not
+        // glued to the front of whatever comes next, maybe much later.
+        handOverWhenDue();
         // Every read in flight times out once per time-out period when the
         // stream stops, so the limit grows with their number.
         if (++m_emptyReads >= emptyReadLimit * static_cast<int>(m_extraReads.size() + 1)) {
@@ -92,6 +89,18 @@ void UsbAdcListener<Address>::take(UsbEndPointReader* read)
             m_emptyReads = 0;
         }
     }
+}
+
+template<unsigned int Address>
+void UsbAdcListener<Address>::handOverWhenDue()
+{
+    const qint64 now = m_timer.elapsed();
+    if (m_collected.isEmpty() || now - m_lastHandOverMs < static_cast<qint64>(m_aggregationPeriodMs))
+        return;
+    emit signalAnswer(std::vector<uint8_t>(m_collected.cbegin(), m_collected.cend()), 0);
+    m_stream.device()->seek(0);
+    m_collected.clear();
+    m_lastHandOverMs = now;
 }
 
 template<unsigned int Address>

@@ -15,7 +15,9 @@ namespace Tavrix::Usb {
 // The signal IN endpoint. Reads are collected as length-prefixed blocks
 // (QDataStream byte arrays: 32-bit big-endian length, then the bytes) and
 // handed to the main thread at most once per aggregation period, so a fast
-// stream does not flood the main event loop.
+// stream does not flood the main event loop. When the stream pauses, the
+// first empty read after the period hands over what is left, so the last
+// frames before a pause arrive then and not with the next data.
 //
 // With more than one read in flight the endpoint always has a read waiting
 // while the USB thread handles a completion, a command or anything else, so
@@ -54,6 +56,9 @@ public:
 private:
     UsbEndPointReader* lane(std::size_t index);
     void take(UsbEndPointReader* read);
+    // Hands the collected blocks over when there are any and the period since
+    // the last hand-over has passed.
+    void handOverWhenDue();
     void submit(UsbEndPointReader* read);
 
     std::vector<std::unique_ptr<UsbEndPointReader>> m_extraReads;

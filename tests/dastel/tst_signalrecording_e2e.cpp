@@ -1,6 +1,8 @@
 // Signal recording end to end: the real service under the simulated
 // recorder records to BDF+, announces and serves the file, and the file holds
-// the simulator's waveform frame by frame.
+// the simulator's waveform frame by frame, as MNE (a reader that shares no
+// code with EDFlib) reads it. The tests count frames and samples; they never
+// wait on the clock for something to have happened.
 
 #include "devicewebapi/serviceclient.h"
 #include "ecgwaveform.h"
@@ -13,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -31,11 +34,13 @@ using TestSupport::MsgValue;
 
 namespace {
 
-// The recorder's rate; DASTEL_STREAM_FREQUENCY lowers it where everything
-// runs several times slower (sanitizer builds), so the simulator keeps up.
+// The recorder's rate, 2000 frames/s; DASTEL_STREAM_FREQUENCY lowers it
+// where everything runs several times slower (sanitizer builds).
 const int frequency = qEnvironmentVariableIsSet("DASTEL_STREAM_FREQUENCY")
-                          ? std::min(qEnvironmentVariableIntValue("DASTEL_STREAM_FREQUENCY"), 1000)
-                          : 1000;
+                          ? qEnvironmentVariableIntValue("DASTEL_STREAM_FREQUENCY")
+                          : 2000;
+// Samples in one data record of the file.
+const int samplesPerRecord = frequency / 10;
 
 bool pump(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -65,20 +70,22 @@ public:
             else if (data.items.at(0)["type"].text == "error")
                 m_errors.push_back(data.items.at(0));
             else if (data.items.at(0)["type"].text == "buttonPush")
-                ++m_buttonPushes;
+                m_buttonFrames.push_back(data.items.at(0)["data"]["frameCounter"].integer);
         });
         m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
     }
     bool waitConnected() { return pump([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, 5000); }
     const std::vector<MsgValue>& events() const { return m_events; }
     const std::vector<MsgValue>& errors() const { return m_errors; }
-    int buttonPushes() const { return m_buttonPushes; }
+    int buttonPushes() const { return static_cast<int>(m_buttonFrames.size()); }
+    // The frame counters of the pushes, as the events tell them.
+    const std::vector<int64_t>& buttonFrames() const { return m_buttonFrames; }
 
 private:
     QWebSocket m_socket;
     std::vector<MsgValue> m_events;
     std::vector<MsgValue> m_errors;
-    int m_buttonPushes = 0;
+    std::vector<int64_t> m_buttonFrames;
 };
 
 struct HttpAnswer
@@ -152,6 +159,50 @@ Recording readRecording(const QString& path)
     return recording;
 }
 
+// The file as MNE reads it (tests/devicewebapi/read_bdf_with_mne.py): the
+// samples only of the channels whose names start with `samplesOf`.
+struct MneRead
+{
+    bool ran = false;
+    QString problem;
+    QJsonObject file;
+};
+
+MneRead readWithMne(const QString& path, const QString& samplesOf)
+{
+    MneRead read;
+    QProcess python;
+    // Debian's interpreter, where python3-mne is installed.
+    const QString interpreter = QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    python.start(interpreter,
+                 {QStringLiteral(DASTEL_CONFIG_DIR "/../tests/devicewebapi/read_bdf_with_mne.py"), path, samplesOf});
+    if (!python.waitForFinished(180000)) {
+        read.problem = "python3 did not finish: " + python.errorString();
+        return read;
+    }
+    if (python.exitCode() == 77) {
+        read.problem = "python3-mne is not installed (scripts/setup.sh installs it)";
+        return read;
+    }
+    if (python.exitCode() != 0) {
+        read.problem = QString::fromUtf8(python.readAllStandardError());
+        return read;
+    }
+    read.file = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    read.ran = !read.file.isEmpty();
+    if (!read.ran)
+        read.problem = "MNE's reading printed no JSON";
+    return read;
+}
+
+// The frame counter a button event and annotation give for the frame with
+// index `k` since the simulator started: its 16-bit frame number modulo
+// 65535 (Part 5.3).
+int64_t counterOfFrame(int64_t k)
+{
+    return (k % 65536) % 65535;
+}
+
 // The frame (since the converter went on) of the file's first sample: the
 // eight ECG signals are the simulator's waveform at consecutive frames from
 // there on (±1 µV for its time base's rounding); -1 when they are not.
@@ -206,6 +257,10 @@ protected:
             const QJsonObject answer = answerOf("GetPower");
             return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
         }, 30000)) << service.sim().output();
+        // However far a loaded machine puts the service behind, the recorder
+        // keeps every frame for it (minutes of them): what the tests count
+        // is what was sent, and only a lost frame they make themselves is lost.
+        control("set backlogFrames 1000000");
     }
 
     QString pathOf(const QString& name) const { return service.directory() + "/recordings/" + name; }
@@ -225,24 +280,48 @@ protected:
         return -1;
     }
 
-    // Keeps the event loop turning for `ms` so the stream clients are served.
-    static void wait(int ms) { pump([] { return false; }, ms); }
-
     // The samples of the running recording, as the service tells them.
     double recordedSamples() { return answerOf("GetSignalRecordingState")["data"].toObject()["Samples"].toDouble(); }
 
     // Waits until the recording holds `count` samples: on a loaded machine
-    // the service may run behind the clock, so the tests count samples, not time.
-    bool waitForSamples(double count)
+    // the service may run behind the clock, so the tests count samples, not
+    // time. The time-out only ends a test whose service stopped recording.
+    bool waitForSamples(double count, int timeoutMs = 60000)
     {
-        return pump([&] { return recordedSamples() >= count; }, 30000);
+        return pump([&] { return recordedSamples() >= count; }, timeoutMs);
+    }
+
+    // Pauses the simulated recorder's converter and waits until the service
+    // has recorded every frame sent before: the newest frame recorded is the
+    // last the recorder numbered. Returns the next frame number.
+    int64_t pauseAndDrain()
+    {
+        control("set adc off");
+        const int64_t next = model()["frameNumber"].toVariant().toLongLong();
+        const int64_t last = (next + 65535) % 65536;
+        const bool drained = pump(
+            [&] {
+                const QJsonObject state = answerOf("GetSignalRecordingState")["data"].toObject();
+                return state.contains("LastFrame") && state["LastFrame"].toInt() == last;
+            },
+            180000);
+        EXPECT_TRUE(drained) << "the service did not record up to frame " << last;
+        return next;
     }
 };
 
 } // namespace
 
-TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
+// Thirty seconds at the recorder's rate (2000 frames/s), a burst of button
+// pushes among them: the file holds exactly the frames the recorder sent
+// from its first one on, up to its last whole data record, each ECG sample
+// the simulator's waveform within one µV as MNE reads it, every push at the
+// sample of its frame, with the labels, units and patient fields written;
+// the service announces the file and serves it, and only it.
+TEST_F(SignalRecordingTest, ThirtySecondsHoldEveryFrameSentAsMneReadsThem)
 {
+    constexpr int seconds = 30;
+    constexpr int pushes = 30;
     RecordingEvents events(service.eventPort());
     ASSERT_TRUE(events.waitConnected());
 
@@ -250,8 +329,8 @@ TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
     for (const char* name : {"StartSignalRecording", "StopSignalRecording", "GetSignalRecordingState"})
         EXPECT_TRUE(list.contains(name)) << name;
 
-    const QJsonObject patient{{"PatientId", "E2E-1"}, {"Surname", "Testova"}, {"Sex", "f"}, {"LeadType", 1},
-                              {"StartTime", "2026-12-09 10:00:00"}};
+    const QJsonObject patient{{"PatientId", "E2E-1"}, {"Surname", "Testova"}, {"Name", "Anna"}, {"Sex", "f"},
+                              {"BirthdayDate", "1980-05-17"}, {"LeadType", 1}, {"StartTime", "2026-12-09 10:00:00"}};
     EXPECT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
     // The lead set names the signals before anything is recorded, for the live view.
     const QJsonArray channels = answerOf("GetSignalRecordingState")["data"].toObject()["Channels"].toArray();
@@ -262,6 +341,7 @@ TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
     EXPECT_EQ(channels[3].toObject()["Labels"].toArray().toVariantList(),
               QVariantList({"Ext accel X", "Ext accel Y", "Ext accel Z"}));
 
+    const double droppedBefore = model()["framesDropped"].toDouble();
     const QJsonObject started = answerOf("StartSignalRecording", QJsonObject{{"Label", "e2e run"}});
     ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
     const QString name = started["data"].toObject()["FileName"].toString();
@@ -270,23 +350,40 @@ TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
     EXPECT_EQ(again["errorcode"].toString(), "RECORDING_RUNNING");
 
     ASSERT_TRUE(waitForSamples(frequency));
-    control("button");
-    // The service may run behind the recorder: the push is recorded once
-    // the service has announced it, and is in the file a data record later.
-    ASSERT_TRUE(pump([&] { return events.buttonPushes() == 1; }, 20000)) << "the push was not announced";
-    ASSERT_TRUE(waitForSamples(std::max(2.5 * frequency, recordedSamples() + frequency / 5)));
+    // A burst: pushes in quick succession, far more than one per data record.
+    for (int i = 0; i < pushes; ++i)
+        control("button");
+    ASSERT_TRUE(pump([&] { return events.buttonPushes() == pushes; }, 60000))
+        << events.buttonPushes() << " of " << pushes << " pushes announced";
+    ASSERT_TRUE(waitForSamples(seconds * frequency, 240000))
+        << recordedSamples() << " of " << seconds * frequency << " samples recorded";
     const QJsonObject state = answerOf("GetSignalRecordingState")["data"].toObject();
     EXPECT_TRUE(state["Running"].toBool());
     EXPECT_EQ(state["FileName"].toString(), name);
-    EXPECT_GE(state["Samples"].toDouble(), 2.5 * frequency);
     EXPECT_FALSE(state["Since"].toString().isEmpty());
+
+    // Every frame the recorder sent is in the service now.
+    const int64_t next = pauseAndDrain();
+    const double samples = recordedSamples();
+    const QJsonObject sent = model();
+    const int64_t built = sent["framesStreamed"].toVariant().toLongLong();
+    const int64_t dropped = sent["framesDropped"].toVariant().toLongLong();
+    EXPECT_EQ(static_cast<double>(dropped), droppedBefore) << "the simulated recorder dropped frames while recording";
+    // The frames the recorder numbered since it started: those it sent and
+    // those it dropped before the recording (the waveform runs on over
+    // them); the number of the next one says which count it is.
+    const int64_t numbered = built + ((next - built) % 65536 + 65536) % 65536;
+    ASSERT_LE(numbered, built + dropped);
+    // The recording ends with the last frame sent: its first frame is this.
+    const int64_t firstFrame = numbered - static_cast<int64_t>(samples);
+    const auto kept = static_cast<int64_t>(samples) / samplesPerRecord * samplesPerRecord;
 
     const QJsonObject stopped = answerOf("StopSignalRecording");
     ASSERT_EQ(stopped["status"].toString(), "ok") << QJsonDocument(stopped).toJson().toStdString();
     const QJsonObject summary = stopped["data"].toObject();
     EXPECT_EQ(summary["FileName"].toString(), name);
     EXPECT_EQ(summary["Url"].toString(), "/recordings/" + name);
-    EXPECT_GE(summary["Duration"].toDouble(), 2.4);
+    EXPECT_DOUBLE_EQ(summary["Duration"].toDouble(), static_cast<double>(kept) / frequency);
     EXPECT_EQ(answerOf("StopSignalRecording")["errorcode"].toString(), "NO_RECORDING");
     EXPECT_FALSE(answerOf("GetSignalRecordingState")["data"].toObject()["Running"].toBool());
 
@@ -311,32 +408,90 @@ TEST_F(SignalRecordingTest, RecordsTheStreamedFramesAnnouncesAndServesTheFile)
         EXPECT_EQ(httpGet(service.httpPort(), refused).status, 404) << refused;
     EXPECT_TRUE(QJsonDocument::fromJson(httpGet(service.httpPort(), "/flash/").body).isArray());
 
-    // The file: every ECG sample is the simulator's waveform at consecutive
-    // frames, the button sits at the sample of its frame.
+    // The header as EDFlib reads it.
     const Recording recording = readRecording(pathOf(name));
     ASSERT_TRUE(recording.opened);
-    EXPECT_EQ(recording.sampleRate, frequency);
-    EXPECT_EQ(recording.labels, (std::vector<std::string>{"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4",
-                                                          "ECG V5", "ECG V6", "Reo 1", "Reo 2", "Accel X", "Accel Y",
-                                                          "Accel Z", "Ext accel X", "Ext accel Y", "Ext accel Z"}));
-    EXPECT_EQ(recording.units.at(0), "uV");
     EXPECT_EQ(recording.patientCode, "E2E-1");
     EXPECT_EQ(recording.equipment, "Orvim Ferrow 8");
-    EXPECT_DOUBLE_EQ(static_cast<double>(recording.samples.at(0).size()), summary["Duration"].toDouble() * frequency);
-    const int64_t firstFrame = firstFrameOfWaveform(recording);
-    ASSERT_GE(firstFrame, 0) << "the ECG is not the simulator's waveform at consecutive frames";
+    EXPECT_EQ(static_cast<int64_t>(recording.samples.at(0).size()), kept);
+    EXPECT_EQ(recording.units, (std::vector<std::string>{"uV", "uV", "uV", "uV", "uV", "uV", "uV", "uV", "mOhm", "mOhm",
+                                                         "mg", "mg", "mg", "mg", "mg", "mg"}));
 
-    bool button = false;
-    for (const auto& [onset, text] : recording.annotations) {
-        const QRegularExpressionMatch match = QRegularExpression("^Button pushed \\(frame (\\d+)\\)$").match(
-            QString::fromStdString(text));
-        if (!match.hasMatch())
-            continue;
-        button = true;
-        const auto sample = static_cast<int64_t>(std::llround(onset * frequency));
-        EXPECT_EQ(firstFrame + sample, match.captured(1).toLongLong()) << "annotation at " << onset << " s";
+    // The file as MNE reads it.
+    const MneRead mne = readWithMne(pathOf(name), QStringLiteral("ECG"));
+    ASSERT_TRUE(mne.ran) << mne.problem.toStdString();
+    const QJsonObject& read = mne.file;
+    EXPECT_EQ(read["sfreq"].toDouble(), frequency);
+    EXPECT_EQ(read["n_times"].toVariant().toLongLong(), kept) << samples << " frames recorded";
+    QStringList labels;
+    QStringList units;
+    for (const QJsonValue& channel : read["channels"].toArray()) {
+        labels.append(channel.toObject()["name"].toString());
+        units.append(channel.toObject()["unit"].toString());
     }
-    EXPECT_TRUE(button) << "no button annotation";
+    EXPECT_EQ(labels.join(",").toStdString(), "ECG I,ECG II,ECG V1,ECG V2,ECG V3,ECG V4,ECG V5,ECG V6,Reo 1,Reo 2,"
+                                              "Accel X,Accel Y,Accel Z,Ext accel X,Ext accel Y,Ext accel Z");
+    // MNE knows no unit of g: it reports the accelerometers' "mg" as "n/a"
+    // (EDFlib reads the header's text, above).
+    const QString uV = QString::fromUtf8(u8"µV");
+    EXPECT_EQ(units.join(",").toStdString(),
+              QStringList({uV, uV, uV, uV, uV, uV, uV, uV, "mOhm", "mOhm", "n/a", "n/a", "n/a", "n/a", "n/a", "n/a"})
+                  .join(",")
+                  .toStdString());
+    const QJsonObject subject = read["subject"].toObject();
+    EXPECT_EQ(subject["code"].toString(), "E2E-1");
+    EXPECT_EQ(subject["sex"].toString(), "F");
+    EXPECT_EQ(subject["birthday"].toString(), "1980-05-17");
+    EXPECT_EQ(subject["name"].toString(), "Testova_Anna");
+
+    // Sample i is frame firstFrame + i: every ECG sample is the simulator's
+    // waveform there (±1 µV for the rounding of its time base).
+    const Tavrix::Simulator::EcgWaveform waveform(72.0);
+    const QJsonArray ecgChannels = read["channels"].toArray();
+    std::vector<QJsonArray> leads;
+    for (int lead = 0; lead < 8; ++lead) {
+        leads.push_back(ecgChannels.at(lead).toObject()["samples"].toArray());
+        ASSERT_EQ(leads.back().size(), kept) << "lead " << lead;
+    }
+    int64_t wrong = 0;
+    int64_t firstWrong = -1;
+    for (int64_t i = 0; i < kept; ++i) {
+        const auto expected = waveform.leads(static_cast<double>(firstFrame + i) / frequency);
+        for (int lead = 0; lead < 8; ++lead) {
+            if (std::abs(leads[lead].at(static_cast<int>(i)).toDouble() - expected[lead]) > 1.0 + 1e-6) {
+                ++wrong;
+                if (firstWrong < 0)
+                    firstWrong = i;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0) << "samples off the waveform, the first at sample " << firstWrong << " (frame "
+                        << firstFrame + firstWrong << ")";
+
+    // The label at 0 s and every push at the sample of its frame; nothing else.
+    std::vector<int64_t> pushedFrames;
+    int labelsFound = 0;
+    for (const QJsonValue& value : read["annotations"].toArray()) {
+        const QString text = value.toObject()["description"].toString();
+        const auto sample = static_cast<int64_t>(std::llround(value.toObject()["onset"].toDouble() * frequency));
+        const QRegularExpressionMatch match = QRegularExpression("^Button pushed \\(frame (\\d+)\\)$").match(text);
+        if (match.hasMatch()) {
+            EXPECT_EQ(counterOfFrame(firstFrame + sample), match.captured(1).toLongLong()) << "push at sample " << sample;
+            pushedFrames.push_back(match.captured(1).toLongLong());
+        } else {
+            EXPECT_EQ(text, "e2e run");
+            EXPECT_EQ(sample, 0);
+            ++labelsFound;
+        }
+    }
+    EXPECT_EQ(labelsFound, 1);
+    std::vector<int64_t> announced = events.buttonFrames();
+    std::sort(announced.begin(), announced.end());
+    std::sort(pushedFrames.begin(), pushedFrames.end());
+    EXPECT_EQ(pushedFrames, announced) << "the file's pushes are the announced ones";
+    EXPECT_EQ(pushedFrames.size(), static_cast<std::size_t>(pushes));
+    std::printf("[ record ] %lld frames at %d frames/s, %lld in whole records, %d pushes\n",
+                static_cast<long long>(samples), frequency, static_cast<long long>(kept), pushes);
 }
 
 TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
@@ -349,16 +504,10 @@ TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
 
     ASSERT_TRUE(waitForSamples(frequency / 2));
     // The recorder skips 1000 frame numbers: the file fills them and says so.
-    // The converter pauses meanwhile, so no frame is sent between reading
-    // the next number and setting it; the service takes every frame sent
-    // before the pause (its count stops growing) before the jump.
-    control("set adc off");
-    double before = -1;
-    for (double now = recordedSamples(); now != before; now = recordedSamples()) {
-        before = now;
-        wait(300);
-    }
-    const qint64 next = model()["frameNumber"].toVariant().toLongLong();
+    // The converter pauses meanwhile and the service records every frame
+    // sent before, so the jump follows the last frame recorded.
+    const int64_t next = pauseAndDrain();
+    const double before = recordedSamples();
     control("set frameNumber " + std::to_string((next + 1000) % 65536));
     control("set adc on");
     // 1000 filled samples come with the first frame after the jump.
@@ -405,14 +554,18 @@ TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
     ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
     const QString name = started["data"].toObject()["FileName"].toString();
     ASSERT_TRUE(waitForSamples(frequency / 2));
+    // The file does not grow while the limit is set: the converter pauses
+    // and the service has recorded every frame sent before.
+    pauseAndDrain();
 
-    // Room for about a second more at 1000 frames/s.
+    // Room for about half a second more at 2000 frames/s.
     rlimit previous{};
     ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, nullptr, &previous), 0);
     rlimit limited = previous;
     limited.rlim_cur = static_cast<rlim_t>(QFileInfo(pathOf(name + ".part")).size() + 64 * 1024);
     ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &limited, nullptr), 0);
-    const bool ended = pump([&] { return !events.events().empty(); }, 10000);
+    control("set adc on");
+    const bool ended = pump([&] { return !events.events().empty(); }, 60000);
     ASSERT_EQ(prlimit(pid, RLIMIT_FSIZE, &previous, nullptr), 0);
     ASSERT_TRUE(ended) << "the recording did not end at the limit";
 

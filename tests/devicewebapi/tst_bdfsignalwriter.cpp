@@ -364,7 +364,13 @@ TEST_F(BdfSignalWriterTest, MneReadsTheSameFile)
         }
     }
     EXPECT_TRUE(button) << QJsonDocument(read["annotations"].toArray()).toJson().toStdString();
-    // This MNE reads the start to the second and no patient code.
+    // This MNE reads the start to the second.
     EXPECT_TRUE(read["meas_date"].toString().startsWith("2026-12-09T10:20:30"))
         << read["meas_date"].toString().toStdString();
+    // The patient fields as MNE parses the header (a name keeps its '_').
+    const QJsonObject subject = read["subject"].toObject();
+    EXPECT_EQ(subject["code"].toString(), "P-17");
+    EXPECT_EQ(subject["sex"].toString(), "F");
+    EXPECT_EQ(subject["birthday"].toString(), "1980-05-17");
+    EXPECT_EQ(subject["name"].toString(), "Ivanova_Anna");
 }

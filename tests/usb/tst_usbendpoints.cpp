@@ -228,6 +228,34 @@ TEST(AdcListener, handOverCarriesEveryReadSinceTheLastOneInOrder)
     EXPECT_EQ(blocksOf(answerOf(spy, 0)), fed);
 }
 
+// The frames of the last reads before the stream pauses are not held back
+// until it resumes: the first empty read after the period hands them over.
+TEST(AdcListener, whatIsCollectedGoesAtTheFirstEmptyReadAfterThePeriod)
+{
+    LinkLogs logs;
+    constexpr int period = 100;
+    UsbAdcListener<131> listener("l_adc", &logs.context, 128, period);
+    QSignalSpy spy(&listener, &UsbEndPoint::signalAnswer);
+    const Bytes last(20, 0x42);
+    completeRead(listener, last);
+    listener.exe();
+    ASSERT_EQ(spy.count(), 0) << "within the period: held";
+    // An empty read within the period still holds it.
+    completeRead(listener, {}, LIBUSB_TRANSFER_TIMED_OUT);
+    listener.exe();
+    ASSERT_EQ(spy.count(), 0);
+    QTest::qWait(period + 20);
+    completeRead(listener, {}, LIBUSB_TRANSFER_TIMED_OUT);
+    listener.exe();
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(blocksOf(answerOf(spy, 0)), std::vector<QByteArray>{toQ(last)});
+    // Nothing is handed over twice, and an empty read with nothing collected hands nothing.
+    QTest::qWait(period + 20);
+    completeRead(listener, {}, LIBUSB_TRANSFER_TIMED_OUT);
+    listener.exe();
+    EXPECT_EQ(spy.count(), 1);
+}
+
 TEST(AdcListener, resetDropsCollectedData)
 {
     LinkLogs logs;
