@@ -15,6 +15,9 @@ void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
     const QVariant origin = socket->property(AccessPolicy::allowOriginProperty);
     if (!origin.isValid()) {
         socket->write(response.m_raw);
+        // Sent now rather than on the next turn of the event loop: the close
+        // then follows at once, without waiting to be told the socket is writable.
+        socket->flush();
         socket->disconnectFromHost();
         return;
     }
@@ -29,6 +32,7 @@ void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
     named.m_raw.clear();
     named.assemble();
     socket->write(named.m_raw);
+    socket->flush();
     socket->disconnectFromHost();
 }
 

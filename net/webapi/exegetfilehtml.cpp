@@ -68,10 +68,13 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
 
     const QString filePath = appDir + "/" + directory + "/" + path;
     // A symbolic link inside the web directory may point anywhere: what is
-    // served is judged by where it really is, and read from there.
-    const QString real = QFileInfo(filePath).canonicalFilePath();
+    // served is judged by where it really is, and read from there. The path
+    // is resolved below the resolved root, which gives the same answer as
+    // resolving it whole without resolving the root's own components twice.
+    const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
+    const QString real = root.isEmpty() ? QFileInfo(filePath).canonicalFilePath()
+                                        : QFileInfo(root + "/" + path).canonicalFilePath();
     if (!real.isEmpty()) {
-        const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
         if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/'))) {
             Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
             m_makeResponse->ret404(filePath);
@@ -79,7 +82,14 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
             return;
         }
     }
-    file_reader(real.isEmpty() ? filePath : real, extension);
+    const QString readPath = real.isEmpty() ? filePath : real;
+    QByteArray contents;
+    if (m_cache.read(readPath, contents)) {
+        m_makeResponse->ret200(extension, contents);
+    } else {
+        m_makeResponse->ret404(readPath);
+        Common::JTerminal('1') << "file read error" << readPath.toLocal8Bit().constData();
+    }
     // A refusal names the path as requested, not where it led.
     if (!real.isEmpty() && real != filePath && m_makeResponse->m_startLine.startsWith(QLatin1String("HTTP/1.1 404")))
         m_makeResponse->ret404(filePath);

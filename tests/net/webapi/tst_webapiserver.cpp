@@ -353,6 +353,30 @@ TEST_F(WebApiServerTest, SymbolicLinksLeadingOutOfTheWebDirectoriesAreRefused)
         EXPECT_EQ(get(target), expected) << target.constData();
 }
 
+TEST_F(WebApiServerTest, FilesKeptInMemoryAreServedAsTheyAreNow)
+{
+    // Kept from the first request on, so every later answer could be stale.
+    m_file->setCacheSettleTime(0);
+    ASSERT_TRUE(QFile::link(path("web/sub/page.html"), path("web/link.html")));
+    EXPECT_EQ(get("/data.json"), ok("application/json", "{\"a\":1}"));
+    EXPECT_EQ(get("/link.html"), ok("text/html; charset=utf8;", "sub page"));
+    EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "b{}"));
+    EXPECT_GE(m_file->cache().entries(), 3);
+
+    write("web/data.json", "{\"a\":2,\"b\":3}");
+    EXPECT_EQ(get("/data.json"), ok("application/json", "{\"a\":2,\"b\":3}"));
+
+    // A link turned to lead out is refused, though its old target's bytes were kept.
+    ASSERT_TRUE(QFile::remove(path("web/link.html")));
+    ASSERT_TRUE(QFile::link(path("secret.txt"), path("web/link.html")));
+    EXPECT_EQ(get("/link.html"), statusOnly("404 Error; not found : " + path("web/link.html").toUtf8()));
+
+    ASSERT_TRUE(QFile::remove(path("web/style.css")));
+    EXPECT_EQ(get("/style.css"), statusOnly("404 Error; not found : " + path("web/style.css").toUtf8()));
+    write("web/style.css", "i{}");
+    EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "i{}"));
+}
+
 TEST_F(WebApiServerTest, AccessPolicyGuardsRoutesButNotTheUi)
 {
     auto policy = std::make_shared<AccessPolicy>();
