@@ -68,13 +68,10 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
 
     const QString filePath = appDir + "/" + directory + "/" + path;
     // A symbolic link inside the web directory may point anywhere: what is
-    // served is judged by where it really is, and read from there. The path
-    // is resolved below the resolved root, which gives the same answer as
-    // resolving it whole without resolving the root's own components twice.
-    const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
-    const QString real = root.isEmpty() ? QFileInfo(filePath).canonicalFilePath()
-                                        : QFileInfo(root + "/" + path).canonicalFilePath();
+    // served is judged by where it really is, and read from there.
+    const QString real = QFileInfo(filePath).canonicalFilePath();
     if (!real.isEmpty()) {
+        const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
         if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/'))) {
             Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
             m_makeResponse->ret404(filePath);
