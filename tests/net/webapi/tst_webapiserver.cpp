@@ -342,7 +342,13 @@ TEST_F(WebApiServerTest, SymbolicLinksLeadingOutOfTheWebDirectoriesAreRefused)
     ASSERT_TRUE(QFile::link(m_appDir.path(), path("web/up")));
     ASSERT_TRUE(QFile::link(path("secret.txt"), path("extra/escape2.txt")));
     ASSERT_TRUE(QFile::link(path("web/sub/page.html"), path("web/inside.html")));
+    ASSERT_TRUE(QFile::link(path("web/sub"), path("web/insidedir")));
+    ASSERT_TRUE(QFile::link(path("web/up"), path("web/sub/upagain")));
     const std::pair<QByteArray, QByteArray> cases[] = {
+        {"/sub/upagain/secret.txt", statusOnly("404 Error; not found : " + path("web/sub/upagain/secret.txt").toUtf8())},
+        {"/insidedir/page.html", ok("text/html; charset=utf8;", "sub page")},
+        {"/./sub//page.html", ok("text/html; charset=utf8;", "sub page")},
+        {"/index.html/x", statusOnly("404 Error; not found : " + path("web/index.html/x").toUtf8())},
         {"/escape.txt", statusOnly("404 Error; not found : " + path("web/escape.txt").toUtf8())},
         {"/up/secret.txt", statusOnly("404 Error; not found : " + path("web/up/secret.txt").toUtf8())},
         {"/escape2.txt", statusOnly("404 Error; not found : " + path("extra/escape2.txt").toUtf8())},
