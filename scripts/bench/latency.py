@@ -24,8 +24,10 @@ Figures (each printed with its reference and the ratio):
             signal client, vs the bare client reading that frame (found with
             the simulator's "mark");
   static    static files, requests/s, vs nginx: the service alone (no
-            recorder, no simulator) and the service under dastel-sim, whose
-            preloaded virtual USB library wraps every file and socket call;
+            recorder, no simulator, measured before the simulated recorder
+            starts) and the service under dastel-sim streaming 2000 frames/s,
+            whose preloaded virtual USB library wraps every file and socket
+            call, each against nginx in the same conditions;
             both log every request (nginx to its access log, the service to
             its standard output);
   churn     RSS of the service over 10 rounds of 100 signal clients joining
@@ -462,6 +464,13 @@ def one_run(args):
     bare_mark = bare_presses(args, "mark") if "frame" in only else []
     bare_button = bare_presses(args, "button") if "button" in only else []
 
+    if "static" in only:
+        # Before the simulated recorder streams, which would share the cores.
+        with StandaloneService(args.build) as alone:
+            rates = static_rates(os.path.join(alone.service.scratch, "web"), [("alone", alone.http_port)],
+                                 args.static_seconds, args.connections)
+        rows["static files, requests/s (service alone)"] = (rates["alone"], rates["nginx"], False)
+
     service = dc.Service(args.build, frequency=args.frequency, prefix="dastel-bench-")
     status = dc.start_service(service)
     if status is not None:
@@ -491,11 +500,8 @@ def one_run(args):
             rows["last frame -> message p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_mark, 0.99), True)
             rows["marked frames seen"] = (len(lat), len(bare_mark), False)
         if "static" in only:
-            with StandaloneService(args.build) as alone:
-                rates = static_rates(os.path.join(service.scratch, "web"),
-                                     [("simulated", service.http_port), ("alone", alone.http_port)],
-                                     args.static_seconds, args.connections)
-            rows["static files, requests/s (service alone)"] = (rates["alone"], rates["nginx"], False)
+            rates = static_rates(os.path.join(service.scratch, "web"), [("simulated", service.http_port)],
+                                 args.static_seconds, args.connections)
             rows["static files, requests/s (under dastel-sim)"] = (rates["simulated"], rates["nginx"], False)
         if "churn" in only:
             rss, refused = service_churn(service)
