@@ -59,7 +59,8 @@ bool StaticFileCache::read(const QString& path, QByteArray& contents)
         return false;
     }
     QByteArray bytes;
-    bytes.reserve(int(info.st_size));
+    if (info.st_size > 0 && info.st_size <= m_maxFileBytes)
+        bytes.reserve(int(info.st_size));
     char chunk[65536];
     bool failed = false;
     for (;;) {
