@@ -10,8 +10,12 @@ namespace Tavrix::Net::WebApi {
 
 void writeAndClose(QTcpSocket* socket, const MakeResponse& response)
 {
-    if (write(socket, response))
-        socket->disconnectFromHost();
+    if (!write(socket, response))
+        return;
+    // Sent now rather than on the next turn of the event loop: the close
+    // then follows at once, without waiting to be told the socket is writable.
+    socket->flush();
+    socket->disconnectFromHost();
 }
 
 bool write(QTcpSocket* socket, const MakeResponse& response)

@@ -4,10 +4,37 @@
 #include "net/webapi/directoryqueue.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace Tavrix::Net::WebApi {
+
+namespace {
+
+// Where `path` below the resolved web root `root` really is, or empty text
+// when it does not exist: what realpath() of root/path gives. realpath()
+// reads every component from "/" down; here only the components below the
+// root are looked at, and realpath() decides as soon as one of them is a
+// symbolic link or not a plain name.
+QString resolveBelow(const QString& root, const QString& path)
+{
+    QString walked = root;
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+            return QFileInfo(root + "/" + path).canonicalFilePath();
+        walked += QLatin1Char('/') + part;
+        struct stat info{};
+        if (::lstat(QFile::encodeName(walked).constData(), &info) != 0)
+            return QString();
+        if (S_ISLNK(info.st_mode))
+            return QFileInfo(root + "/" + path).canonicalFilePath();
+    }
+    return walked;
+}
+
+} // namespace
 
 exeGetFileHtml::exeGetFileHtml(DirectoryQueue* directories, const QString& defaultDirectory, QObject* parent)
     : exeGet(parent)
@@ -69,17 +96,24 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
     const QString filePath = appDir + "/" + directory + "/" + path;
     // A symbolic link inside the web directory may point anywhere: what is
     // served is judged by where it really is, and read from there.
-    const QString real = QFileInfo(filePath).canonicalFilePath();
+    const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
+    const QString real = root.isEmpty() ? QString() : resolveBelow(root, path);
     if (!real.isEmpty()) {
-        const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
-        if (root.isEmpty() || !real.startsWith(root + QLatin1Char('/'))) {
+        if (!real.startsWith(root + QLatin1Char('/'))) {
             Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
             m_makeResponse->ret404(filePath);
             sentResponse(socket);
             return;
         }
     }
-    file_reader(real.isEmpty() ? filePath : real, extension);
+    const QString readPath = real.isEmpty() ? filePath : real;
+    QByteArray contents;
+    if (m_cache.read(readPath, contents)) {
+        m_makeResponse->ret200(extension, contents);
+    } else {
+        m_makeResponse->ret404(readPath);
+        Common::JTerminal('1') << "file read error" << readPath.toLocal8Bit().constData();
+    }
     // A refusal names the path as requested, not where it led.
     if (!real.isEmpty() && real != filePath && m_makeResponse->m_startLine.startsWith(QLatin1String("HTTP/1.1 404")))
         m_makeResponse->ret404(filePath);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/webapi/exeget.h"
+#include "net/webapi/staticfilecache.h"
 
 namespace Tavrix::Net::WebApi {
 
@@ -26,10 +27,17 @@ public:
     // ".." segments (also percent-encoded), back-slashes and NUL bytes.
     static bool climbsOut(const QString& path);
 
+    const StaticFileCache& cache() const { return m_cache; }
+    // How long a file must be left alone before its bytes are kept; tests
+    // shorten it to see the cache at work on files they just wrote.
+    void setCacheSettleTime(qint64 ns) { m_cache = StaticFileCache(StaticFileCache::defaultMaxFileBytes, StaticFileCache::defaultMaxTotalBytes, ns); }
+
 private:
     DirectoryQueue* m_directories;
     QString m_defaultDirectory;
     QString m_applicationDirectory;
+    // Files are judged (paths, links) on every request; only their bytes are kept.
+    StaticFileCache m_cache;
 };
 
 } // namespace Tavrix::Net::WebApi

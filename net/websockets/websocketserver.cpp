@@ -1,5 +1,6 @@
 #include "net/websockets/websocketserver.h"
 
+#include "common/freedmemory.h"
 #include "common/jterminal.h"
 #include "net/websockets/backlogbound.h"
 #include "net/websockets/handshakegate.h"
@@ -110,6 +111,7 @@ void WebSocketServer::socketDisconnected()
     m_clients.remove(socket);
     socket->deleteLater();
     JTerminal('0') << "clients:" << m_clients.size() << socket;
+    Common::releaseFreedMemorySoon();
 }
 
 void WebSocketServer::slotMessageReceived(QString msg)

@@ -1,6 +1,7 @@
 #include "net/websockets/websocketterminal.h"
 
 #include "common/jconfig.h"
+#include "common/freedmemory.h"
 #include "common/jterminal.h"
 #include "common/stringcomparer.h"
 #include "net/websockets/backlogbound.h"
@@ -190,6 +191,7 @@ void WebSocketTerminal::socketDisconnected()
     socket->deleteLater();
     JTerminal('0') << "terminal clients:" << m_clients.size()
                    << socket->peerAddress().toString().toLocal8Bit().constData();
+    Common::releaseFreedMemorySoon();
     if (m_clients.isEmpty() && m_active.load()) {
         m_active = false;
         emit signalDisConnection();

@@ -132,6 +132,13 @@ std::string ControlInterface::handleLine(const std::string& rawLine)
         m_usb.wake();
         return "{\"ok\":true}";
     }
+    if (word == "mark") {
+        if (!rest.empty())
+            return failure("mark takes no argument");
+        m_model.markFrame();
+        m_usb.wake();
+        return "{\"ok\":true}";
+    }
     if (word == "fault")
         return handleFault(rest);
     if (word == "clear-faults") {

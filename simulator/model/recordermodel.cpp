@@ -314,6 +314,12 @@ void RecorderModel::pressButton()
     d->stream.pressButton();
 }
 
+void RecorderModel::markFrame()
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->stream.markFrame();
+}
+
 void RecorderModel::setCablePresent(bool present)
 {
     std::lock_guard<std::mutex> lock(d->mutex);
@@ -376,6 +382,12 @@ std::string RecorderModel::stateJson() const
     num("cableFramesStreamed", d->stream.cableFramesSent());
     num("framesDropped", d->stream.framesDropped());
     num("buttonPressesPending", static_cast<uint64_t>(d->stream.buttonPressesPending()));
+    num("marksPending", static_cast<uint64_t>(d->stream.marksPending()));
+    auto steadyNs = [](SignalStream::Clock::time_point t) {
+        return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count());
+    };
+    num("lastMarkedFrameDueNs", steadyNs(d->stream.lastMarkedFrameDue()));
+    num("lastButtonFrameDueNs", steadyNs(d->stream.lastButtonFrameDue()));
     num("readoutFramesSent", d->readout.framesSent());
     num("bytesReadOut", d->readout.bytesSent());
     s << ',' << ValueText::jsonString("readoutActive") << ':' << (d->readout.active() ? "true" : "false");

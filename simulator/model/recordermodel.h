@@ -83,6 +83,8 @@ public:
     void injectFault(const FaultSpec& fault);
     void clearFaults();
     void pressButton();
+    // The next signal frame carries the marker value in its ECG samples.
+    void markFrame();
     void setCablePresent(bool present);
 
     // Generic state access for the control interface: `key` names one piece

@@ -119,14 +119,15 @@ void SignalStream::catchUp(const RecorderState& state, bool cableRunning, OutPip
             pipe.pushFrame(cableFrame(), dueTime(m_cableSince, kCableFrequency, m_cableGenerated));
             ++m_cableGenerated;
         } else {
-            pipe.pushFrame(deviceFrame(state, m_frequency), dueTime(m_since, m_frequency, m_generated));
+            const Clock::time_point due = dueTime(m_since, m_frequency, m_generated);
+            pipe.pushFrame(deviceFrame(state, m_frequency, due), due);
             ++m_generated;
         }
     }
     m_framesDropped += pipe.dropOldestFrames(backlog);
 }
 
-std::vector<uint8_t> SignalStream::deviceFrame(const RecorderState& state, uint32_t frequency)
+std::vector<uint8_t> SignalStream::deviceFrame(const RecorderState& state, uint32_t frequency, Clock::time_point due)
 {
     std::vector<uint8_t> data(50, 0);
     const double t = m_seconds;
@@ -142,8 +143,13 @@ std::vector<uint8_t> SignalStream::deviceFrame(const RecorderState& state, uint3
     case 3: used = 3; pick = {0, 6, 2}; break;
     default: break;
     }
+    const bool marked = m_marksPending > 0;
+    if (marked) {
+        --m_marksPending;
+        m_lastMarkedDue = due;
+    }
     for (std::size_t i = 0; i < used; ++i)
-        putSample(data, i * 3, leads[static_cast<std::size_t>(pick[i])]);
+        putSample(data, i * 3, marked ? kMarkerValue : leads[static_cast<std::size_t>(pick[i])]);
 
     // Reo (milliohm counts): thoracic impedance with breathing and a small
     // pulse wave; only while the reo switch is on.
@@ -176,6 +182,7 @@ std::vector<uint8_t> SignalStream::deviceFrame(const RecorderState& state, uint3
     if (m_buttonPresses > 0) {
         --m_buttonPresses;
         data[buttonAt] = 0x01;
+        m_lastButtonDue = due;
     }
     data[48] = static_cast<uint8_t>(m_frameNumber & 0xFF);
     data[49] = static_cast<uint8_t>(m_frameNumber >> 8);

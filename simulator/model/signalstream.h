@@ -34,6 +34,11 @@ public:
     std::optional<Clock::time_point> nextFrameTime(const RecorderState& state) const;
 
     void pressButton() { ++m_buttonPresses; }
+    // The next device frame carries kMarkerValue in every ECG slot, so a
+    // test instrument can recognise it downstream and time it against its
+    // due time.
+    void markFrame() { ++m_marksPending; }
+    static constexpr int32_t kMarkerValue = 8388607; // the largest 24-bit sample; no waveform reaches it
     void setFrameNumber(uint16_t n) { m_frameNumber = n; }
     void setCableFrameNumber(uint16_t n) { m_cableFrameNumber = n; }
     uint16_t frameNumber() const { return m_frameNumber; }
@@ -42,11 +47,16 @@ public:
     uint64_t cableFramesSent() const { return m_cableFramesSent; }
     uint64_t framesDropped() const { return m_framesDropped; }
     int buttonPressesPending() const { return m_buttonPresses; }
+    int marksPending() const { return m_marksPending; }
+    // Due times (steady clock) of the last marked and the last button-flagged
+    // frame; the clock's epoch when there was none.
+    Clock::time_point lastMarkedFrameDue() const { return m_lastMarkedDue; }
+    Clock::time_point lastButtonFrameDue() const { return m_lastButtonDue; }
 
 private:
     static uint64_t dueCount(Clock::time_point since, uint32_t frequency, Clock::time_point now);
     static Clock::time_point dueTime(Clock::time_point since, uint32_t frequency, uint64_t index);
-    std::vector<uint8_t> deviceFrame(const RecorderState& state, uint32_t frequency);
+    std::vector<uint8_t> deviceFrame(const RecorderState& state, uint32_t frequency, Clock::time_point due);
     std::vector<uint8_t> cableFrame();
 
     bool m_running = false;
@@ -62,6 +72,9 @@ private:
     uint16_t m_frameNumber = 0;
     uint16_t m_cableFrameNumber = 0;
     int m_buttonPresses = 0;
+    int m_marksPending = 0;
+    Clock::time_point m_lastMarkedDue{};
+    Clock::time_point m_lastButtonDue{};
     EcgWaveform m_ecg;
 
     uint64_t m_framesSent = 0;

@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -457,4 +458,69 @@ TEST_F(ServiceTest, CommandsBackToBackDoNotStarveTheSignalStream)
     }
     EXPECT_EQ(gaps, 0u) << "signal messages went missing";
     std::printf("[ commands beside the stream ] %d commands in %d s at %d frames/s\n", answered, seconds, frequency);
+}
+
+namespace {
+
+long residentKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+pid_t onlyChild(pid_t parent)
+{
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(parent));
+    if (!children.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
+    return pids.size() == 1 ? static_cast<pid_t>(pids.at(0).toInt()) : -1;
+}
+
+} // namespace
+
+// Crowds of signal clients come and go: each leaves nothing behind, so the
+// service's memory does not ratchet up from one crowd to the next.
+TEST_F(ServiceTest, MemoryStaysFlatWhileCrowdsOfClientsComeAndGo)
+{
+    DASTEL_START_SERVICE_OR_SKIP(m_service, options(streamFrequency(500)));
+    StreamClient probe(m_service.adcPort());
+    ASSERT_TRUE(probe.waitConnected());
+    ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
+    ASSERT_TRUE(StreamClient::waitFor([&] { return probe.messages().size() >= 5; }, 20000)) << m_service.sim().output();
+    const pid_t service = onlyChild(m_service.sim().pid());
+    ASSERT_GT(service, 0);
+
+    constexpr int rounds = 10;
+    constexpr int crowd = 60; // with the probe, within the port's 64 clients
+    std::vector<long> rss;
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<std::unique_ptr<StreamClient>> clients;
+        for (int i = 0; i < crowd; ++i)
+            clients.push_back(std::make_unique<StreamClient>(m_service.adcPort()));
+        for (auto& client : clients)
+            ASSERT_TRUE(client->waitConnected()) << "round " << round << ": a place was not given back";
+        const size_t before = probe.messages().size();
+        ASSERT_TRUE(StreamClient::waitFor([&] { return probe.messages().size() >= before + 3; }, 10000));
+        const std::size_t logAt = m_service.sim().output().size();
+        clients.clear();
+        ASSERT_NE(m_service.waitForOutput("clients: 1 ", 10000, logAt), std::string::npos)
+            << "round " << round << ": the clients that left are still counted";
+        // What the crowd freed is handed back a second after it left.
+        StreamClient::waitFor([] { return false; }, 1500);
+        rss.push_back(residentKiB(service));
+        ASSERT_GT(rss.back(), 0);
+    }
+    std::printf("[ churn ] RSS after each round (KiB):");
+    for (long kib : rss)
+        std::printf(" %ld", kib);
+    std::printf("\n");
+    EXPECT_LT(rss.back() - rss.at(1), 1024) << "memory grew with every crowd of clients";
+    EXPECT_TRUE(StreamClient::waitFor([&] { return probe.socket().state() == QAbstractSocket::ConnectedState; }, 100));
 }

@@ -6,6 +6,11 @@
 //   usbsim_client stream <frames-per-second> <seconds>
 //   usbsim_client unplug      (waits for the test to unplug and re-plug)
 //   usbsim_client stall       (waits for the test to stall 0x85)
+//   usbsim_client bench <seconds> <gap-ms>
+//       the reference of scripts/bench/latency.py: reads the stream and,
+//       unless gap-ms is negative, runs ReadRtc exchanges one at a time,
+//       gap-ms apart (0: back to back); prints "SEEN mark|button <ns>" as
+//       soon as a marked or button-flagged frame is read, and a BENCH line
 
 #include <libusb-1.0/libusb.h>
 
@@ -30,6 +35,8 @@ constexpr unsigned char EpAnswer = 0x85;
 constexpr unsigned char EpSignal = 0x83;
 const std::vector<uint8_t> EchoRequest = {0x7E, 0x01, 0x00, 0x01, 0xDD, 0xFF, 0xFF, 0xBD};
 const std::vector<uint8_t> AdcOnRequest = {0x7E, 0x01, 0x00, 0x07, 0x01, 0xFF, 0xFF, 0xBD};
+const std::vector<uint8_t> ReadRtcRequest = {0x7E, 0x00, 0x00, 0x05, 0xFF, 0xFF, 0xBD};
+constexpr int32_t MarkerValue = 8388607; // what the simulator's "mark" puts in every ECG sample
 
 using Clock = std::chrono::steady_clock;
 
@@ -409,6 +416,127 @@ int runStall()
     return 0;
 }
 
+int64_t percentileUs(std::vector<int64_t> ns, double p)
+{
+    if (ns.empty())
+        return -1;
+    std::sort(ns.begin(), ns.end());
+    const std::size_t i = std::min(ns.size() - 1, std::size_t(p * double(ns.size() - 1) + 0.5));
+    return ns[i] / 1000;
+}
+
+// The stream as the service reads it, commands beside it as fast as one
+// exchange at a time allows, and the moments marked frames are seen.
+int runBench(int seconds, int gapMs)
+{
+    libusb_device_handle* h = openRecorder(nullptr);
+    if (!h)
+        fail("recorder not found");
+    exchange(h, AdcOnRequest);
+    Transfer::completionOrder.clear();
+    constexpr int InFlight = 4;
+    std::vector<Transfer*> reads;
+    for (int i = 0; i < InFlight; ++i) {
+        reads.push_back(new Transfer(h, EpSignal, 128, 250));
+        if (int r = reads.back()->submit())
+            fail("submit on 0x83: %s", libusb_error_name(r));
+    }
+    Transfer answerRead(h, EpAnswer, 512, 1000);
+    Transfer commandWrite(h, EpCommand, 0, 1000, ReadRtcRequest);
+    bool exchanging = false, written = false, readPending = false;
+    int64_t startedNs = 0, nextNs = monotonicNs();
+    FrameCutter answerCutter;
+    std::vector<int64_t> rtts;
+    long failed = 0;
+
+    FrameCutter cutter;
+    long frames = 0, gaps = 0;
+    int lastNumber = -1;
+    const int64_t beginNs = monotonicNs();
+    const int64_t endNs = beginNs + int64_t(seconds) * 1000000000;
+    while (monotonicNs() < endNs) {
+        int64_t now = monotonicNs();
+        if (gapMs >= 0 && !exchanging && now >= nextNs) {
+            answerCutter.pending.clear();
+            if (answerRead.submit() != 0 || commandWrite.submit() != 0)
+                fail("submitting an exchange failed");
+            exchanging = readPending = true;
+            written = false;
+            startedNs = now;
+        }
+        const int64_t waitNs = exchanging || gapMs < 0 ? 20000000 : std::max<int64_t>(0, nextNs - now);
+        timeval tv{0, long(std::min<int64_t>(waitNs, 20000000) / 1000)};
+        libusb_handle_events_timeout_completed(g_ctx, &tv, nullptr);
+        while (!Transfer::completionOrder.empty()) {
+            Transfer* t = Transfer::completionOrder.front();
+            Transfer::completionOrder.pop_front();
+            if (t == &commandWrite) {
+                written = true;
+                if (t->t->status != LIBUSB_TRANSFER_COMPLETED)
+                    ++failed;
+                continue;
+            }
+            if (t == &answerRead) {
+                readPending = false;
+                bool answered = false;
+                if (t->t->status == LIBUSB_TRANSFER_COMPLETED)
+                    answerCutter.feed(t->buffer.data(), std::size_t(t->t->actual_length),
+                                      [&](const std::vector<uint8_t>& f) { answered = answered || f[3] == 0x05; });
+                if (answered) {
+                    rtts.push_back(t->endedNs - startedNs);
+                    exchanging = false;
+                } else if (t->t->status == LIBUSB_TRANSFER_COMPLETED) {
+                    if (answerRead.submit() != 0)
+                        fail("resubmit on 0x85 failed");
+                    readPending = true;
+                } else {
+                    ++failed;
+                    exchanging = false;
+                }
+                if (!exchanging)
+                    nextNs = t->endedNs + int64_t(gapMs) * 1000000;
+                continue;
+            }
+            if (t->t->status != LIBUSB_TRANSFER_COMPLETED && t->t->status != LIBUSB_TRANSFER_TIMED_OUT)
+                fail("read on 0x83 ended with status %d", t->t->status);
+            cutter.feed(t->buffer.data(), std::size_t(t->t->actual_length), [&](const std::vector<uint8_t>& f) {
+                if (f.size() != 57 || f[3] != 0x80)
+                    return;
+                const int number = f[52] | f[53] << 8;
+                if (lastNumber >= 0 && number != ((lastNumber + 1) & 0xFFFF))
+                    ++gaps;
+                lastNumber = number;
+                ++frames;
+                const int32_t first = int32_t(f[4] | f[5] << 8 | f[6] << 16);
+                if (first == MarkerValue)
+                    say("SEEN mark %lld", static_cast<long long>(t->endedNs));
+                if (f[43] & 1)
+                    say("SEEN button %lld", static_cast<long long>(t->endedNs));
+            });
+            if (int r = t->submit())
+                fail("resubmit on 0x83: %s", libusb_error_name(r));
+        }
+    }
+    (void)written;
+    if (readPending)
+        libusb_cancel_transfer(answerRead.t);
+    for (Transfer* t : reads)
+        libusb_cancel_transfer(t->t);
+    for (Transfer* t : reads) {
+        handleEventsUntil(t->done, Clock::now() + std::chrono::seconds(2));
+        delete t;
+    }
+    if (readPending)
+        handleEventsUntil(answerRead.done, Clock::now() + std::chrono::seconds(2));
+    const double span = double(monotonicNs() - beginNs) / 1e9;
+    say("BENCH exchanges=%zu failed=%ld rate=%.1f rttP50Us=%lld rttP99Us=%lld frames=%ld gaps=%ld", rtts.size(),
+        failed, double(rtts.size()) / span, static_cast<long long>(percentileUs(rtts, 0.5)),
+        static_cast<long long>(percentileUs(rtts, 0.99)), frames, gaps);
+    libusb_release_interface(h, Interface);
+    libusb_close(h);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -425,8 +553,10 @@ int main(int argc, char** argv)
         result = runUnplug();
     else if (mode == "stall")
         result = runStall();
+    else if (mode == "bench" && argc == 4)
+        result = runBench(std::atoi(argv[2]), std::atoi(argv[3]));
     else
-        std::fprintf(stderr, "usage: usbsim_client echo|stream <fps> <seconds>|unplug|stall\n");
+        std::fprintf(stderr, "usage: usbsim_client echo|stream <fps> <seconds>|unplug|stall|bench <seconds> <gap-ms>\n");
     libusb_exit(g_ctx);
     return result;
 }

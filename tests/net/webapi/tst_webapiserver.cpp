@@ -347,7 +347,13 @@ TEST_F(WebApiServerTest, SymbolicLinksLeadingOutOfTheWebDirectoriesAreRefused)
     ASSERT_TRUE(QFile::link(m_appDir.path(), path("web/up")));
     ASSERT_TRUE(QFile::link(path("secret.txt"), path("extra/escape2.txt")));
     ASSERT_TRUE(QFile::link(path("web/sub/page.html"), path("web/inside.html")));
+    ASSERT_TRUE(QFile::link(path("web/sub"), path("web/insidedir")));
+    ASSERT_TRUE(QFile::link(path("web/up"), path("web/sub/upagain")));
     const std::pair<QByteArray, QByteArray> cases[] = {
+        {"/sub/upagain/secret.txt", statusOnly("404 Error; not found : " + path("web/sub/upagain/secret.txt").toUtf8())},
+        {"/insidedir/page.html", ok("text/html; charset=utf8;", "sub page")},
+        {"/./sub//page.html", ok("text/html; charset=utf8;", "sub page")},
+        {"/index.html/x", statusOnly("404 Error; not found : " + path("web/index.html/x").toUtf8())},
         {"/escape.txt", statusOnly("404 Error; not found : " + path("web/escape.txt").toUtf8())},
         {"/up/secret.txt", statusOnly("404 Error; not found : " + path("web/up/secret.txt").toUtf8())},
         {"/escape2.txt", statusOnly("404 Error; not found : " + path("extra/escape2.txt").toUtf8())},
@@ -356,6 +362,30 @@ TEST_F(WebApiServerTest, SymbolicLinksLeadingOutOfTheWebDirectoriesAreRefused)
     };
     for (const auto& [target, expected] : cases)
         EXPECT_EQ(get(target), expected) << target.constData();
+}
+
+TEST_F(WebApiServerTest, FilesKeptInMemoryAreServedAsTheyAreNow)
+{
+    // Kept from the first request on, so every later answer could be stale.
+    m_file->setCacheSettleTime(0);
+    ASSERT_TRUE(QFile::link(path("web/sub/page.html"), path("web/link.html")));
+    EXPECT_EQ(get("/data.json"), ok("application/json", "{\"a\":1}"));
+    EXPECT_EQ(get("/link.html"), ok("text/html; charset=utf8;", "sub page"));
+    EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "b{}"));
+    EXPECT_GE(m_file->cache().entries(), 3);
+
+    write("web/data.json", "{\"a\":2,\"b\":3}");
+    EXPECT_EQ(get("/data.json"), ok("application/json", "{\"a\":2,\"b\":3}"));
+
+    // A link turned to lead out is refused, though its old target's bytes were kept.
+    ASSERT_TRUE(QFile::remove(path("web/link.html")));
+    ASSERT_TRUE(QFile::link(path("secret.txt"), path("web/link.html")));
+    EXPECT_EQ(get("/link.html"), statusOnly("404 Error; not found : " + path("web/link.html").toUtf8()));
+
+    ASSERT_TRUE(QFile::remove(path("web/style.css")));
+    EXPECT_EQ(get("/style.css"), statusOnly("404 Error; not found : " + path("web/style.css").toUtf8()));
+    write("web/style.css", "i{}");
+    EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "i{}"));
 }
 
 TEST_F(WebApiServerTest, AccessPolicyGuardsRoutesButNotTheUi)

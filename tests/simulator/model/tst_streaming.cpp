@@ -95,6 +95,37 @@ TEST_F(Streaming, ButtonPushMarksExactlyOneFrame)
     EXPECT_EQ(frames.front()[43] & 1, 1) << "the next frame after the push";
 }
 
+// Instruments time a frame from its due time to where it shows downstream.
+TEST_F(Streaming, MarkAndButtonTellTheDueTimeOfTheFrameTheyFlag)
+{
+    EXPECT_EQ(jsonNumber(model.stateJson(), "lastMarkedFrameDueNs"), 0);
+    EXPECT_EQ(jsonNumber(model.stateJson(), "lastButtonFrameDueNs"), 0);
+    framesAfter(100ms); // frames 0..49
+    model.markFrame();
+    EXPECT_EQ(jsonNumber(model.stateJson(), "marksPending"), 1);
+    framesAfter(10ms);
+    model.pressButton();
+    model.markFrame();
+    const auto frames = framesAfter(100ms);
+    ASSERT_EQ(frames.size(), 50u);
+    std::vector<std::size_t> marked;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        int markerSlots = 0;
+        for (std::size_t slot = 0; slot < 8; ++slot)
+            markerSlots += sample24(frames[i], 4 + slot * 3) == 8388607; // the marker value
+        EXPECT_TRUE(markerSlots == 0 || markerSlots == 8) << "frame " << i;
+        if (markerSlots)
+            marked.push_back(i);
+    }
+    // Frame k is due at start + (k + 1) * 2 ms; this read began with frame 55.
+    EXPECT_EQ(marked, (std::vector<std::size_t>{0}));
+    EXPECT_EQ(frames[0][43] & 1, 1);
+    const long long start = 3600LL * 1000000000;
+    EXPECT_EQ(jsonNumber(model.stateJson(), "lastButtonFrameDueNs"), start + 56 * 2000000LL);
+    EXPECT_EQ(jsonNumber(model.stateJson(), "lastMarkedFrameDueNs"), start + 56 * 2000000LL);
+    EXPECT_EQ(jsonNumber(model.stateJson(), "marksPending"), 0);
+}
+
 TEST_F(CuffStreaming, ButtonSitsAfterPressureAndTone)
 {
     model.pressButton();

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <cstdint>
+
+namespace Tavrix::Net::WebApi {
+
+// Contents of the files served most, kept in memory and read again only when
+// a file changed. A change is seen from what one stat() tells: device and
+// inode (a file replaced by rename), size, modification and change times
+// (edits, chmod). A file modified within the last clock tick or two may
+// change again without its times moving, so it is read every time until it
+// has been left alone for a while (as git treats "racily clean" files).
+class StaticFileCache
+{
+public:
+    static constexpr qint64 defaultMaxFileBytes = 4 * 1024 * 1024;
+    static constexpr qint64 defaultMaxTotalBytes = 32 * 1024 * 1024;
+
+    static constexpr qint64 defaultSettledNs = 2'000'000'000;
+
+    // `settledNs`: how long a file must have been left alone before its
+    // contents are kept.
+    explicit StaticFileCache(qint64 maxFileBytes = defaultMaxFileBytes, qint64 maxTotalBytes = defaultMaxTotalBytes,
+                             qint64 settledNs = defaultSettledNs);
+
+    // The whole file at `path`; false when it cannot be opened or read as a
+    // plain file (missing, a directory, no permission). The path is used as
+    // given: symbolic links are the caller's to judge before.
+    bool read(const QString& path, QByteArray& contents);
+
+    int entries() const { return m_entries.size(); }
+    qint64 bytes() const { return m_bytes; }
+
+private:
+    struct Identity
+    {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        qint64 changedNs = 0;
+        bool operator==(const Identity& o) const
+        {
+            return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs
+                && changedNs == o.changedNs;
+        }
+    };
+    struct Entry
+    {
+        Identity identity;
+        QByteArray contents;
+    };
+
+    void forget(const QString& path);
+    void keep(const QString& path, const Identity& identity, const QByteArray& contents);
+
+    qint64 m_maxFileBytes;
+    qint64 m_maxTotalBytes;
+    qint64 m_settledNs;
+    qint64 m_bytes = 0;
+    QHash<QString, Entry> m_entries;
+};
+
+} // namespace Tavrix::Net::WebApi
