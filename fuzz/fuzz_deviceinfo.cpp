@@ -9,6 +9,7 @@
 #include "fuzzsupport.h"
 
 #include "common/jsontext.h"
+#include "common/stringextensions.h"
 #include "devicesinfo/deviceinfojsonparser.h"
 #include "usb/deviceinfo.h"
 #include "usb/useradcchannelsmanager.h"
@@ -18,6 +19,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 using namespace Tavrix;
 using FuzzSupport::Bytes;
@@ -53,10 +56,16 @@ void place(const QString& path, const QByteArray* content)
 }
 
 // A request the command set built is one frame around its payload, except
-// for the raw byte command, which is sent as given.
-void checkRequest(const DevicesInfo::SimpleCommandInfo& command, const Bytes& payload, const Bytes& bytes)
+// for the raw byte command, which is sent as given. Names are looked up
+// ignoring case and the first command of a name wins, so a later command of
+// the same name is sent with the first one's code.
+void checkRequest(const std::vector<DevicesInfo::SimpleCommandInfo>& commands,
+                  const DevicesInfo::SimpleCommandInfo& named, const Bytes& payload, const Bytes& bytes)
 {
-    if (command.name == "Custom")
+    const auto& command = *std::find_if(commands.begin(), commands.end(), [&named](const auto& info) {
+        return Common::StringExtensions::isEqualsInsensitive(info.name, named.name);
+    });
+    if (Common::StringExtensions::isEqualsInsensitive(command.name, "Custom"))
         return;
     FUZZ_CHECK(bytes.size() >= 7);
     FUZZ_CHECK(bytes.front() == 0x7E && bytes.back() == 0xBD);
@@ -84,7 +93,7 @@ void useDescription(const DevicesInfo::DeviceCommonInfo& description)
             auto launched = std::make_shared<Usb::LaunchedSimpleCommandInfo>(command.name, 1, payload);
             Bytes bytes;
             if (commandSet.createCommandBytes(launched, bytes) == Usb::DeviceCommand::OK)
-                checkRequest(command, payload, bytes);
+                checkRequest(device.simpleCommands, command, payload, bytes);
             else
                 FUZZ_CHECK(bytes.empty());
         }
