@@ -197,7 +197,7 @@ MneRead readWithMne(const QString& path, const QString& samplesOf)
 
 // The frame counter a button event and annotation give for the frame with
 // index `k` since the simulator started: its 16-bit frame number modulo
-// 65535 (Part 5.3).
+// 65535, as the service counts frames.
 int64_t counterOfFrame(int64_t k)
 {
     return (k % 65536) % 65535;
