@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs the browser tests several times in a row while CPU-burning processes
+# load the machine, and counts the runs with a failing test.
+# Usage: scripts/stress-browser.sh [runs (20)] [burners (2)]
+# Needs what tests/browser/run.sh needs (scripts/setup.sh); DASTEL_BUILD_DIR
+# as elsewhere. Each run's output, screenshots and service logs go to
+# test-artifacts/stress-browser/run-<n>/.
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+RUNS="${1:-20}"
+BURNERS="${2:-2}"
+LOG_DIR="${DASTEL_STRESS_LOGS:-$ROOT/test-artifacts/stress-browser}"
+mkdir -p "$LOG_DIR"
+
+burners=()
+stop_burners() { ((${#burners[@]})) && kill "${burners[@]}" 2>/dev/null; wait 2>/dev/null; }
+trap stop_burners EXIT
+for _ in $(seq 1 "$BURNERS"); do
+  ( while :; do :; done ) &
+  burners+=($!)
+done
+
+failed_runs=0
+start=$SECONDS
+for run in $(seq 1 "$RUNS"); do
+  dir="$LOG_DIR/run-$run"
+  mkdir -p "$dir"
+  began=$SECONDS
+  if DASTEL_ARTIFACTS="$dir" bash "$ROOT/tests/browser/run.sh" >"$dir/output.log" 2>&1; then
+    echo "run $run: passed ($(grep -c '^ok ' "$dir/output.log") tests, $((SECONDS - began)) s)"
+  else
+    failed_runs=$((failed_runs + 1))
+    echo "run $run: FAILED"
+    grep -E '^not ok|^# fail|error' "$dir/output.log" | head -n 20
+  fi
+done
+echo "stress-browser: $RUNS runs with $BURNERS CPU burners, $failed_runs with failures, $((SECONDS - start)) s"
+[[ $failed_runs -eq 0 ]]
