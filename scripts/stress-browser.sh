@@ -13,13 +13,9 @@ BURNERS="${2:-2}"
 LOG_DIR="${DASTEL_STRESS_LOGS:-$ROOT/test-artifacts/stress-browser}"
 mkdir -p "$LOG_DIR"
 
-burners=()
-stop_burners() { ((${#burners[@]})) && kill "${burners[@]}" 2>/dev/null; wait 2>/dev/null; }
-trap stop_burners EXIT
-for _ in $(seq 1 "$BURNERS"); do
-  ( while :; do :; done ) &
-  burners+=($!)
-done
+# shellcheck source=scripts/cpu-burners.sh
+. "$ROOT/scripts/cpu-burners.sh"
+start_burners "$BURNERS"
 
 failed_runs=0
 start=$SECONDS

@@ -19,13 +19,9 @@ mkdir -p "$LOG_DIR"
 # at 1000 frames/s here unless told otherwise (a quiet run keeps 2000).
 export DASTEL_STREAM_FREQUENCY="${DASTEL_STREAM_FREQUENCY:-1000}"
 
-burners=()
-stop_burners() { ((${#burners[@]})) && kill "${burners[@]}" 2>/dev/null; wait 2>/dev/null; }
-trap stop_burners EXIT
-for _ in $(seq 1 "$BURNERS"); do
-  ( while :; do :; done ) &
-  burners+=($!)
-done
+# shellcheck source=scripts/cpu-burners.sh
+. "$ROOT/scripts/cpu-burners.sh"
+start_burners "$BURNERS"
 
 failed_runs=0
 start=$SECONDS
