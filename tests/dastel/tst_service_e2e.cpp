@@ -15,6 +15,17 @@
 #include <functional>
 #include <memory>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define DASTEL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DASTEL_UNDER_ASAN 1
+#endif
+#endif
+#ifndef DASTEL_UNDER_ASAN
+#define DASTEL_UNDER_ASAN 0
+#endif
+
 using TestSupport::MsgReader;
 using TestSupport::MsgValue;
 
@@ -489,6 +500,11 @@ pid_t onlyChild(pid_t parent)
 // service's memory does not ratchet up from one crowd to the next.
 TEST_F(ServiceTest, MemoryStaysFlatWhileCrowdsOfClientsComeAndGo)
 {
+#if DASTEL_UNDER_ASAN
+    // AddressSanitizer holds freed blocks in its quarantine, so resident
+    // memory climbs with every crowd by design; the plain build measures it.
+    GTEST_SKIP() << "resident memory is not the service's own under AddressSanitizer";
+#endif
     DASTEL_START_SERVICE_OR_SKIP(m_service, options(streamFrequency(500)));
     StreamClient probe(m_service.adcPort());
     ASSERT_TRUE(probe.waitConnected());
