@@ -271,6 +271,8 @@ function localInputValue(d) {
 $('clock-value').value = localInputValue(new Date());
 
 async function setClock(d) {
+  show($('clock-result'), 'setting…');
+  $('clock-result').dataset.status = 'pending';
   const a = await sendCommand('SetTime', {
     Year: d.getFullYear(), Month: d.getMonth() + 1, Day: d.getDate(),
     Hours: d.getHours(), Minutes: d.getMinutes(), Seconds: d.getSeconds(),
@@ -296,6 +298,9 @@ $('exam-send').addEventListener('click', async () => {
     LeadType: num('LeadType'),
     CableInfo: { Type: num('CableType'), Number: num('CableNumber'), SetupCounter: num('CableSetupCounter') },
   };
+  // Several recorder writes: say it is under way until the answer.
+  show($('exam-result'), 'writing…');
+  $('exam-result').dataset.status = 'pending';
   const a = await sendCommand('SetExaminationInfo', data);
   show($('exam-result'), answerText(a) ?? 'written');
   $('exam-result').dataset.status = a.status;
@@ -387,7 +392,16 @@ $('rec-toggle').addEventListener('click', async () => {
     $('rec-toggle').disabled = false;
   }
 });
-setInterval(() => { if (rec.running) readRecordingState(); }, 1000);
+// The elapsed time runs on locally; the service is asked for the size,
+// one question at a time however slowly it answers.
+let recStateAsked = false;
+setInterval(() => {
+  if (!rec.running) return;
+  renderRecording();
+  if (recStateAsked) return;
+  recStateAsked = true;
+  readRecordingState().finally(() => { recStateAsked = false; });
+}, 1000);
 
 // ---------- files ----------
 async function listFiles(route, table) {

@@ -205,7 +205,9 @@ export class EcgView {
 
   frame() {
     requestAnimationFrame(() => this.frame());
-    if (this.dirty) this.draw();
+    // A hidden view is not drawn: plotting is most of the page's work, and
+    // showing the view again (resize) draws what came in meanwhile.
+    if (this.dirty && this.container.offsetParent !== null) this.draw();
   }
 
   // While paused the buffers do not change, so a redraw (new window, gain or

@@ -4,7 +4,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, postCommand, BASE_URL, ARTIFACTS, ACCESS_TOKEN } from './lib.mjs';
+import { launchBrowser, postCommand, BASE_URL, ARTIFACTS, ACCESS_TOKEN, POLL_MS } from './lib.mjs';
 
 let browser;
 const pageErrors = [];
@@ -22,7 +22,7 @@ after(async () => {
 const streaming = (page) => page.waitForFunction(() => {
   const e = document.querySelector('.plot-wrap');
   return e && Number(e.dataset.points) > 0;
-}, null, { timeout: 20000 });
+}, null, { timeout: 20000, polling: POLL_MS });
 
 test('without the token nothing runs', async () => {
   const res = await fetch(`${BASE_URL}cmd`, { method: 'POST', body: JSON.stringify({ cmd: 'GetTime', uid: 1 }) });

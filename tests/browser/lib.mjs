@@ -12,6 +12,15 @@ export const BASE_URL = `http://127.0.0.1:${HTTP_PORT}/`;
 export const ARTIFACTS = process.env.DASTEL_ARTIFACTS || join(process.cwd(), 'test-artifacts');
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 
+// Waits on a page condition poll it on a timer: animation frames, the
+// default, are what a loaded machine holds back first while the page plots.
+export const POLL_MS = 100;
+// Every command is answered or timed out within the recorder's answer
+// time-out; a wait on what a page shows after n commands allows that for
+// each, plus the time a loaded machine takes to show it.
+export const ANSWER_TIMEOUT_MS = 1000;
+export const forCommands = (n) => n * ANSWER_TIMEOUT_MS + 15000;
+
 // Chromium with a throw-away profile and nothing that talks to the network.
 export async function launchBrowser(extraArgs = []) {
   const profile = mkdtempSync(join(tmpdir(), 'dastel-chromium-'));

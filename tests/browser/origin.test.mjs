@@ -4,7 +4,7 @@ import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
 import { join } from 'node:path';
-import { launchBrowser, postCommand, HTTP_PORT, ARTIFACTS } from './lib.mjs';
+import { launchBrowser, postCommand, HTTP_PORT, ARTIFACTS, POLL_MS } from './lib.mjs';
 
 let browser;
 let foreign;
@@ -45,7 +45,7 @@ test('a page of another origin cannot drive the recorder nor open its streams', 
   const page = await browser.context.newPage();
   await page.goto(foreignUrl);
   await page.waitForFunction(() => window.outcome.ws !== 'pending' && window.outcome.post !== 'pending',
-    null, { timeout: 10000 });
+    null, { timeout: 10000, polling: POLL_MS });
   const outcome = await page.evaluate(() => window.outcome);
   assert.equal(outcome.ws, 'refused', JSON.stringify(outcome));
   await page.screenshot({ path: join(ARTIFACTS, 'foreign-origin.png') });

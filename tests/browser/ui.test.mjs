@@ -4,7 +4,9 @@ import assert from 'node:assert/strict';
 import { mkdirSync } from 'node:fs';
 import { readFile } from 'node:fs/promises';
 import { join } from 'node:path';
-import { launchBrowser, simControl, postCommand, getFile, BASE_URL, HTTP_PORT, ARTIFACTS, ACCESS_TOKEN } from './lib.mjs';
+import {
+  launchBrowser, simControl, postCommand, getFile, forCommands, BASE_URL, HTTP_PORT, ARTIFACTS, ACCESS_TOKEN, POLL_MS,
+} from './lib.mjs';
 
 let browser;
 let page;
@@ -37,7 +39,7 @@ const pointsOf = () => page.$eval('.plot-wrap', (e) => Number(e.dataset.points |
 const pointsAbove = (v, timeout) => page.waitForFunction((n) => {
   const e = document.querySelector('.plot-wrap');
   return e && Number(e.dataset.points) > n;
-}, v, { timeout });
+}, v, { timeout, polling: POLL_MS });
 // Clicks a download link of the page and resolves with the bytes the browser
 // saved; `name`, when given, is the name it must be saved under.
 async function downloadFromThePage(selector, name) {
@@ -62,9 +64,9 @@ async function moreSignalMessages(count, timeoutMs) {
 test('the recorder shows as connected with its clock and the streams open', async () => {
   await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
   await page.waitForSelector('#stream-state[data-state=open]', { timeout: 10000 });
-  await page.waitForFunction(() => /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(document.getElementById('dev-clock').textContent), null, { timeout: 10000 });
+  await page.waitForFunction(() => /^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(document.getElementById('dev-clock').textContent), null, { timeout: 10000, polling: POLL_MS });
   // Commands this service lacks are reported as such, not as a broken page.
-  await page.waitForFunction(() => !['—', ''].includes(document.getElementById('dev-name').textContent), null, { timeout: 15000 });
+  await page.waitForFunction(() => !['—', ''].includes(document.getElementById('dev-name').textContent), null, { timeout: 15000, polling: POLL_MS });
   const listed = await postCommand('GetCmdList');
   const name = await page.textContent('#dev-name');
   if (listed.data.some((d) => d.cmd === 'GetDevInfo')) {
@@ -114,12 +116,12 @@ test('pause freezes the trace and resume continues it', async () => {
 test('a button push is counted and marked', async () => {
   const answer = await simControl('button');
   assert.equal(answer.ok, true);
-  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 15000 });
+  await page.waitForFunction(() => /button pushes: [1-9]/.test(document.getElementById('buttons').textContent), null, { timeout: 15000, polling: POLL_MS });
 });
 
 test('the console lists the described commands and runs one', async () => {
   await page.click('nav button[data-view=console]');
-  await page.waitForFunction(() => document.querySelectorAll('#cmd-select option').length > 0, null, { timeout: 10000 });
+  await page.waitForFunction(() => document.querySelectorAll('#cmd-select option').length > 0, null, { timeout: 10000, polling: POLL_MS });
   const names = await page.$$eval('#cmd-select option', (o) => o.map((e) => e.value));
   const listed = await postCommand('GetCmdList');
   assert.deepEqual(names, listed.data.map((d) => d.cmd).sort());
@@ -159,7 +161,7 @@ test('the clock is set from the browser', async (t) => {
   await page.click('nav button[data-view=workflows]');
   await page.fill('#clock-value', '2031-03-04T05:06:07');
   await page.click('#clock-set');
-  await page.waitForSelector('#clock-result[data-status]', { timeout: 15000 });
+  await page.waitForSelector('#clock-result[data-status]:not([data-status=pending])', { timeout: forCommands(2) });
   assert.equal(await page.textContent('#clock-result'), 'clock set');
   const now = await postCommand('GetTime');
   assert.deepEqual([now.data.Year, now.data.Month, now.data.Day, now.data.Hours], [2031, 3, 4, 5]);
@@ -178,11 +180,12 @@ test('examination data and recording run from the workflow page', async (t) => {
   await page.fill('#exam-form [name=Surname]', 'Ivanova');
   await page.fill('#exam-form [name=FileName]', 'p17');
   await page.click('#exam-send');
-  await page.waitForSelector('#exam-result[data-status]', { timeout: 10000 });
+  // Nine recorder writes, some of them several frames long.
+  await page.waitForSelector('#exam-result[data-status]:not([data-status=pending])', { timeout: forCommands(12) });
   assert.equal(await page.textContent('#exam-result'), 'written');
   for (const cmd of ['BeginWriting', 'StopWriting']) {
     await page.click(`button[data-cmd=${cmd}]`);
-    await page.waitForSelector('#rec-result:not([data-status=pending])', { timeout: 10000 });
+    await page.waitForSelector('#rec-result:not([data-status=pending])', { timeout: forCommands(1) });
     const status = await page.$eval('#rec-result', (e) => e.dataset.status);
     assert.equal(status, 'ok', await page.textContent('#rec-result'));
   }
@@ -197,18 +200,18 @@ test('the live signals are recorded from the live view and downloaded from the l
   await page.click('nav button[data-view=live]');
   // The examination written before chose the standard 12-lead set: the
   // traces carry the lead names the recordings use.
-  await page.waitForFunction(() => document.querySelector('.plot-wrap')?.dataset.label === 'ECG I', null, { timeout: 10000 });
+  await page.waitForFunction(() => document.querySelector('.plot-wrap')?.dataset.label === 'ECG I', null, { timeout: 10000, polling: POLL_MS });
   const labels = await page.$$eval('.plot-wrap', (w) => w.map((e) => e.dataset.label));
   assert.deepEqual(labels.slice(0, 3), ['ECG I', 'ECG II', 'ECG V1']);
   await page.fill('#rec-label', 'browser run');
   await page.click('#rec-toggle');
-  await page.waitForSelector('#rec-toggle.recording', { timeout: 10000 });
+  await page.waitForSelector('#rec-toggle.recording', { timeout: forCommands(2) });
   // Elapsed time and size grow while it runs.
-  await page.waitForFunction(() => /recording-.*\.bdf\s+0:00:0[1-9]\s+\d/.test(document.getElementById('rec-status').textContent),
-    null, { timeout: 10000 });
+  await page.waitForFunction(() => /recording-.*\.bdf\s+\d+:\d\d:\d\d\s+[1-9]/.test(document.getElementById('rec-status').textContent)
+    && !/\s0:00:00\s/.test(document.getElementById('rec-status').textContent), null, { timeout: forCommands(2), polling: POLL_MS });
   await page.screenshot({ path: join(ARTIFACTS, 'recording.png') });
   await page.click('#rec-toggle');
-  await page.waitForFunction(() => /^saved recording-.*\.bdf/.test(document.getElementById('rec-status').textContent), null, { timeout: 10000 });
+  await page.waitForFunction(() => /^saved recording-.*\.bdf/.test(document.getElementById('rec-status').textContent), null, { timeout: forCommands(1), polling: POLL_MS });
   const saved = (await page.textContent('#rec-status')).split(' ')[1];
 
   await page.click('nav button[data-view=workflows]');
@@ -235,7 +238,7 @@ test('a memory read-out is downloaded from the page', async (t) => {
   await page.click('button[data-cmd=StartReceiveFlashData]');
   // The finished read-out is announced: offered at once and listed.
   await page.waitForSelector('#readout-link:not([hidden])', { timeout: 30000 });
-  await page.waitForFunction((n) => document.querySelectorAll('#readouts-list a[download]').length > n, before, { timeout: 10000 });
+  await page.waitForFunction((n) => document.querySelectorAll('#readouts-list a[download]').length > n, before, { timeout: 10000, polling: POLL_MS });
   const name = await page.$eval('#readouts-list a[download]', (a) => a.getAttribute('download'));
   assert.match(name, /^readout-.*\.bin$/);
   const served = await getFile(`flash/${name}`);
@@ -278,7 +281,7 @@ test('the terminal page shows the live log in colour', async () => {
   // Every command the service runs is logged; make some lines.
   await postCommand('GetTime');
   await postCommand('NoSuchCommand');
-  await term.waitForFunction(() => document.querySelectorAll('#log div').length >= 3, null, { timeout: 15000 });
+  await term.waitForFunction(() => document.querySelectorAll('#log div').length >= 3, null, { timeout: forCommands(2), polling: POLL_MS });
   const classes = await term.$$eval('#log div', (d) => d.map((e) => e.className));
   assert.ok(classes.every((c) => /^c[0-7]$/.test(c)), classes.join(' '));
   await term.screenshot({ path: join(ARTIFACTS, 'terminal.png') });
