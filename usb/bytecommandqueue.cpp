@@ -5,7 +5,6 @@
 #include "common/simplelogger.h"
 #include "usb/devicecommand.h"
 
-#include <QThread>
 #include <optional>
 #include <utility>
 
@@ -150,15 +149,14 @@ bool ByteCommandQueue::sendCommand(std::vector<uint8_t>&& bytes, int timeout)
         timeout = defaultTimeoutMs;
     }
 
-    for (int waits = 0; m_writer->isBusy() && waits < timeout; ++waits)
-        QThread::msleep(1);
-
-    if (timeout == 0 || m_writer->isBusy()) {
-        Common::JTerminal('1') << " Can't send command - transfer is busy!";
+    if (timeout == 0) {
+        Common::JTerminal('1') << " Can't send command - no time to wait for its answer";
         handleCommandAnswer({}, DeviceCommand::TIMEOUT);
         return false;
     }
 
+    // The USB thread writes the bytes as soon as the endpoint is free; the
+    // answer time-out covers that wait as well.
     m_writer->setPendingBytes(std::move(bytes));
     m_answerTimer.start(timeout);
     return true;
@@ -266,6 +264,10 @@ void ByteCommandQueue::handleCommandTimeout()
 {
     Common::JTerminal('0') << "****";
     std::lock_guard lock(m_mutex);
+    // Bytes still waiting for the endpoint belong to a command that is over:
+    // written later, they would draw an answer nobody waits for.
+    if (m_writer != nullptr)
+        m_writer->dropPendingBytes();
     handleCommandAnswer({}, DeviceCommand::TIMEOUT);
 }
 

@@ -146,7 +146,8 @@ void UsbEventLoopWorker::run()
     while (m_running.load()) {
         while (m_context.errorState() == 0 && m_running.load()) {
             m_dispatcher.handleUsbEvents();
-            if (m_cmdWriter.hasPendingBytes())
+            // Pending bytes wait while the previous write is in flight.
+            if (!m_cmdWriter.isBusy() && m_cmdWriter.hasPendingBytes())
                 m_cmdWriter.transfer();
             m_cmdListener.exe();
             m_adcListener.exe();

@@ -178,13 +178,31 @@ TEST_F(ByteCommandQueueTest, commandQueuedWhileDisconnectedFailsAtOnceAndIsNever
     EXPECT_FALSE(queue.currentCommand());
 }
 
-TEST_F(ByteCommandQueueTest, endpointBusyForTheWholeTimeoutFailsWithoutSending)
+// The queue does not wait for a busy endpoint: the bytes stay pending for
+// the USB thread, which writes them once the endpoint is free, and the
+// answer time-out covers that wait.
+TEST_F(ByteCommandQueueTest, busyEndpointDelaysTheWriteWithinTheAnswerTimeout)
 {
     writer.setBusy(true);
-    queue.enqueue(command("Echo", 0x01, 5));
+    queue.enqueue(command("Echo", 0x01, 1000));
+    EXPECT_TRUE(outcomes.empty()) << "a busy endpoint is no reason to fail at once";
+    EXPECT_EQ(writer.pendingBytes(), frame(0x01, {0xDD}));
+
+    writer.setBusy(false);
+    EXPECT_EQ(written(), frame(0x01, {0xDD}));
+    deviceAnswers(frame(0x01, {0x01}));
     ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].status, 0);
+}
+
+TEST_F(ByteCommandQueueTest, endpointBusyForTheWholeTimeoutFailsAndTheBytesAreNeverWritten)
+{
+    writer.setBusy(true);
+    queue.enqueue(command("Echo", 0x01, 20));
+    ASSERT_TRUE(waitForOutcomes(1, 5000));
     EXPECT_EQ(outcomes[0].status, 4);
-    EXPECT_TRUE(written().empty());
+    // Written after their command is over, they would draw a stray answer.
+    EXPECT_TRUE(writer.pendingBytes().empty());
 
     writer.setBusy(false);
     queue.enqueue(command("Zero", 0x01, 0));
@@ -377,11 +395,14 @@ TEST_P(ByteCommandQueueReentry, handlersEnqueueTheirNextCommand)
         written();
         ASSERT_TRUE(waitForOutcomes(1, 5000));
         break;
+    case Ending::EndpointBusy:
+        // The bytes never left: the time-out drops them.
+        ASSERT_TRUE(waitForOutcomes(1, 5000));
+        break;
     case Ending::DeviceLost:
         written();
         queue.handleDeviceDisconnect();
         break;
-    case Ending::EndpointBusy:
     case Ending::Disconnected:
         break;
     }
