@@ -22,76 +22,23 @@ recorder cannot be had here.
 """
 
 import argparse
-import http.client
 import json
 import os
-import shutil
-import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
-HOST = "127.0.0.1"
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind((HOST, 0))
-        return probe.getsockname()[1]
-
-
-def rss_kib(pid):
-    try:
-        with open(f"/proc/{pid}/status") as status:
-            for line in status:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return None
-
-
-def child_pids(pid):
-    try:
-        with open(f"/proc/{pid}/task/{pid}/children") as children:
-            return [int(p) for p in children.read().split()]
-    except OSError:
-        return []
-
-
-def prepare_scratch(build, web_dir, port):
-    scratch = tempfile.mkdtemp(prefix="dastel-load-")
-    shutil.copy2(os.path.join(build, "dastel"), scratch)
-    for sub in ("Devices", "DeviceCommands", "ComplexCommandHandlers"):
-        shutil.copytree(os.path.join(build, sub), os.path.join(scratch, sub))
-    shutil.copy2(os.path.join(build, "Cables.json"), scratch)
-    shutil.copytree(web_dir, os.path.join(scratch, "web"))
-    settings = {
-        "deviceAdapter": {"port": port},
-        "adcSender": {"port": free_port()},
-        "eventSender": {"port": free_port()},
-        "terminal": {"port": free_port()},
-        "errorLogPath": "",
-        "htmlDirectories": ["web"],
-        "defaultHtmlDirectory": "web",
-        "listenAddress": HOST,
-    }
-    with open(os.path.join(scratch, "settings.json"), "w") as out:
-        json.dump(settings, out)
-    return scratch
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "hardening"))
+import dastelclient as dc  # noqa: E402
 
 
 def request(port, method, path, body=None, timeout=10.0):
-    connection = http.client.HTTPConnection(HOST, port, timeout=timeout)
-    try:
-        headers = {"Content-Type": "application/json"} if body is not None else {}
-        connection.request(method, path, body=body, headers=headers)
-        response = connection.getresponse()
-        return response.status, response.read()
-    finally:
-        connection.close()
+    """(HTTP status, body) of one request on its own connection; raises on none."""
+    result = dc.http_exchange(port, method, path, body, timeout=timeout, linger=0.0)
+    if result.answers == 0:
+        raise ConnectionError(result.error or "no answer")
+    return result.status, result.body
 
 
 COMMANDS = [
@@ -178,8 +125,7 @@ def wait_for(predicate, timeout_s):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    root = os.path.dirname(os.path.dirname(here))
+    root = dc.repo_root()
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(root, "build"),
                         help="directory holding dastel, dastel-sim and the shipped configuration")
@@ -191,57 +137,38 @@ def main():
     args.clients = max(1, min(args.clients, 200))
     args.requests = max(1, min(args.requests, 5000))
 
-    files = []
-    for name in sorted(os.listdir(args.web)):
-        path = os.path.join(args.web, name)
-        if os.path.isfile(path):
-            with open(path, "rb") as f:
-                files.append((name, f.read()))
+    files = dc.web_files(args.web)
     if not files:
         print("no files in", args.web)
         return 1
 
-    port = free_port()
-    scratch = prepare_scratch(args.build, args.web, port)
-    sim = subprocess.Popen([os.path.join(args.build, "dastel-sim"), "--control-port", "0", "--",
-                            os.path.join(scratch, "dastel")],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    # Drain the service's output so it never blocks on a full pipe.
-    log = []
-    reader = threading.Thread(target=lambda: [log.append(line) for line in sim.stdout], daemon=True)
-    reader.start()
+    service = dc.Service(args.build, web=args.web, prefix="dastel-load-")
+    status = dc.start_service(service)
+    if status is not None:
+        return status
     baseline = None
     lost = 0
     try:
-        if not wait_for(lambda: sim.poll() is None and child_pids(sim.pid), 15):
-            if sim.poll() == 77:
-                print("virtual USB unavailable here:", "".join(log[-5:]))
-                return 77
-            print("dastel-sim did not start its child:", "".join(log[-20:]))
-            return 1
-        service_pid = child_pids(sim.pid)[0]
-
-        def identified():
-            status, body = request(port, "POST", "/cmd", b'{"cmd":"GetTime","uid":1}', timeout=3)
-            return status == 200 and json.loads(body).get("status") == "ok"
-
-        if not wait_for(identified, 30):
-            print("the service never answered GetTime:", "".join(log[-20:]))
+        port = service.http_port
+        identified, _ = service.wait_identified(30)
+        if not identified:
+            print("the service never answered GetTime:", service.log_tail())
             return 1
 
-        rss_start = rss_kib(service_pid)
-        print(f"dastel pid {service_pid}, HTTP port {port}, {args.clients} clients x {args.requests} "
+        stats = service.stats()
+        rss_start = stats.rss_kib()
+        print(f"dastel pid {service.service_pid}, HTTP port {port}, {args.clients} clients x {args.requests} "
               f"requests per phase, files: {[name for name, _ in files]}")
         static = run_phase("static", args.clients, args.requests, args.phase_seconds,
                            lambda c, i: check_static(port, files, i))
         mixed = run_phase("mixed", args.clients, args.requests, args.phase_seconds,
                           lambda c, i: check_command(port, (c * args.requests + i) % 4000000000 + 1, i // 2)
                           if i % 2 == 0 else check_static(port, files, i))
-        rss_end = rss_kib(service_pid)
+        rss_end = stats.rss_kib()
         lost = static["lost"] + mixed["lost"]
 
-        base_port = free_port()
-        baseline = subprocess.Popen([sys.executable, "-m", "http.server", str(base_port), "--bind", HOST,
+        base_port = dc.free_port()
+        baseline = subprocess.Popen([sys.executable, "-m", "http.server", str(base_port), "--bind", dc.HOST,
                                      "--directory", args.web],
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_for(lambda: request(base_port, "GET", "/" + files[0][0], timeout=2)[0] == 200, 10):
@@ -255,22 +182,15 @@ def main():
         if plain["rps"] > 0:
             print(f"ratio static dastel / python http.server: {static['rps'] / plain['rps']:.2f}")
             print(f"ratio mixed  dastel / python http.server: {mixed['rps'] / plain['rps']:.2f}")
-        print("service still running:", sim.poll() is None)
-        if sim.poll() is not None:
+        print("service still running:", service.running())
+        if not service.running():
             lost += 1
         return 0 if lost == 0 else 1
     finally:
         if baseline is not None:
             baseline.terminate()
             baseline.wait(10)
-        if sim.poll() is None:
-            sim.terminate()
-            try:
-                sim.wait(15)
-            except subprocess.TimeoutExpired:
-                sim.kill()
-                sim.wait(5)
-        shutil.rmtree(scratch, ignore_errors=True)
+        service.stop()
 
 
 if __name__ == "__main__":

@@ -401,6 +401,19 @@ def _parse_response(raw):
     return status, raw[body_start:body_start + length], raw[body_start + length:]
 
 
+def _answer_complete(raw):
+    """True once `raw` holds a whole answer that says its length; one
+    without Content-Length ends only where the server closes."""
+    try:
+        parsed = _parse_response(raw)
+    except ValueError:
+        return True
+    if parsed is None:
+        return False
+    head = raw[:raw.find(b"\r\n\r\n")].lower()
+    return b"\r\ncontent-length:" in head
+
+
 def http_exchange(port, method, path, body=None, timeout=30.0, linger=0.3):
     """Sends one request and reads until the server closes the connection
     (or `timeout`). After the first answer it keeps listening `linger`
@@ -434,7 +447,7 @@ def http_exchange(port, method, path, body=None, timeout=30.0, linger=0.3):
                 if not chunk:
                     break
                 raw += chunk
-                if answered_at is None and _parse_response(raw) is not None:
+                if answered_at is None and _answer_complete(raw):
                     answered_at = time.monotonic()
     except OSError as error:
         result.error = f"{type(error).__name__}: {error}"

@@ -4,18 +4,14 @@
 #if __has_include("fixture/simulatorlauncher.h")
 
 #include "fixture/simulatorlauncher.h"
-#include "support/tempconfigtree.h"
+#include "support/serviceundersimulator.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegExp>
 #include <QSet>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -25,32 +21,6 @@
 using Tavrix::Simulator::Testing::SimulatorLauncher;
 
 namespace {
-
-QString dastelBinary()
-{
-#ifdef DASTEL_BINARY
-    return DASTEL_BINARY;
-#else
-    // dastel-sim and dastel are built side by side.
-    return QFileInfo(QString::fromStdString(SimulatorLauncher::launcherDefaultPath())).absolutePath() + "/dastel";
-#endif
-}
-
-QString configDirectory()
-{
-#ifdef DASTEL_CONFIG_DIR
-    return DASTEL_CONFIG_DIR;
-#else
-    return QFileInfo(dastelBinary()).absolutePath();
-#endif
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 struct HttpAnswer
 {
@@ -116,17 +86,19 @@ public:
     std::string start(bool unplugged, bool* skip)
     {
         *skip = false;
-        if (!QFileInfo(dastelBinary()).isExecutable()) {
-            *skip = true;
-            return "dastel is not built";
-        }
-        if (!install())
-            return "cannot prepare the scratch directory";
+        m_service.setConfigEdit([](const QString& path, const QByteArray& content) {
+            if (!path.startsWith("DeviceCommands/") || !content.contains("\"ReadPower\""))
+                return content;
+            QByteArray edited = content;
+            return edited.replace("\"Commands\": [",
+                                  "\"Commands\": [\n{\"Name\": \"GetPower\", \"Description\": \"power, as a simple "
+                                  "command\", \"Code\": \"0x0C\", \"Data\": {\"SourceType\": \"FIXED\", "
+                                  "\"AnswerType\": \"INT\", \"Width\": 0, \"Options\": []}},");
+        });
         SimulatorLauncher::Options options;
-        options.command = {m_tree.path("dastel").toStdString()};
         options.startUnplugged = unplugged;
         std::string reason;
-        const auto result = m_sim.start(options, &reason);
+        const auto result = m_service.start(options, &reason);
         if (result == SimulatorLauncher::StartResult::Unavailable) {
             *skip = true;
             return reason;
@@ -136,20 +108,20 @@ public:
         // The service listens a moment after it starts.
         for (int i = 0; i < 100; ++i) {
             QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            probe.connectToHost(QHostAddress::LocalHost, port());
             if (probe.waitForConnected(200))
                 return std::string();
-            if (!m_sim.running())
-                return "the service ended: " + m_sim.output();
+            if (!m_service.running())
+                return "the service ended: " + sim().output();
             QThread::msleep(100);
         }
-        return "the service does not serve HTTP on its port: " + m_sim.output();
+        return "the service does not serve HTTP on its port: " + sim().output();
     }
 
     HttpAnswer post(const QByteArray& body)
     {
         Connection connection;
-        if (!connection.open(m_port))
+        if (!connection.open(port()))
             return {};
         connection.send(postRequest(body));
         return connection.receive();
@@ -168,54 +140,11 @@ public:
         return false;
     }
 
-    quint16 port() const { return m_port; }
-    SimulatorLauncher& sim() { return m_sim; }
+    quint16 port() const { return m_service.httpPort(); }
+    SimulatorLauncher& sim() { return m_service.sim(); }
 
 private:
-    bool install()
-    {
-        const QString binary = m_tree.path("dastel");
-        if (!QFile::copy(dastelBinary(), binary))
-            return false;
-        QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QDir source(configDirectory());
-        for (const QString& sub : {QString("Devices"), QString("DeviceCommands"), QString("ComplexCommandHandlers")}) {
-            QDirIterator it(source.filePath(sub), QDir::Files);
-            while (it.hasNext()) {
-                const QString file = it.next();
-                QFile in(file);
-                if (!in.open(QIODevice::ReadOnly))
-                    return false;
-                QByteArray content = in.readAll();
-                if (sub == "DeviceCommands" && content.contains("\"ReadPower\""))
-                    content.replace("\"Commands\": [",
-                                    "\"Commands\": [\n{\"Name\": \"GetPower\", \"Description\": \"power, as a simple "
-                                    "command\", \"Code\": \"0x0C\", \"Data\": {\"SourceType\": \"FIXED\", "
-                                    "\"AnswerType\": \"INT\", \"Width\": 0, \"Options\": []}},");
-                m_tree.write(sub + "/" + QFileInfo(file).fileName(), content);
-            }
-        }
-        QFile cables(source.filePath("Cables.json"));
-        if (!cables.open(QIODevice::ReadOnly))
-            return false;
-        m_tree.write("Cables.json", cables.readAll());
-        m_tree.write("web/index.html", "<html><body>dastel</body></html>");
-        m_port = freePort();
-        const QJsonObject settings{{"deviceAdapter", QJsonObject{{"port", m_port}}},
-                                   {"adcSender", QJsonObject{{"port", freePort()}}},
-                                   {"eventSender", QJsonObject{{"port", freePort()}}},
-                                   {"terminal", QJsonObject{{"port", freePort()}}},
-                                   {"errorLogPath", ""},
-                                   {"htmlDirectories", QJsonArray{"web"}},
-                                   {"defaultHtmlDirectory", "web"},
-                                   {"listenAddress", "127.0.0.1"}};
-        m_tree.write("settings.json", QJsonDocument(settings).toJson());
-        return true;
-    }
-
-    TempConfigTree m_tree;
-    SimulatorLauncher m_sim;
-    quint16 m_port = 0;
+    ServiceUnderSimulator m_service;
 };
 
 // One service for the tests that need a connected recorder: starting it

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpServer>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,11 @@ public:
     QString directory() const { return m_tree.path(); }
     // Words run before the service (e.g. "prlimit", "--nofile=256:256", "--"); set before start.
     void setCommandPrefix(std::vector<std::string> prefix) { m_prefix = std::move(prefix); }
+    // Rewrites a shipped configuration file as it is copied (its path
+    // relative to the configuration directory, e.g. "DeviceCommands/x.json");
+    // set before start.
+    using ConfigEdit = std::function<QByteArray(const QString& path, const QByteArray& content)>;
+    void setConfigEdit(ConfigEdit edit) { m_configEdit = std::move(edit); }
 
     // Prepares the scratch directory; `options.command` is set to the copied
     // service. Returns the launcher's start result.
@@ -72,15 +78,18 @@ private:
         return probe.serverPort();
     }
 
-    void copyTree(const QString& from, const QString& prefix)
+    void copyTree(const QString& from, const QString& prefix, const ConfigEdit& edit = {})
     {
         QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
         const QDir source(from);
         while (it.hasNext()) {
             const QString file = it.next();
             QFile in(file);
-            if (in.open(QIODevice::ReadOnly))
-                m_tree.write(prefix + source.relativeFilePath(file), in.readAll());
+            if (!in.open(QIODevice::ReadOnly))
+                continue;
+            const QString relative = source.relativeFilePath(file);
+            const QByteArray content = in.readAll();
+            m_tree.write(prefix + relative, edit ? edit(relative, content) : content);
         }
     }
 
@@ -92,7 +101,7 @@ private:
             return false;
         }
         QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        copyTree(DASTEL_CONFIG_DIR, "");
+        copyTree(DASTEL_CONFIG_DIR, "", m_configEdit);
         copyTree(DASTEL_WEB_DIR, "web/");
         for (quint16& port : m_ports)
             port = freePort();
@@ -115,6 +124,7 @@ private:
     quint16 m_ports[4] = {0, 0, 0, 0};
     QJsonObject m_extraSettings;
     std::vector<std::string> m_prefix;
+    ConfigEdit m_configEdit;
 };
 
 #define DASTEL_START_SERVICE_OR_SKIP(service, options)                                            \
