@@ -2,9 +2,13 @@
 
 #include <QDate>
 #include <QMetaType>
-#include <array>
 #include <cstdint>
 #include <vector>
+
+namespace Tavrix::Common {
+class ByteReader;
+class ByteWriter;
+} // namespace Tavrix::Common
 
 namespace Tavrix::Usb {
 
@@ -25,9 +29,10 @@ struct CableInfo
 struct CableDate
 {
     // FF FF FF for an invalid date.
-    static std::array<uint8_t, 3> encode(const QDate& date);
-    // Invalid when day or month is not BCD; year 2255 when only the year is not.
-    static QDate decode(const uint8_t* bytes);
+    static void encode(const QDate& date, Common::ByteWriter& out);
+    // Reads the three bytes. Invalid when day or month is not BCD (or the
+    // bytes run out); year 2255 when only the year is not.
+    static QDate decode(Common::ByteReader& bytes);
 };
 
 } // namespace Tavrix::Usb

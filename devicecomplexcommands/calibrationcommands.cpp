@@ -1,5 +1,7 @@
 #include "devicecomplexcommands/calibrationcommands.h"
 
+#include "common/bytereader.h"
+#include "common/bytewriter.h"
 #include "devicecomplexcommands/orvimlsbcreators.h"
 #include "usb/bytecommandqueue.h"
 
@@ -10,7 +12,10 @@
 namespace Tavrix::DeviceComplexCommands {
 
 using namespace Exchange;
+using Common::ByteReader;
+using Common::ByteWriter;
 using Usb::CalibrationPoint;
+using Usb::RecorderFrame;
 
 namespace {
 constexpr uint8_t innerCode = 0x21;
@@ -22,9 +27,9 @@ constexpr std::size_t infoMinSize = 9;
 constexpr std::size_t infoRecordSize = 8;
 constexpr std::size_t infoFirstRecord = 5;
 const std::vector<uint8_t> wantedTypes{0, 3, 1, 7, 8, 6};
-const std::vector<uint8_t> getCalibrationInfoFrame{0x7E, 0x00, 0x00, 0x1B, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> clearAllCalibrationsFrame{0x7E, 0x01, 0x00, 0x22, 0x04, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> saveCalibrationPointsFrame{0x7E, 0x01, 0x00, 0x22, 0x03, 0xFF, 0xFF, 0xBD};
+constexpr uint8_t calibrationInfoCode = 0x1B;
+constexpr uint8_t clearAllCalibrations = 0x04;
+constexpr uint8_t saveCalibrationPoints = 0x03;
 
 void printHex(const std::vector<uint8_t>& bytes)
 {
@@ -49,7 +54,7 @@ ReadCalibrationPointCommand::ReadCalibrationPointCommand(uint32_t uid, uint8_t p
 
 std::vector<uint8_t> ReadCalibrationPointCommand::requestFrame() const
 {
-    return frame(m_external ? externalCode : innerCode, {0x00, m_channelType, m_channelNumber, m_pointIndex});
+    return RecorderFrame::request(m_external ? externalCode : innerCode, {0x00, m_channelType, m_channelNumber, m_pointIndex});
 }
 
 std::shared_ptr<Usb::DeviceCommandStatus> ReadCalibrationPointCommand::execute()
@@ -71,10 +76,18 @@ void ReadCalibrationPointCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>
         emit answerIsReady(this, point, failed);
         return;
     }
-    point.IsValid = answer[5] != 0;
-    point.AdcValue = static_cast<uint32_t>(readLittleEndian(answer, 6, 4));
-    point.PhysicalValue = readInt24(&answer[10]);
-    point.Range = static_cast<int8_t>(answer[13]);
+    // Valid flag, ADC value, physical value, range, after the channel's key.
+    ByteReader fields = RecorderFrame::fields(answer, 5);
+    uint8_t valid = 0;
+    int32_t physical = 0;
+    uint8_t range = 0;
+    if (!fields.readU8(valid) || !fields.readU32(point.AdcValue) || !fields.readS24(physical) || !fields.readU8(range)) {
+        emit answerIsReady(this, point, failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer));
+        return;
+    }
+    point.IsValid = valid != 0;
+    point.PhysicalValue = physical;
+    point.Range = static_cast<int8_t>(range);
     emit answerIsReady(this, point, ok());
 }
 
@@ -134,7 +147,8 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadInnerChannelsCalibrationCommand::e
 {
     if (!m_queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    return Usb::sendRequest(this, m_queue, "GetCalibrationInfo", getCalibrationInfoFrame, &ReadInnerChannelsCalibrationCommand::handleInfo);
+    return Usb::sendRequest(this, m_queue, "GetCalibrationInfo", RecorderFrame::request(calibrationInfoCode),
+                            &ReadInnerChannelsCalibrationCommand::handleInfo);
 }
 
 CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::vector<uint8_t>& answer)
@@ -145,15 +159,24 @@ CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::ve
     CalibrationGroups groups;
     for (std::size_t offset = infoFirstRecord; offset + infoRecordSize <= length && offset < length - 8;
          offset += infoRecordSize) {
-        const uint8_t type = answer[offset];
+        // Type, channels, points per channel, bits, sampling period.
+        ByteReader record = RecorderFrame::fields(answer, offset);
+        uint8_t type = 0;
+        uint8_t channels = 0;
+        uint8_t points = 0;
+        uint8_t bits = 0;
+        uint32_t period = 0;
+        if (!record.readU8(type) || !record.readU8(channels) || !record.readU8(points) || !record.readU8(bits)
+            || !record.readU32(period))
+            break;
         if (std::find(wantedTypes.begin(), wantedTypes.end(), type) == wantedTypes.end())
             continue;
         auto group = std::make_shared<ChannelGroupCalibrationInfo>();
         group->ChannelType = type;
-        group->ChannelsCount = answer[offset + 1];
-        group->CalibrationPointCount = answer[offset + 2];
-        group->BitCounts = answer[offset + 3];
-        group->DiscretPeriod = static_cast<uint32_t>(readLittleEndian(answer, offset + 4, 4));
+        group->ChannelsCount = channels;
+        group->CalibrationPointCount = points;
+        group->BitCounts = bits;
+        group->DiscretPeriod = period;
         for (uint32_t c = 0; c < group->ChannelsCount; ++c) {
             for (uint32_t p = 0; p < group->CalibrationPointCount; ++p) {
                 CalibrationPoint point;
@@ -173,7 +196,9 @@ void ReadInnerChannelsCalibrationCommand::handleInfo(std::shared_ptr<Usb::ByteCo
                                                      int32_t status)
 {
     StatusPtr failed = checkAnswer(answer, status, infoMinSize);
-    if (!failed && answer[4] != 0)
+    // The first data byte is the recorder's result: 0 when it has the table.
+    uint8_t result = 0;
+    if (!failed && (!RecorderFrame::fields(answer).readU8(result) || result != 0))
         failed = failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer);
     if (failed) {
         emit answerIsReady(this, {}, failed);
@@ -254,11 +279,10 @@ std::vector<uint8_t> WriteCalibrationPointCommandCreator::frame(bool external, u
                                                                 uint8_t channelNumber, uint8_t pointIndex,
                                                                 uint32_t adcValue, int32_t physicalValue, int8_t range)
 {
-    std::vector<uint8_t> data{0x01, channelType, channelNumber, pointIndex};
-    appendLittleEndian(data, adcValue, 4);
-    appendInt24(data, physicalValue);
-    data.push_back(static_cast<uint8_t>(range));
-    return Exchange::frame(external ? externalCode : innerCode, data);
+    ByteWriter data;
+    data.u8(0x01).u8(channelType).u8(channelNumber).u8(pointIndex).u32(adcValue).s24(physicalValue);
+    data.u8(static_cast<uint8_t>(range));
+    return RecorderFrame::request(external ? externalCode : innerCode, data.data());
 }
 
 std::shared_ptr<Usb::ByteCommand> WriteCalibrationPointCommandCreator::create(Usb::ByteCommandQueue* queue,
@@ -275,7 +299,7 @@ std::shared_ptr<Usb::ByteCommand> WriteCalibrationPointCommandCreator::create(Us
 namespace {
 std::vector<FrameStep> defaultExternAccSteps()
 {
-    std::vector<FrameStep> steps{{"ClearAllCalibrations", clearAllCalibrationsFrame,
+    std::vector<FrameStep> steps{{"ClearAllCalibrations", RecorderFrame::request(externalCode, {clearAllCalibrations}),
                                   OrvimWriteExternAccDefaultCalibrationCommand::clearAndSaveTimeoutMs}};
     for (const CalibrationPoint& key : externAccPointPlan()) {
         const bool second = key.PointIndex == 1;
@@ -284,7 +308,7 @@ std::vector<FrameStep> defaultExternAccSteps()
                                                                     key.PointIndex, second ? 1000 : 0, second ? 1 : 0, 0),
                          answerTimeoutMs});
     }
-    steps.push_back({"SaveCalibrationPoints", saveCalibrationPointsFrame,
+    steps.push_back({"SaveCalibrationPoints", RecorderFrame::request(externalCode, {saveCalibrationPoints}),
                      OrvimWriteExternAccDefaultCalibrationCommand::clearAndSaveTimeoutMs});
     return steps;
 }

@@ -1,5 +1,6 @@
 #include "devicecomplexcommands/examinationinfo.h"
 
+#include "common/bytewriter.h"
 #include "common/stringextensions.h"
 
 namespace Tavrix::DeviceComplexCommands {
@@ -73,11 +74,6 @@ const std::vector<LeadSetRow>& leadSets()
     return rows;
 }
 
-uint8_t toBcd(int value)
-{
-    return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10));
-}
-
 } // namespace
 
 std::shared_ptr<ElectrodesInfo> ElectrodesInfoCreator::create(uint8_t leadType)
@@ -148,7 +144,7 @@ std::vector<uint8_t> birthdayField(const Common::DateObject& birthday)
 {
     if (!birthday.isSet())
         return {0, 0, 0, 0};
-    return {toBcd(birthday.year / 100), toBcd(birthday.year % 100), toBcd(birthday.month), toBcd(birthday.day)};
+    return Common::ByteWriter().bcd(birthday.year / 100).bcd(birthday.year % 100).bcd(birthday.month).bcd(birthday.day).take();
 }
 
 uint8_t flagsByte(const ExaminationInfo& info)

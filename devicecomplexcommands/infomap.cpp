@@ -1,5 +1,7 @@
 #include "devicecomplexcommands/infomap.h"
 
+#include "common/bytereader.h"
+#include "common/bytewriter.h"
 #include "common/datetimeobject.h"
 #include "common/stringextensions.h"
 #include "devicecomplexcommands/examinationinfo.h"
@@ -15,20 +17,18 @@ constexpr uint16_t blockVersion = 0x0306;
 constexpr uint16_t oldestLongHeaderVersion = 0x0203;
 constexpr std::size_t shortHeaderSize = 7;
 
-uint32_t readLe(const std::vector<uint8_t>& bytes, std::size_t offset, std::size_t count)
+// A 32-bit value at `offset`, 0 where the bytes end first.
+uint32_t readU32At(const std::vector<uint8_t>& bytes, std::size_t offset)
 {
     uint32_t value = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
+    Common::ByteReader(bytes, offset).readU32(value);
     return value;
 }
 } // namespace
 
 void InfoMap::addValue(const std::string& key, int32_t value)
 {
-    Item item{integerTag, {}};
-    for (int i = 0; i < 4; ++i)
-        item.data.push_back(static_cast<uint8_t>(static_cast<uint32_t>(value) >> (8 * i)));
+    Item item{integerTag, Common::ByteWriter().u32(static_cast<uint32_t>(value)).take()};
     m_items[key] = item;
 }
 
@@ -60,23 +60,25 @@ bool InfoMap::toBytes(std::vector<uint8_t>& bytes) const
 
 bool InfoMap::fromBytes(const std::vector<uint8_t>& bytes, std::size_t offset, std::size_t end)
 {
-    end = std::min(end, bytes.size());
-    while (offset < end) {
-        std::size_t zero = offset;
-        while (zero < end && bytes[zero] != 0)
-            ++zero;
-        if (zero + 2 > end)
-            return false;
-        const std::string key =
-            StringExtensions::toUtf8StringFromWindows1251(std::vector<uint8_t>(bytes.begin() + offset, bytes.begin() + zero));
-        const std::size_t length = bytes[zero + 1];
-        if (length == 0 || zero + 2 + length > end)
+    // Each item: its key, a zero byte, the length of what follows (tag and
+    // data), the tag, the data.
+    Common::ByteReader reader(bytes.data(), std::min(end, bytes.size()));
+    if (!reader.seek(offset))
+        return true;
+    while (reader.remaining() > 0) {
+        std::vector<uint8_t> key;
+        uint8_t byte = 0;
+        while (reader.peekU8(byte) && byte != 0) {
+            key.push_back(byte);
+            reader.skip(1);
+        }
+        uint8_t length = 0;
+        if (!reader.skip(1) || !reader.readU8(length))
             return false;
         Item item;
-        item.tag = bytes[zero + 2];
-        item.data.assign(bytes.begin() + zero + 3, bytes.begin() + zero + 2 + length);
-        m_items[key] = item;
-        offset = zero + 2 + length;
+        if (length == 0 || !reader.readU8(item.tag) || !reader.readBytes(length - 1u, item.data))
+            return false;
+        m_items[StringExtensions::toUtf8StringFromWindows1251(key)] = item;
     }
     return true;
 }
@@ -90,7 +92,7 @@ std::optional<std::string> InfoMap::interpretValue(const std::string& key) const
     std::vector<uint8_t> text = item.data;
     switch (item.tag) {
     case integerTag:
-        return std::to_string(static_cast<int32_t>(item.data.size() >= 4 ? readLe(item.data, 0, 4) : 0));
+        return std::to_string(static_cast<int32_t>(readU32At(item.data, 0)));
     case textTag:
     case dateTimeTag:
         while (!text.empty() && text.back() == 0)
@@ -101,7 +103,7 @@ std::optional<std::string> InfoMap::interpretValue(const std::string& key) const
     case wideTextTag: {
         std::vector<uint8_t> narrow;
         for (std::size_t i = 0; i + 4 <= item.data.size(); i += 4) {
-            const uint32_t c = readLe(item.data, i, 4);
+            const uint32_t c = readU32At(item.data, i);
             if (c == 0)
                 break;
             narrow.push_back(static_cast<uint8_t>(c));
@@ -121,29 +123,30 @@ bool InfoMap::toExaminationBlock(std::vector<uint8_t>& block) const
     const std::size_t length = map.size() + headerSize;
     if (length + checkSize > ExaminationRecords::maxMapBlockSize)
         return false;
-    block = {0x3E, 0xE3, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-             static_cast<uint8_t>(blockVersion), static_cast<uint8_t>(blockVersion >> 8),
-             static_cast<uint8_t>(m_items.size()), 0x20, 0x00, 0x00};
-    block.insert(block.end(), map.begin(), map.end());
-    const uint32_t check = ExaminationRecords::checkValue(block.data(), block.size());
-    for (int i = 0; i < 4; ++i)
-        block.push_back(static_cast<uint8_t>(check >> (8 * i)));
+    Common::ByteWriter out;
+    out.u8(0x3E).u8(0xE3).u16(static_cast<uint16_t>(length)).u16(blockVersion);
+    out.u8(static_cast<uint8_t>(m_items.size())).u8(0x20).u8(0x00).u8(0x00).bytes(map);
+    out.u32(ExaminationRecords::checkValue(out.data().data(), out.data().size()));
+    block = out.take();
     return true;
 }
 
 bool InfoMap::fromExaminationBlock(const std::vector<uint8_t>& block, InfoMap& map)
 {
-    if (block.size() < shortHeaderSize)
+    // Marker, length, version, item count.
+    Common::ByteReader header(block, 2);
+    uint16_t length = 0;
+    uint16_t version = 0;
+    uint8_t items = 0;
+    if (block.size() < shortHeaderSize || !header.readU16(length) || !header.readU16(version) || !header.readU8(items))
         return false;
-    const uint16_t version = static_cast<uint16_t>(readLe(block, 4, 2));
     if (version > oldestLongHeaderVersion && block.size() < headerSize)
         return false;
-    const std::size_t length = readLe(block, 2, 2);
     if (length == 0 || length + checkSize > block.size() || length < headerSize)
         return false;
-    if (ExaminationRecords::checkValue(block.data(), length) != readLe(block, length, 4))
+    if (ExaminationRecords::checkValue(block.data(), length) != readU32At(block, length))
         return false;
-    if (block[6] == 0)
+    if (items == 0)
         return false;
     InfoMap parsed;
     if (!parsed.fromBytes(block, headerSize, length))

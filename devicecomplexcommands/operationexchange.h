@@ -3,6 +3,7 @@
 #include "usb/complexcommandcreatedata.h"
 #include "usb/devicecommandstatus.h"
 #include "usb/operationrunner.h"
+#include "usb/recorderframe.h"
 
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,7 @@ using RunningCommands = Usb::RunningOperations;
 using Usb::answerTimeoutMs;
 // Code of the frame with which the recorder refuses a request.
 constexpr uint8_t refusalCode = 0xEE;
+using Usb::RecorderFrame;
 
 StatusPtr ok();
 // WRONG_FRAME_FORMAT keeps the answer bytes; other codes carry none.
@@ -34,15 +36,6 @@ StatusPtr checkAnswer(const std::vector<uint8_t>& answer,
                       int32_t status,
                       std::size_t minSize = 0,
                       std::size_t maxSize = std::numeric_limits<std::size_t>::max());
-
-// A request frame: 7E, data length (16-bit LE), code, data, FF FF, BD.
-std::vector<uint8_t> frame(uint8_t code, const std::vector<uint8_t>& data);
-
-// 24-bit two's complement, least significant byte first.
-int32_t readInt24(const uint8_t* bytes);
-void appendInt24(std::vector<uint8_t>& out, int32_t value);
-uint64_t readLittleEndian(const std::vector<uint8_t>& bytes, std::size_t offset, std::size_t count);
-void appendLittleEndian(std::vector<uint8_t>& out, uint64_t value, std::size_t count);
 
 inline bool isOk(const StatusPtr& status)
 {

@@ -1,5 +1,7 @@
 #include "devicecomplexcommands/orvimcablecommands.h"
 
+#include "common/bytereader.h"
+#include "common/bytewriter.h"
 #include "usb/bytecommandqueue.h"
 #include "usb/cabletypeinfo.h"
 #include "usb/usbdevicemanager.h"
@@ -9,35 +11,28 @@
 
 namespace Tavrix::Usb {
 
-namespace {
-bool isBcd(uint8_t byte)
+void CableDate::encode(const QDate& date, Common::ByteWriter& out)
 {
-    return (byte >> 4) <= 9 && (byte & 0x0F) <= 9;
-}
-int fromBcd(uint8_t byte)
-{
-    return (byte >> 4) * 10 + (byte & 0x0F);
-}
-uint8_t toBcd(int value)
-{
-    return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10));
-}
-} // namespace
-
-std::array<uint8_t, 3> CableDate::encode(const QDate& date)
-{
-    if (!date.isValid())
-        return {0xFF, 0xFF, 0xFF};
+    if (!date.isValid()) {
+        out.u8(0xFF).u8(0xFF).u8(0xFF);
+        return;
+    }
     const int year = (date.year() + 48) & 0xFF;
-    return {toBcd(date.day()), toBcd(date.month()), toBcd(year)};
+    out.bcd(date.day()).bcd(date.month()).bcd(year);
 }
 
-QDate CableDate::decode(const uint8_t* bytes)
+QDate CableDate::decode(Common::ByteReader& bytes)
 {
-    if (!isBcd(bytes[0]) || !isBcd(bytes[1]))
+    std::vector<uint8_t> date;
+    if (!bytes.readBytes(3, date))
         return {};
-    const int year = isBcd(bytes[2]) ? 2000 + fromBcd(bytes[2]) : 2255;
-    return QDate(year, fromBcd(bytes[1]), fromBcd(bytes[0]));
+    uint8_t day = 0;
+    uint8_t month = 0;
+    uint8_t year = 0;
+    if (!Common::ByteReader::decodeBcd(date[0], day) || !Common::ByteReader::decodeBcd(date[1], month))
+        return {};
+    const int fullYear = Common::ByteReader::decodeBcd(date[2], year) ? 2000 + year : 2255;
+    return QDate(fullYear, month, day);
 }
 
 } // namespace Tavrix::Usb
@@ -45,13 +40,21 @@ QDate CableDate::decode(const uint8_t* bytes)
 namespace Tavrix::DeviceComplexCommands {
 
 using namespace Exchange;
+using Common::ByteReader;
+using Common::ByteWriter;
 using Usb::CableInfo;
+using Usb::RecorderFrame;
 
 namespace {
-const std::vector<uint8_t> readCableInfoFrame{0x7E, 0x01, 0x00, 0x1E, 0x0A, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> readCableVersionFrame{0x7E, 0x01, 0x00, 0x1E, 0x00, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> readCableExistFrame{0x7E, 0x01, 0x00, 0x09, 0x00, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> resetCableFrame{0x7E, 0x01, 0x00, 0x1E, 0x0B, 0xFF, 0xFF, 0xBD};
+// The cable adapter's memory request and its sub-requests.
+constexpr uint8_t cableCode = 0x1E;
+constexpr uint8_t readCableVersion = 0x00;
+constexpr uint8_t writeSetupCounter = 0x06;
+constexpr uint8_t writeMainCableInfo = 0x07;
+constexpr uint8_t readCableInfo = 0x0A;
+constexpr uint8_t resetCable = 0x0B;
+constexpr uint8_t statusCode = 0x09;
+constexpr uint8_t cableExistItem = 0x00;
 constexpr std::size_t cableInfoMinSize = 25;
 constexpr std::size_t cableVersionSize = 23;
 constexpr std::size_t cableExistMinSize = 8;
@@ -60,9 +63,11 @@ constexpr std::size_t cableExistMinSize = 8;
 std::vector<FrameStep> cableSetupCounterSteps(uint32_t counter)
 {
     return {
-        {"WriteSetupCounter", frame(0x1E, {0x06, static_cast<uint8_t>(counter & 0xFF), 0x00, 0x00, 0x00}),
+        // The recorder keeps only the counter's low byte.
+        {"WriteSetupCounter",
+         RecorderFrame::request(cableCode, ByteWriter().u8(writeSetupCounter).u32(counter & 0xFF).take()),
          cableWriteTimeoutMs},
-        {"ResetCable", resetCableFrame, cableWriteTimeoutMs},
+        {"ResetCable", RecorderFrame::request(cableCode, {resetCable}), cableWriteTimeoutMs},
     };
 }
 
@@ -74,20 +79,22 @@ OrvimReadCableInfoCommand::OrvimReadCableInfoCommand(uint32_t uid, Usb::ByteComm
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableInfoCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableInfo", readCableInfoFrame, &OrvimReadCableInfoCommand::handleAnswer);
+    return Usb::sendRequest(this, m_queue, "ReadCableInfo", RecorderFrame::request(cableCode, {readCableInfo}),
+                            &OrvimReadCableInfoCommand::handleAnswer);
 }
 
 CableInfo OrvimReadCableInfoCommand::decode(const std::vector<uint8_t>& answer)
 {
     CableInfo info;
-    info.version = answer[5];
-    info.cableRegime = answer[6];
-    info.cableType = answer[7];
-    info.cableNumber = static_cast<uint32_t>(readLittleEndian(answer, 8, 4));
-    info.setupCounter = static_cast<uint32_t>(readLittleEndian(answer, 12, 4));
-    info.dateOfCreate = Usb::CableDate::decode(&answer[16]);
-    info.beginUsageDate = Usb::CableDate::decode(&answer[19]);
-    info.lastInstallDate = Usb::CableDate::decode(&answer[22]);
+    // After the code and the sub-request: version, regime, type, number,
+    // setup counter and three dates. What a short answer lacks stays default.
+    ByteReader fields = RecorderFrame::fields(answer, 5);
+    if (fields.readU8(info.version) && fields.readU8(info.cableRegime) && fields.readU8(info.cableType)
+        && fields.readU32(info.cableNumber) && fields.readU32(info.setupCounter)) {
+        info.dateOfCreate = Usb::CableDate::decode(fields);
+        info.beginUsageDate = Usb::CableDate::decode(fields);
+        info.lastInstallDate = Usb::CableDate::decode(fields);
+    }
     return info;
 }
 
@@ -110,7 +117,8 @@ OrvimReadCableVersionCommand::OrvimReadCableVersionCommand(uint32_t uid, Usb::By
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableVersionCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableVersion", readCableVersionFrame, &OrvimReadCableVersionCommand::handleAnswer);
+    return Usb::sendRequest(this, m_queue, "ReadCableVersion", RecorderFrame::request(cableCode, {readCableVersion}),
+                            &OrvimReadCableVersionCommand::handleAnswer);
 }
 
 void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -122,10 +130,12 @@ void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand
         return;
     }
     CableVersion version;
-    version.hardwareVersion = answer[4];
-    version.softwareVersion = static_cast<uint16_t>(readLittleEndian(answer, 5, 2));
-    version.uid.assign(answer.begin() + 7, answer.begin() + 19);
-    version.uidCrc = answer[19];
+    ByteReader fields = RecorderFrame::fields(answer, 4);
+    if (!fields.readU8(version.hardwareVersion) || !fields.readU16(version.softwareVersion)
+        || !fields.readBytes(version.uid.size(), version.uid) || !fields.readU8(version.uidCrc)) {
+        emit answerIsReady(this, CableVersion(), failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer));
+        return;
+    }
     emit answerIsReady(this, version, ok());
 }
 
@@ -137,7 +147,8 @@ OrvimReadCableExistCommand::OrvimReadCableExistCommand(uint32_t uid, Usb::ByteCo
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableExistCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableExist", readCableExistFrame, &OrvimReadCableExistCommand::handleAnswer);
+    return Usb::sendRequest(this, m_queue, "ReadCableExist", RecorderFrame::request(statusCode, {cableExistItem}),
+                            &OrvimReadCableExistCommand::handleAnswer);
 }
 
 void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
@@ -148,16 +159,20 @@ void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
         emit answerIsReady(this, false, failed);
         return;
     }
-    emit answerIsReady(this, (answer[4] & 0x01) != 0, ok());
+    uint8_t flags = 0;
+    if (!RecorderFrame::fields(answer).readU8(flags)) {
+        emit answerIsReady(this, false, failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer));
+        return;
+    }
+    emit answerIsReady(this, (flags & 0x01) != 0, ok());
 }
 
 std::vector<uint8_t> OrvimWriteCableInfoCommand::mainInfoFrame(const CableInfo& info)
 {
-    std::vector<uint8_t> data{0x07, info.cableRegime, info.cableType};
-    appendLittleEndian(data, info.cableNumber, 4);
-    const auto date = Usb::CableDate::encode(info.dateOfCreate);
-    data.insert(data.end(), date.begin(), date.end());
-    return frame(0x1E, data);
+    ByteWriter data;
+    data.u8(writeMainCableInfo).u8(info.cableRegime).u8(info.cableType).u32(info.cableNumber);
+    Usb::CableDate::encode(info.dateOfCreate, data);
+    return RecorderFrame::request(cableCode, data.data());
 }
 
 namespace {

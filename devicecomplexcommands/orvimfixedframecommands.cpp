@@ -1,6 +1,7 @@
 #include "devicecomplexcommands/orvimfixedframecommands.h"
 
 #include "devicecomplexcommands/operationexchange.h"
+#include "usb/recorderframe.h"
 #include "usb/usbdevice.h"
 
 #include <QString>
@@ -9,14 +10,16 @@ namespace Tavrix::DeviceComplexCommands {
 
 using Bytes = std::vector<uint8_t>;
 using Usb::DeviceCommandStatus;
+using Usb::RecorderFrame;
 
 namespace {
 
-const Bytes kCheckSpecialFirmwareFrame{0x7E, 0x01, 0x00, 0x1E, 0x01, 0xFF, 0xFF, 0xBD};
-const Bytes kReadEcgModeFrame{0x7E, 0x02, 0x00, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0xBD};
-const Bytes kRestartFrame{0x7E, 0x02, 0x00, 0x06, 0x00, 0x08, 0xFF, 0xFF, 0xBD};
-const Bytes kReadNumberFrame{0x7E, 0x00, 0x00, 0x16, 0xFF, 0xFF, 0xBD};
-const Bytes kReadGuiVersionFrame{0x7E, 0x01, 0x00, 0x09, 0x20, 0xFF, 0xFF, 0xBD};
+// Requests: code and data.
+const Bytes kCheckSpecialFirmwareFrame = RecorderFrame::request(0x1E, {0x01});
+const Bytes kReadEcgModeFrame = RecorderFrame::request(0x10, {0x00, 0x00});
+const Bytes kRestartFrame = RecorderFrame::request(0x06, {0x00, 0x08});
+const Bytes kReadNumberFrame = RecorderFrame::request(0x16);
+const Bytes kReadGuiVersionFrame = RecorderFrame::request(0x09, {0x20});
 
 constexpr size_t kSpecialFirmwareAnswerSize = 9;
 constexpr size_t kEcgModeAnswerSize = 8;
@@ -37,7 +40,9 @@ std::shared_ptr<DeviceCommandStatus> OrvimCheckSpecialFirmwareExistCommand::exec
                                     [this](const Bytes& answer, int32_t status) {
                                         const auto result =
                                             Exchange::check(answer, status, kSpecialFirmwareAnswerSize);
-                                        emit answerIsReady(this, Exchange::isOk(result) && answer[5] == 1, result);
+                                        uint8_t present = 0;
+                                        RecorderFrame::fields(answer, 5).readU8(present);
+                                        emit answerIsReady(this, Exchange::isOk(result) && present == 1, result);
                                     });
 }
 
@@ -52,9 +57,10 @@ std::shared_ptr<DeviceCommandStatus> OrvimReadEcgModeCommand::execute()
     return Usb::sendRequest(this, m_queue, "ReadEcgMode", kReadEcgModeFrame,
                                     [this](const Bytes& answer, int32_t status) {
                                         const auto result = Exchange::check(answer, status, kEcgModeAnswerSize);
-                                        const auto mode = Exchange::isOk(result)
-                                                              ? Usb::UsbDevice::fromDeviceByte(answer[4])
-                                                              : Usb::UsbDevice::EEcgMode::NotSet;
+                                        uint8_t byte = 0;
+                                        const bool read = Exchange::isOk(result) && RecorderFrame::fields(answer).readU8(byte);
+                                        const auto mode = read ? Usb::UsbDevice::fromDeviceByte(byte)
+                                                               : Usb::UsbDevice::EEcgMode::NotSet;
                                         emit answerIsReady(this, mode, result);
                                     });
 }
@@ -86,8 +92,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimReadNumberCommand::execute()
                                                      [](const Bytes& bytes) { return bytes.size() >= kNumberAnswerMinSize; });
             uint32_t number = 0;
             if (Exchange::isOk(result))
-                number = uint32_t(answer[4]) | uint32_t(answer[5]) << 8 | uint32_t(answer[6]) << 16 |
-                         uint32_t(answer[7]) << 24;
+                RecorderFrame::fields(answer).readU32(number);
             emit answerIsReady(this, number, result);
         });
 }
@@ -102,8 +107,10 @@ std::string OrvimReadGuiVersionCommand::decodeAnswer(const Bytes& answer)
 {
     if (answer.size() < kGuiVersionAnswerMinSize)
         return {};
-    const unsigned high = answer[5] | answer[6] << 8;
-    const unsigned low = answer[7] | answer[8] << 8;
+    uint16_t high = 0;
+    uint16_t low = 0;
+    if (!RecorderFrame::fields(answer, 5).readU16(high) || !RecorderFrame::fields(answer, 7).readU16(low))
+        return {};
     return QString("%1.%2").arg(high, 0, 16).arg(low, 0, 16).toStdString();
 }
 

@@ -1,6 +1,8 @@
 #include "devicecomplexcommands/orvimflashcommands.h"
 
+#include "common/bytewriter.h"
 #include "devicecomplexcommands/operationexchange.h"
+#include "usb/recorderframe.h"
 #include "usb/usbdatalistener.h"
 #include "usb/usbdevicemanager.h"
 
@@ -12,7 +14,6 @@ using namespace Exchange;
 
 namespace {
 constexpr std::size_t addressAnswerMinSize = 15;
-constexpr std::size_t addressOffset = 4;
 }
 
 OrvimGetAddressCommand::OrvimGetAddressCommand(uint32_t uid,
@@ -38,7 +39,12 @@ void OrvimGetAddressCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
         emit answerIsReady(this, 0, failed);
         return;
     }
-    emit answerIsReady(this, readLittleEndian(answer, addressOffset, 8), ok());
+    uint64_t address = 0;
+    if (!Usb::RecorderFrame::fields(answer).readUnsigned(8, address)) {
+        emit answerIsReady(this, 0, failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer));
+        return;
+    }
+    emit answerIsReady(this, address, ok());
 }
 
 OrvimGetWrittenFlashDataCountCommand::OrvimGetWrittenFlashDataCountCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
@@ -92,10 +98,9 @@ OrvimStartReceiveFlashDataCommand::OrvimStartReceiveFlashDataCommand(uint32_t ui
 
 std::vector<uint8_t> OrvimStartReceiveFlashDataCommand::startArguments(uint64_t startAddress)
 {
-    std::vector<uint8_t> arguments{0x12};
-    appendLittleEndian(arguments, startAddress, 8);
-    arguments.insert(arguments.end(), {0x80, 0x00});
-    return arguments;
+    Common::ByteWriter arguments;
+    arguments.u8(0x12).unsignedLe(startAddress, 8).u8(0x80).u8(0x00);
+    return arguments.take();
 }
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimStartReceiveFlashDataCommand::execute()

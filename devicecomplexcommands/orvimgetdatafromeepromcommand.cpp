@@ -1,6 +1,8 @@
 #include "devicecomplexcommands/orvimgetdatafromeepromcommand.h"
 
+#include "common/bytewriter.h"
 #include "devicecomplexcommands/operationexchange.h"
+#include "usb/recorderframe.h"
 
 #include <algorithm>
 
@@ -43,8 +45,11 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::sendPortion(
 {
     const size_t count = std::min(portionSize, size_t(m_size) - m_data.size());
     const unsigned address = m_address + m_data.size();
-    Bytes payload{uint8_t(address & 0xFF), uint8_t(address >> 8), kSelector[0], kSelector[1],
-                  uint8_t(count & 0xFF), uint8_t(count >> 8)};
+    Bytes payload = Common::ByteWriter()
+                        .u16(static_cast<uint16_t>(address))
+                        .bytes(kSelector, sizeof kSelector)
+                        .u16(static_cast<uint16_t>(count))
+                        .take();
     return Usb::sendDescribedRequest(
         this, m_manager, "ReadFromEeprom", std::move(payload),
         [this, count](const Bytes& answer, int32_t status) { handlePortion(count, answer, status); });
@@ -56,8 +61,11 @@ void OrvimGetDataFromEepromCommand::handlePortion(size_t count, const Bytes& ans
     // frame, a cut frame) would shift everything read after it.
     auto result = Exchange::check(answer, status,
                                        [count](const Bytes& bytes) { return bytes.size() == count + kFrameOverhead; });
+    Bytes portion;
+    if (Exchange::isOk(result) && !Usb::RecorderFrame::fields(answer).readBytes(count, portion))
+        result = Exchange::failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer);
     if (Exchange::isOk(result)) {
-        m_data.insert(m_data.end(), answer.begin() + kFirstDataByte, answer.begin() + kFirstDataByte + count);
+        m_data.insert(m_data.end(), portion.begin(), portion.end());
         if (m_data.size() >= m_size) {
             emit answerIsReady(this, m_data, result);
             return;

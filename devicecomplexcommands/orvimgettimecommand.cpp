@@ -1,6 +1,7 @@
 #include "devicecomplexcommands/orvimgettimecommand.h"
 
 #include "usb/devicecommandstatuscreator.h"
+#include "usb/recorderframe.h"
 #include "usb/operationrunner.h"
 
 #include <array>
@@ -13,18 +14,9 @@ using Usb::DeviceCommandStatusCreator;
 namespace {
 
 constexpr size_t kAnswerSize = 13;
-constexpr size_t kClockOffset = 4;
 // Seconds, minutes, hours, day, month, year; the high bits of the first five
 // carry device flags, not clock digits.
 constexpr std::array<uint8_t, 6> kMasks{0x7F, 0x7F, 0x3F, 0x3F, 0x1F, 0xFF};
-
-bool decodeBcd(uint8_t byte, uint8_t& value)
-{
-    if (byte >= 0xA0 || (byte & 0x0F) > 9)
-        return false;
-    value = static_cast<uint8_t>((byte >> 4) * 10 + (byte & 0x0F));
-    return true;
-}
 
 uint8_t limited(uint8_t value, uint8_t low, uint8_t high)
 {
@@ -49,11 +41,10 @@ bool OrvimGetTimeCommand::decodeAnswer(const std::vector<uint8_t>& answer, Commo
     if (answer.size() != kAnswerSize)
         return false;
     std::array<uint8_t, 6> fields{};
-    bool valid = true;
+    Common::ByteReader clock = Usb::RecorderFrame::fields(answer);
     for (size_t i = 0; i < fields.size(); ++i)
-        valid = decodeBcd(answer[kClockOffset + i] & kMasks[i], fields[i]) && valid;
-    if (!valid)
-        return false;
+        if (!clock.readBcd(fields[i], kMasks[i]))
+            return false;
 
     Common::DateTimeObject value;
     value.date.year = 2000 + fields[5];

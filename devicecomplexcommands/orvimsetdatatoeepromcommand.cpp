@@ -1,5 +1,6 @@
 #include "devicecomplexcommands/orvimsetdatatoeepromcommand.h"
 
+#include "common/bytewriter.h"
 #include "devicecomplexcommands/operationexchange.h"
 
 #include <algorithm>
@@ -38,9 +39,11 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::sendPortion()
 {
     const size_t count = std::min(portionSize, m_record.data.size() - m_done);
     const unsigned address = m_record.address + m_done;
-    Bytes payload{uint8_t(address & 0xFF), uint8_t(address >> 8), kSelector[0], kSelector[1]};
-    const auto from = m_record.data.begin() + static_cast<std::ptrdiff_t>(m_done);
-    payload.insert(payload.end(), from, from + static_cast<std::ptrdiff_t>(count));
+    Bytes payload = Common::ByteWriter()
+                        .u16(static_cast<uint16_t>(address))
+                        .bytes(kSelector, sizeof kSelector)
+                        .bytes(m_record.data.data() + m_done, count)
+                        .take();
     m_done += count;
     return Usb::sendDescribedRequest(this, m_manager, "WriteToEeprom", std::move(payload),
                                         [this](const Bytes& answer, int32_t status) { handlePortion(answer, status); });

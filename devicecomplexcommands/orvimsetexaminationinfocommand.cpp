@@ -1,6 +1,7 @@
 #include "devicecomplexcommands/orvimsetexaminationinfocommand.h"
 
 #include "common/jterminal.h"
+#include "common/bytewriter.h"
 #include "common/stringextensions.h"
 #include "devicecomplexcommands/eepromdatarecord.h"
 #include "devicecomplexcommands/infomap.h"
@@ -77,8 +78,8 @@ bool OrvimSetExaminationInfoCommand::prepare(std::string& reason)
         reason = "examination block too long or file name not representable";
         return false;
     }
-    std::vector<uint8_t> lengthAndBlock{static_cast<uint8_t>(block.size()), static_cast<uint8_t>(block.size() >> 8)};
-    lengthAndBlock.insert(lengthAndBlock.end(), block.begin(), block.end());
+    const std::vector<uint8_t> lengthAndBlock =
+        Common::ByteWriter().u16(static_cast<uint16_t>(block.size())).bytes(block).take();
 
     std::vector<uint8_t> flags{ExaminationRecords::flagsByte(m_info), 0, 0, 0};
     const uint8_t leadType = m_info.electrodes->leadType;

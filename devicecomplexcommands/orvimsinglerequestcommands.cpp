@@ -1,5 +1,8 @@
 #include "devicecomplexcommands/orvimsinglerequestcommands.h"
 
+#include "common/bytereader.h"
+#include "common/bytewriter.h"
+#include "usb/recorderframe.h"
 #include "usb/usbdevicemanager.h"
 
 #include <iostream>
@@ -8,6 +11,7 @@ namespace Tavrix::DeviceComplexCommands {
 
 using Bytes = std::vector<uint8_t>;
 using Usb::DeviceCommandStatus;
+using Usb::RecorderFrame;
 
 namespace {
 
@@ -22,9 +26,12 @@ constexpr uint8_t kReoAndPelItem = 0x27;
 constexpr uint8_t kNotRecording = 1;
 constexpr uint8_t kRecording = 2;
 
-uint8_t toBcd(int value)
+// The answer's first data byte, 0 when it has none.
+uint8_t firstDataByte(const Bytes& answer)
 {
-    return static_cast<uint8_t>(((value / 10) % 10) << 4 | (value % 10));
+    uint8_t byte = 0;
+    RecorderFrame::fields(answer, kFirstDataByte).readU8(byte);
+    return byte;
 }
 
 void progress(const char* step)
@@ -45,8 +52,10 @@ OrvimSetTimeCommand::OrvimSetTimeCommand(uint32_t uid, Common::DateTimeObject da
 
 Bytes OrvimSetTimeCommand::encodeClock(const Common::DateTimeObject& dateTime)
 {
-    return {toBcd(dateTime.time.second), toBcd(dateTime.time.minute), toBcd(dateTime.time.hour),
-            toBcd(dateTime.date.day),    toBcd(dateTime.date.month),  toBcd(dateTime.date.year % 100)};
+    Common::ByteWriter clock;
+    clock.bcd(dateTime.time.second).bcd(dateTime.time.minute).bcd(dateTime.time.hour);
+    clock.bcd(dateTime.date.day).bcd(dateTime.date.month).bcd(dateTime.date.year % 100);
+    return clock.take();
 }
 
 std::shared_ptr<DeviceCommandStatus> OrvimSetTimeCommand::execute()
@@ -69,7 +78,9 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetPowerCommand::execute()
 {
     return Usb::sendDescribedRequest(this, m_manager, "ReadPower", {}, [this](const Bytes& answer, int32_t status) {
         const auto result = Exchange::check(answer, status, kPowerAnswerSize);
-        const uint16_t power = Exchange::isOk(result) ? static_cast<uint16_t>(answer[4] | answer[5] << 8) : 0;
+        uint16_t power = 0;
+        if (Exchange::isOk(result))
+            RecorderFrame::fields(answer).readU16(power);
         emit answerIsReady(this, power, result);
     });
 }
@@ -80,7 +91,13 @@ std::optional<ReoAndPel> ReoAndPel::decode(const Bytes& answer)
 {
     if (answer.size() < kReoAndPelAnswerMinSize)
         return std::nullopt;
-    return ReoAndPel{answer[5] == 1, answer[6] == 1};
+    // After the status flags: reo, then the pel switch.
+    Common::ByteReader fields = RecorderFrame::fields(answer, kFirstDataByte + 1);
+    uint8_t reo = 0;
+    uint8_t pel = 0;
+    if (!fields.readU8(reo) || !fields.readU8(pel))
+        return std::nullopt;
+    return ReoAndPel{reo == 1, pel == 1};
 }
 
 OrvimGetPelCommand::OrvimGetPelCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
@@ -180,9 +197,9 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetFrequencyCommand::execute()
 {
     return Usb::sendDescribedRequest(this, m_manager, "ReadFrequency", {}, [this](const Bytes& answer, int32_t status) {
         const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
-            return bytes.size() == kFrequencyAnswerSize && frequencyOfCode(bytes[kFirstDataByte]) != 0;
+            return bytes.size() == kFrequencyAnswerSize && frequencyOfCode(firstDataByte(bytes)) != 0;
         });
-        emit answerIsReady(this, Exchange::isOk(result) ? frequencyOfCode(answer[kFirstDataByte]) : uint16_t(0),
+        emit answerIsReady(this, Exchange::isOk(result) ? frequencyOfCode(firstDataByte(answer)) : uint16_t(0),
                            result);
     });
 }
@@ -200,10 +217,10 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetWritingStateCommand::execute()
     return Usb::sendDescribedRequest(
         this, m_manager, "ReadWritingState", {}, [this](const Bytes& answer, int32_t status) {
             const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
-                return bytes.size() == kResultAnswerSize &&
-                       (bytes[kFirstDataByte] == kNotRecording || bytes[kFirstDataByte] == kRecording);
+                const uint8_t state = firstDataByte(bytes);
+                return bytes.size() == kResultAnswerSize && (state == kNotRecording || state == kRecording);
             });
-            const bool recording = Exchange::isOk(result) && answer[kFirstDataByte] == kRecording;
+            const bool recording = Exchange::isOk(result) && firstDataByte(answer) == kRecording;
             emit answerIsReady(this, recording ? EWritingState::Writing : EWritingState::Dialog, result);
         });
 }
@@ -222,7 +239,7 @@ std::shared_ptr<DeviceCommandStatus> writeRecordMode(QObject* receiver,
     return Usb::sendDescribedRequest(receiver, manager, "WriteRecordMode", {mode},
                                         [emitResult](const Bytes& answer, int32_t status) {
                                             const auto result = Exchange::check(answer, status, kResultAnswerSize);
-                                            emitResult(Exchange::isOk(result) ? answer[kFirstDataByte] : uint8_t(0),
+                                            emitResult(Exchange::isOk(result) ? firstDataByte(answer) : uint8_t(0),
                                                        result);
                                         });
 }

@@ -2,17 +2,20 @@
 
 #include "common/jterminal.h"
 #include "devicecomplexcommands/operationexchange.h"
+#include "usb/recorderframe.h"
 #include "usb/usbeventloopworker.h"
 
 namespace Tavrix::DeviceComplexCommands {
 
 using Bytes = std::vector<uint8_t>;
 using Usb::DeviceCommandStatus;
+using Usb::RecorderFrame;
 
 namespace {
 
-const Bytes kAdcOffFrame{0x7E, 0x01, 0x00, 0x07, 0x00, 0xFF, 0xFF, 0xBD};
-const Bytes kAdcOnFrame{0x7E, 0x01, 0x00, 0x07, 0x01, 0xFF, 0xFF, 0xBD};
+constexpr uint8_t kRecordModeCode = 0x07;
+constexpr uint8_t kEcgModeCode = 0x10;
+constexpr uint8_t kWriteMode = 0x01;
 constexpr size_t kWriteModeAnswerSize = 8;
 
 } // namespace
@@ -40,7 +43,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimWriteEcgModeCommand::execute()
 {
     Common::JTerminal('0') << " mode:" << static_cast<int>(m_mode);
     m_wasStreamRunning = m_isStreamRunning && m_isStreamRunning();
-    return Usb::sendRequest(this, m_queue, "AdcOff", kAdcOffFrame,
+    return Usb::sendRequest(this, m_queue, "AdcOff", RecorderFrame::request(kRecordModeCode, {0x00}),
                                     [this](const Bytes& answer, int32_t status) { handleAdcOff(answer, status); });
 }
 
@@ -49,7 +52,7 @@ void OrvimWriteEcgModeCommand::handleAdcOff(const Bytes& answer, int32_t status)
     const auto off = Exchange::check(answer, status);
     if (!Exchange::isOk(off))
         return finish(off);
-    const Bytes frame{0x7E, 0x02, 0x00, 0x10, 0x01, Usb::UsbDevice::toDeviceByte(m_mode), 0xFF, 0xFF, 0xBD};
+    const Bytes frame = RecorderFrame::request(kEcgModeCode, {kWriteMode, Usb::UsbDevice::toDeviceByte(m_mode)});
     const auto sent = Usb::sendRequest(this, m_queue, "WriteEcgMode", frame, [this](const Bytes& a, int32_t s) {
         handleWriteMode(a, s);
     });
@@ -60,13 +63,13 @@ void OrvimWriteEcgModeCommand::handleAdcOff(const Bytes& answer, int32_t status)
 void OrvimWriteEcgModeCommand::handleWriteMode(const Bytes& answer, int32_t status)
 {
     const auto written = Exchange::check(answer, status, [](const Bytes& bytes) {
-        return bytes.size() == kWriteModeAnswerSize && bytes[4] == 0;
+        uint8_t result = 1;
+        return bytes.size() == kWriteModeAnswerSize && RecorderFrame::fields(bytes).readU8(result) && result == 0;
     });
     if (!Exchange::isOk(written) || !m_wasStreamRunning)
         return finish(written);
-    const auto sent = Usb::sendRequest(this, m_queue, "AdcOn", kAdcOnFrame, [this](const Bytes& a, int32_t s) {
-        finish(Exchange::check(a, s));
-    });
+    const auto sent = Usb::sendRequest(this, m_queue, "AdcOn", RecorderFrame::request(kRecordModeCode, {0x01}),
+                                       [this](const Bytes& a, int32_t s) { finish(Exchange::check(a, s)); });
     if (!Exchange::isOk(sent))
         finish(sent);
 }

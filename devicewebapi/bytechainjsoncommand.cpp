@@ -62,21 +62,4 @@ void ByteChainJsonCommand::fail(Usb::DeviceCommand::EStatus code, const Bytes& a
     emit answerIsReady(this, QJsonDocument(), JsonCommandStatusCreator::create(code, answer));
 }
 
-bool holdsData(const std::vector<uint8_t>& answer, size_t offset, size_t size)
-{
-    // Checksum (2) and end byte follow the data.
-    return answer.size() >= offset + size + 3;
-}
-
-uint64_t littleEndianAt(const std::vector<uint8_t>& answer, size_t offset, size_t size, size_t minSize)
-{
-    // A short answer would otherwise lend its checksum to the value.
-    if (answer.size() < minSize || !holdsData(answer, offset, size))
-        return 0;
-    uint64_t value = 0;
-    for (size_t i = 0; i < size; ++i)
-        value |= uint64_t(answer[offset + i]) << (8 * i);
-    return value;
-}
-
 } // namespace Tavrix::DeviceWebApi

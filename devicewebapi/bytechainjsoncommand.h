@@ -58,12 +58,4 @@ private:
     std::vector<Step> m_steps;
 };
 
-// Whether frame bytes [offset, offset + size) are data bytes of the answer,
-// not its checksum or end byte.
-bool holdsData(const std::vector<uint8_t>& answer, size_t offset, size_t size);
-
-// Little-endian unsigned value of `size` bytes at `offset`; 0 when the answer
-// is shorter than `minSize` or the field is not inside its data.
-uint64_t littleEndianAt(const std::vector<uint8_t>& answer, size_t offset, size_t size, size_t minSize);
-
 } // namespace Tavrix::DeviceWebApi

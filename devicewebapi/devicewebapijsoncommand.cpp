@@ -9,6 +9,7 @@
 #include "net/webapi/exeget.h"
 #include "net/webapi/jsoncommandanswer.h"
 #include "net/webapi/jsoncommandfactory.h"
+#include "usb/recorderframe.h"
 #include "net/webapi/jsonwebapicommandwrapper.h"
 #include "usb/usbdevicemanager.h"
 
@@ -52,10 +53,12 @@ uint32_t readUid(const QVariant& value)
 QJsonArray payloadTexts(const std::vector<uint8_t>& frame)
 {
     QJsonArray texts;
-    if (frame.size() <= 7)
+    if (frame.size() <= Usb::RecorderFrame::overhead)
         return texts;
-    for (size_t i = 4; i < frame.size() - 3; ++i)
-        texts.append(QStringLiteral("0x%1").arg(frame[i], 2, 16, QLatin1Char('0')));
+    Common::ByteReader payload = Usb::RecorderFrame::fields(frame);
+    uint8_t byte = 0;
+    while (payload.readU8(byte))
+        texts.append(QStringLiteral("0x%1").arg(byte, 2, 16, QLatin1Char('0')));
     return texts;
 }
 
@@ -155,11 +158,12 @@ std::shared_ptr<Usb::LaunchedSimpleCommandInfo> DeviceWebApiJsonCommand::parseSi
 
 bool DeviceWebApiJsonCommand::isOneWellFormedFrame(const std::vector<uint8_t>& bytes)
 {
-    constexpr std::size_t overhead = 7; // start, length (2), code, checksum (2), end
-    if (bytes.size() < overhead || bytes.front() != 0x7E || bytes.back() != 0xBD)
+    using Usb::RecorderFrame;
+    uint16_t declared = 0;
+    if (bytes.size() < RecorderFrame::overhead || bytes.front() != RecorderFrame::startByte
+        || bytes.back() != RecorderFrame::endByte || !Common::ByteReader(bytes, 1).readU16(declared))
         return false;
-    const std::size_t declared = bytes[1] | (static_cast<std::size_t>(bytes[2]) << 8);
-    return declared <= maxCustomDataLength && bytes.size() == declared + overhead;
+    return declared <= maxCustomDataLength && bytes.size() == declared + RecorderFrame::overhead;
 }
 
 DeviceWebApiJsonCommand::EStarted DeviceWebApiJsonCommand::startSimpleCommand(

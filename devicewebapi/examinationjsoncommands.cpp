@@ -1,5 +1,6 @@
 #include "devicewebapi/examinationjsoncommands.h"
 
+#include "common/bytereader.h"
 #include "devicecomplexcommands/getdatafromeepromcommand.h"
 #include "devicecomplexcommands/infomap.h"
 #include "devicewebapi/examinationinfostore.h"
@@ -121,12 +122,12 @@ GetExamFileNameJsonCommand::JsonCommandStatusPtr GetExamFileNameJsonCommand::exe
 
 void GetExamFileNameJsonCommand::handleLength(Usb::ComplexCommand*, std::vector<uint8_t> data, DeviceStatusPtr status)
 {
-    if (!isOk(status) || data.size() < 2) {
+    uint16_t length = 0;
+    if (!isOk(status) || !Common::ByteReader(data).readU16(length)) {
         reportAnswer(QJsonObject(), isOk(status) ? std::make_shared<Usb::DeviceCommandStatus>(Usb::DeviceCommand::BAD_DATA)
                                                  : status);
         return;
     }
-    const uint16_t length = static_cast<uint16_t>(data[0] | (data[1] << 8));
     // Erased memory (0xFFFF) or a length past the recorder's limit is no block.
     if (length == 0 || length > ExaminationRecords::maxMapBlockSize) {
         reportError(Usb::DeviceCommand::BAD_DATA);

@@ -1,17 +1,30 @@
 #include "devicewebapi/getdeviceinfojsoncommand.h"
 
+#include "common/bytewriter.h"
 #include "usb/devicebaseinfoaggregator.h"
+#include "usb/recorderframe.h"
 
 namespace Tavrix::DeviceWebApi {
 
 using namespace Net::WebApi;
 using Usb::DeviceCommand::EStatus;
+using Usb::RecorderFrame;
 
 namespace {
 
-const std::vector<uint8_t> kReadDateFrame{0x7E, 0x06, 0x00, 0x03, 0x0A, 0x04, 0x00, 0x05, 0x07, 0x00, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> kReadDeviceStateFrame{0x7E, 0x00, 0x00, 0x0E, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> kReadStateDetailsFrame{0x7E, 0x01, 0x00, 0x09, 0x2A, 0xFF, 0xFF, 0xBD};
+// The seven EEPROM bytes from 0x040A: the date of the last change and its check byte.
+const std::vector<uint8_t> kReadDateFrame =
+    RecorderFrame::request(0x03, Common::ByteWriter().u16(0x040A).u8(0x00).u8(0x05).u16(7).take());
+const std::vector<uint8_t> kReadDeviceStateFrame = RecorderFrame::request(0x0E);
+const std::vector<uint8_t> kReadStateDetailsFrame = RecorderFrame::request(0x09, {0x2A});
+
+// The answer's byte at `offset`, 0 when it holds no such data byte.
+uint8_t byteAt(const std::vector<uint8_t>& answer, size_t offset)
+{
+    uint8_t value = 0;
+    RecorderFrame::fields(answer, offset).readU8(value);
+    return value;
+}
 
 constexpr uint8_t kWaiting = 1;
 constexpr uint8_t kRecording = 2;
@@ -63,15 +76,19 @@ QString GetDeviceInfoJsonCommand::createDeviceStateText(uint8_t state, bool prep
 
 QString GetDeviceInfoJsonCommand::dateText(const Bytes& answer)
 {
-    if (answer.size() < 11 || !holdsData(answer, 4, 7))
+    // Year − 2000, month, day, hours, minutes, seconds, then a check byte.
+    std::vector<uint8_t> date;
+    uint8_t stored = 0;
+    Common::ByteReader fields = RecorderFrame::fields(answer);
+    if (!fields.readBytes(6, date) || !fields.readU8(stored))
         return "?";
     uint8_t check = 0x33;
-    for (size_t i = 4; i <= 9; ++i)
-        check = static_cast<uint8_t>(check + answer[i]);
-    if (check != answer[10])
+    for (const uint8_t byte : date)
+        check = static_cast<uint8_t>(check + byte);
+    if (check != stored)
         return "?";
-    return twoDigits(answer[6]) + "." + twoDigits(answer[5]) + "." + QString::number(2000 + answer[4]) + " " +
-           twoDigits(answer[7]) + ":" + twoDigits(answer[8]) + ":" + twoDigits(answer[9]);
+    return twoDigits(date[2]) + "." + twoDigits(date[1]) + "." + QString::number(2000 + date[0]) + " " +
+           twoDigits(date[3]) + ":" + twoDigits(date[4]) + ":" + twoDigits(date[5]);
 }
 
 std::vector<ByteChainJsonCommand::Step> GetDeviceInfoJsonCommand::steps()
@@ -79,24 +96,32 @@ std::vector<ByteChainJsonCommand::Step> GetDeviceInfoJsonCommand::steps()
     return {
         {"ReadNumber", {},
          [this](const Bytes& a, bool&) {
-             m_number = static_cast<uint32_t>(littleEndianAt(a, 4, 4, 8));
+             m_number = 0;
+             RecorderFrame::fields(a).readU32(m_number);
              return Usb::DeviceCommand::OK;
          }},
         {"ReadGuiVersion", {},
          [this](const Bytes& a, bool&) {
-             m_guiVersionHigh = static_cast<uint16_t>(littleEndianAt(a, 5, 2, 12));
-             m_guiVersionLow = static_cast<uint16_t>(littleEndianAt(a, 7, 2, 12));
+             // Shorter answers are the recorder's result frame, not a version.
+             constexpr size_t versionAnswerMinSize = 12;
+             m_guiVersionHigh = 0;
+             m_guiVersionLow = 0;
+             Common::ByteReader fields = RecorderFrame::fields(a, 5);
+             if (a.size() >= versionAnswerMinSize && fields.readU16(m_guiVersionHigh))
+                 fields.readU16(m_guiVersionLow);
              return Usb::DeviceCommand::OK;
          }},
         {"ReadRevision", {},
          [this](const Bytes& a, bool&) {
              // The only big-endian field of the recorder.
-             m_revision = holdsData(a, 5, 2) ? static_cast<uint16_t>(a[5] << 8 | a[6]) : 0;
+             m_revision = 0;
+             RecorderFrame::fields(a, 5).readU16BigEndian(m_revision);
              return Usb::DeviceCommand::OK;
          }},
         {"ReadIdInv", {},
          [this](const Bytes& a, bool&) {
-             m_setupCount = static_cast<uint16_t>(littleEndianAt(a, 9, 2, 11));
+             m_setupCount = 0;
+             RecorderFrame::fields(a, 9).readU16(m_setupCount);
              return Usb::DeviceCommand::OK;
          }},
         {"ReadEeprom", kReadDateFrame,
@@ -108,14 +133,14 @@ std::vector<ByteChainJsonCommand::Step> GetDeviceInfoJsonCommand::steps()
          }},
         {"ReadDeviceState", kReadDeviceStateFrame,
          [this](const Bytes& a, bool& last) {
-             m_state = holdsData(a, 4, 1) ? a[4] : 0;
+             m_state = byteAt(a, 4);
              m_stateText = createDeviceStateText(m_state, false, false, false);
              last = m_state != kWaiting;
              return Usb::DeviceCommand::OK;
          }},
         {"ReadDeviceStateDetails", kReadStateDetailsFrame,
          [this](const Bytes& a, bool&) {
-             m_stateText = createDeviceStateText(m_state, holdsData(a, 5, 1) && a[5] == 1, false, false);
+             m_stateText = createDeviceStateText(m_state, byteAt(a, 5) == 1, false, false);
              return Usb::DeviceCommand::OK;
          }},
     };

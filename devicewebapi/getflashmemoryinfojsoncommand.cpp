@@ -1,5 +1,7 @@
 #include "devicewebapi/getflashmemoryinfojsoncommand.h"
 
+#include "usb/recorderframe.h"
+
 #include <algorithm>
 
 namespace Tavrix::DeviceWebApi {
@@ -8,12 +10,17 @@ using namespace Net::WebApi;
 
 namespace {
 
-const std::vector<uint8_t> kReadWrittenBytesCountFrame{0x7E, 0x01, 0x00, 0x0A, 0x00, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> kGetFlashStateFrame{0x7E, 0x01, 0x00, 0x09, 0x21, 0xFF, 0xFF, 0xBD};
+using Usb::RecorderFrame;
 
+const std::vector<uint8_t> kReadWrittenBytesCountFrame = RecorderFrame::request(0x0A, {0x00});
+const std::vector<uint8_t> kGetFlashStateFrame = RecorderFrame::request(0x09, {0x21});
+
+// 0 when the answer is too short to hold an address.
 uint64_t addressOf(const std::vector<uint8_t>& answer)
 {
-    return littleEndianAt(answer, 4, 8, 12);
+    uint64_t address = 0;
+    RecorderFrame::fields(answer).readUnsigned(8, address);
+    return address;
 }
 
 } // namespace
@@ -68,7 +75,8 @@ std::vector<ByteChainJsonCommand::Step> GetFlashMemoryInfoJsonCommand::steps()
          }},
         {"GetFlashState", kGetFlashStateFrame,
          [this](const Bytes& a, bool&) {
-             const bool readOut = holdsData(a, 5, 1) && a[5] != 0;
+             uint8_t state = 0;
+             const bool readOut = RecorderFrame::fields(a, 5).readU8(state) && state != 0;
              m_flashState = QString::fromUtf8(readOut ? "Прочитана" : "Не прочитана");
              return Usb::DeviceCommand::OK;
          }},

@@ -4,6 +4,7 @@
 #include "common/jterminal.h"
 #include "common/simplelogger.h"
 #include "usb/devicecommand.h"
+#include "usb/recorderframe.h"
 
 #include <optional>
 #include <utility>
@@ -185,22 +186,20 @@ void ByteCommandQueue::handleCommandAnswer(std::vector<uint8_t> answer, int stat
 
 namespace {
 
-constexpr uint8_t kStartByte = 0x7E;
-constexpr uint8_t kEndByte = 0xBD;
 constexpr uint8_t kRefusalCode = 0xEE;
-constexpr std::size_t kFrameOverhead = 7;
-constexpr std::size_t kCodeOffset = 3;
-constexpr std::size_t kRefusedCodeOffset = 4;
 
 // The code of `bytes` when they are exactly one frame.
 std::optional<uint8_t> frameCode(const std::vector<uint8_t>& bytes)
 {
-    if (bytes.size() < kFrameOverhead || bytes.front() != kStartByte || bytes.back() != kEndByte)
+    Common::ByteReader header(bytes, 1);
+    uint16_t length = 0;
+    uint8_t code = 0;
+    if (bytes.size() < RecorderFrame::overhead || bytes.front() != RecorderFrame::startByte
+        || bytes.back() != RecorderFrame::endByte || !header.readU16(length) || !header.readU8(code))
         return std::nullopt;
-    const std::size_t length = bytes[1] | (bytes[2] << 8);
-    if (length + kFrameOverhead != bytes.size())
+    if (length + RecorderFrame::overhead != bytes.size())
         return std::nullopt;
-    return bytes[kCodeOffset];
+    return code;
 }
 
 } // namespace
@@ -210,15 +209,16 @@ bool ByteCommandQueue::isAnswerTo(const std::vector<uint8_t>& request, const std
     const std::optional<uint8_t> requestCode = frameCode(request);
     if (!requestCode)
         return true;
-    if (answer.size() <= kCodeOffset)
+    uint8_t code = 0;
+    if (!Common::ByteReader(answer, RecorderFrame::codeOffset).readU8(code))
         return false;
-    const uint8_t code = answer[kCodeOffset];
     if (code == *requestCode)
         return true;
     // A refusal names the code it refuses; one without data cannot be told
     // apart and is taken.
+    uint8_t refused = 0;
     if (code == kRefusalCode)
-        return answer.size() <= kRefusedCodeOffset + 3 || answer[kRefusedCodeOffset] == *requestCode;
+        return !RecorderFrame::fields(answer).readU8(refused) || refused == *requestCode;
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "usb/devicebaseinfoaggregator.h"
 
 #include "common/stringextensions.h"
+#include "usb/recorderframe.h"
 
 #include <algorithm>
 
@@ -8,9 +9,7 @@ namespace Tavrix::Usb {
 
 namespace {
 constexpr size_t kExtensionOffset = 12;
-// Header before the text plus checksum and end byte after it.
-constexpr long kFrameOverhead = 15;
-constexpr long kMaxExtensionLength = 99;
+constexpr size_t kMaxExtensionLength = 99;
 } // namespace
 
 QString DeviceBaseInfoAggregator::toVersionText(unsigned short version)
@@ -32,17 +31,15 @@ std::string DeviceBaseInfoAggregator::getDeviceName(const DeviceInfo& info)
 
 std::string DeviceBaseInfoAggregator::getDeviceExtension(const std::vector<uint8_t>& answer)
 {
-    if (answer.size() < 9)
+    // The text runs to the first zero byte or the end of the data.
+    Common::ByteReader fields = RecorderFrame::fields(answer, kExtensionOffset);
+    std::vector<uint8_t> text;
+    if (!fields.readBytes(std::min(fields.remaining(), kMaxExtensionLength), text))
         return {};
-    const long count = std::min(static_cast<long>(answer.size()) - kFrameOverhead,
-                                kMaxExtensionLength);
-    if (count < 1)
+    text.erase(std::find(text.begin(), text.end(), uint8_t(0)), text.end());
+    if (text.empty())
         return {};
-    const auto begin = answer.begin() + kExtensionOffset;
-    const auto end = std::find(begin, begin + count, uint8_t(0));
-    if (begin == end)
-        return {};
-    return Common::StringExtensions::toUtf8StringFromWindows1251(std::vector<uint8_t>(begin, end));
+    return Common::StringExtensions::toUtf8StringFromWindows1251(text);
 }
 
 } // namespace Tavrix::Usb

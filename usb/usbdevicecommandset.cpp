@@ -3,6 +3,7 @@
 #include "common/stringextensions.h"
 #include "usb/complexcommand.h"
 #include "usb/complexcommandfactory.h"
+#include "usb/recorderframe.h"
 
 #include <algorithm>
 
@@ -12,11 +13,6 @@ using Common::StringExtensions;
 using DevicesInfo::ECommandSourceType;
 
 namespace {
-
-constexpr uint8_t kFrameStart = 0x7E;
-constexpr uint8_t kFrameEnd = 0xBD;
-// Requests carry no real checksum; the recorder does not check it.
-constexpr uint8_t kNoChecksum = 0xFF;
 
 bool startsWith(const std::vector<uint8_t>& data, const std::vector<uint8_t>& prefix)
 {
@@ -76,18 +72,10 @@ DeviceCommand::EStatus UsbDeviceCommandSet::createCommandBytes(std::shared_ptr<L
     }
 
     // The length field is 16 bits wide; a longer payload cannot be framed.
-    if (payload.size() > 0xFFFF)
+    const std::vector<uint8_t> frame = RecorderFrame::request(command->code, payload);
+    if (frame.empty())
         return DeviceCommand::BAD_DATA;
-
-    out.reserve(out.size() + payload.size() + 7);
-    out.push_back(kFrameStart);
-    out.push_back(static_cast<uint8_t>(payload.size() & 0xFF));
-    out.push_back(static_cast<uint8_t>(payload.size() >> 8));
-    out.push_back(command->code);
-    out.insert(out.end(), payload.begin(), payload.end());
-    out.push_back(kNoChecksum);
-    out.push_back(kNoChecksum);
-    out.push_back(kFrameEnd);
+    out.insert(out.end(), frame.begin(), frame.end());
     return DeviceCommand::OK;
 }
 

@@ -1,6 +1,7 @@
 #include "usb/usbdevicemanager.h"
 
 #include "common/bytearrayprovider.h"
+#include "common/bytereader.h"
 #include "common/jterminal.h"
 #include "common/simplelogger.h"
 #include "usb/adcchannelsmanager.h"
@@ -14,6 +15,7 @@
 #include "usb/gettimecommand.h"
 #include "usb/readcableexistcommand.h"
 #include "usb/readecgmodecommand.h"
+#include "usb/recorderframe.h"
 #include "usb/usbcmdlistener.h"
 #include "usb/usbcmdwriter.h"
 
@@ -34,15 +36,11 @@ constexpr size_t kMinNameAnswerSize = 12;
 constexpr uint8_t kEchoByte = 0xDD;
 constexpr uint8_t kDefaultEcgSignalCount = 8;
 
-// The name request carries a real CRC-16/MODBUS, unlike every other request.
-const std::vector<uint8_t> kNameRequest{0x7E, 0x00, 0x00, 0x02, 0x99, 0xCD, 0xBD};
-const std::vector<uint8_t> kEchoRequest{0x7E, 0x01, 0x00, 0x01, kEchoByte, 0xFF, 0xFF, 0xBD};
-const std::vector<uint8_t> kAdcOnRequest{0x7E, 0x01, 0x00, 0x07, 0x01, 0xFF, 0xFF, 0xBD};
-
-uint16_t readUint16(const std::vector<uint8_t>& bytes, size_t offset)
-{
-    return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
+// The name request carries a real CRC-16/MODBUS (bytes 99 CD), unlike every
+// other request.
+const std::vector<uint8_t> kNameRequest = RecorderFrame::request(0x02, {}, 0xCD99);
+const std::vector<uint8_t> kEchoRequest = RecorderFrame::request(0x01, {kEchoByte});
+const std::vector<uint8_t> kAdcOnRequest = RecorderFrame::request(0x07, {0x01});
 
 std::string quoted(const std::string& name)
 {
@@ -171,15 +169,23 @@ void UsbDeviceManager::handleNameCommandAnswer(std::shared_ptr<ByteCommand>,
         return;
     }
 
-    const uint16_t type = readUint16(answer, 6);
+    // After two reserved bytes: type, hardware version, software version. The
+    // minimum size above guarantees the three.
+    Common::ByteReader identity(answer, 6);
+    uint16_t type = 0;
+    uint16_t hardwareVersion = 0;
+    uint16_t softwareVersion = 0;
+    identity.readU16(type);
+    identity.readU16(hardwareVersion);
+    identity.readU16(softwareVersion);
     DeviceInfo working;
     const auto description = m_devices.find(type);
     if (description != m_devices.end())
         working.setDescription(description->second);
     // An unknown type still connects, with an empty description.
     working.type = type;
-    working.hardwareVersion = readUint16(answer, 8);
-    working.softwareVersion = readUint16(answer, 10);
+    working.hardwareVersion = hardwareVersion;
+    working.softwareVersion = softwareVersion;
     working.versionExtension = DeviceBaseInfoAggregator::getDeviceExtension(answer);
     m_workingDeviceInfo = std::move(working);
     JTerminal('1') << "connected device name:" << DeviceBaseInfoAggregator::getDeviceName(m_workingDeviceInfo);
@@ -275,7 +281,9 @@ void UsbDeviceManager::handleEchoCommandAnswer(std::shared_ptr<ByteCommand>,
     m_pollReady = true;
     if (!m_devicePresent)
         return;
-    const bool right = answer.size() == kEchoRequest.size() && answer[4] == kEchoByte;
+    uint8_t echoed = 0;
+    const bool right = answer.size() == kEchoRequest.size() && RecorderFrame::fields(answer).readU8(echoed)
+                       && echoed == kEchoByte;
     if (!right) {
         emitCommandError(wrongFrameText("Echo", answer));
         return;
