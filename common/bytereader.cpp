@@ -46,20 +46,12 @@ bool ByteReader::readUnsigned(std::size_t count, uint64_t& value)
 
 bool ByteReader::readU8(uint8_t& value)
 {
-    uint64_t wide = 0;
-    if (!readUnsigned(1, wide))
-        return false;
-    value = static_cast<uint8_t>(wide);
-    return true;
+    return readNarrow(1, value);
 }
 
 bool ByteReader::readU16(uint16_t& value)
 {
-    uint64_t wide = 0;
-    if (!readUnsigned(2, wide))
-        return false;
-    value = static_cast<uint16_t>(wide);
-    return true;
+    return readNarrow(2, value);
 }
 
 bool ByteReader::readU16BigEndian(uint16_t& value)
@@ -73,11 +65,7 @@ bool ByteReader::readU16BigEndian(uint16_t& value)
 
 bool ByteReader::readU24(uint32_t& value)
 {
-    uint64_t wide = 0;
-    if (!readUnsigned(3, wide))
-        return false;
-    value = static_cast<uint32_t>(wide);
-    return true;
+    return readNarrow(3, value);
 }
 
 bool ByteReader::readS24(int32_t& value)
@@ -91,11 +79,7 @@ bool ByteReader::readS24(int32_t& value)
 
 bool ByteReader::readU32(uint32_t& value)
 {
-    uint64_t wide = 0;
-    if (!readUnsigned(4, wide))
-        return false;
-    value = static_cast<uint32_t>(wide);
-    return true;
+    return readNarrow(4, value);
 }
 
 bool ByteReader::readBcd(uint8_t& value, uint8_t mask)

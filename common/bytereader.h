@@ -45,6 +45,17 @@ public:
     static bool decodeBcd(uint8_t byte, uint8_t& value);
 
 private:
+    // `count` bytes into a type that holds them.
+    template<typename T>
+    bool readNarrow(std::size_t count, T& value)
+    {
+        uint64_t wide = 0;
+        if (!readUnsigned(count, wide))
+            return false;
+        value = static_cast<T>(wide);
+        return true;
+    }
+
     const uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_position;

@@ -14,9 +14,6 @@ using Usb::DeviceCommandStatus;
 namespace {
 
 constexpr uint8_t kSelector[] = {0x00, 0x05};
-// Start, length (2), code before the data; checksum (2) and end byte after.
-constexpr size_t kFrameOverhead = 7;
-constexpr size_t kFirstDataByte = 4;
 
 } // namespace
 
@@ -60,7 +57,7 @@ void OrvimGetDataFromEepromCommand::handlePortion(size_t count, const Bytes& ans
     // An answer that does not carry exactly the bytes asked for (the error
     // frame, a cut frame) would shift everything read after it.
     auto result = Exchange::check(answer, status,
-                                       [count](const Bytes& bytes) { return bytes.size() == count + kFrameOverhead; });
+                                       [count](const Bytes& bytes) { return bytes.size() == count + Usb::RecorderFrame::overhead; });
     Bytes portion;
     if (Exchange::isOk(result) && !Usb::RecorderFrame::fields(answer).readBytes(count, portion))
         result = Exchange::failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer);

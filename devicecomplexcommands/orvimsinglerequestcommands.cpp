@@ -21,7 +21,6 @@ constexpr size_t kResultAnswerSize = 8;
 // Status flags, reo and pel as data: a shorter frame would put its checksum
 // where the pel switch belongs.
 constexpr size_t kReoAndPelAnswerMinSize = 10;
-constexpr size_t kFirstDataByte = 4;
 constexpr uint8_t kReoAndPelItem = 0x27;
 constexpr uint8_t kNotRecording = 1;
 constexpr uint8_t kRecording = 2;
@@ -30,7 +29,7 @@ constexpr uint8_t kRecording = 2;
 uint8_t firstDataByte(const Bytes& answer)
 {
     uint8_t byte = 0;
-    RecorderFrame::fields(answer, kFirstDataByte).readU8(byte);
+    RecorderFrame::fields(answer).readU8(byte);
     return byte;
 }
 
@@ -92,7 +91,7 @@ std::optional<ReoAndPel> ReoAndPel::decode(const Bytes& answer)
     if (answer.size() < kReoAndPelAnswerMinSize)
         return std::nullopt;
     // After the status flags: reo, then the pel switch.
-    Common::ByteReader fields = RecorderFrame::fields(answer, kFirstDataByte + 1);
+    Common::ByteReader fields = RecorderFrame::fields(answer, RecorderFrame::dataOffset + 1);
     uint8_t reo = 0;
     uint8_t pel = 0;
     if (!fields.readU8(reo) || !fields.readU8(pel))
