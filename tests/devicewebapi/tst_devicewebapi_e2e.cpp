@@ -164,7 +164,9 @@ protected:
         bool skip = false;
         const std::string reason = s_service->start(false, &skip);
         if (!reason.empty() || !s_service->waitUntilIdentified()) {
-            s_failure = reason.empty() ? "the recorder was not identified" : reason;
+            // The service's own output says why it did not get there.
+            s_failure = reason.empty() ? "the recorder was not identified; the service said:\n" + s_service->sim().output()
+                                       : reason;
             s_service.reset();
             if (skip)
                 GTEST_SKIP() << s_failure;
