@@ -68,20 +68,8 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetTimeCommand::execute()
 // --- GetPower --------------------------------------------------------------
 
 OrvimGetPowerCommand::OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
-    : GetPowerCommand("GetPower", uid)
-    , m_manager(manager)
+    : OrvimReadValueCommand(uid, "GetPower", {"ReadPower", kPowerAnswerSize, &firstU16}, manager)
 {
-}
-
-std::shared_ptr<DeviceCommandStatus> OrvimGetPowerCommand::execute()
-{
-    return Usb::sendDescribedRequest(this, m_manager, "ReadPower", {}, [this](const Bytes& answer, int32_t status) {
-        const auto result = Exchange::check(answer, status, kPowerAnswerSize);
-        uint16_t power = 0;
-        if (Exchange::isOk(result))
-            RecorderFrame::fields(answer).readU16(power);
-        emit answerIsReady(this, power, result);
-    });
 }
 
 // --- Reo and pel -----------------------------------------------------------
@@ -171,8 +159,14 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::sendWrite()
 // --- Frequency -------------------------------------------------------------
 
 OrvimGetFrequencyCommand::OrvimGetFrequencyCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
-    : GetFrequencyCommand("GetFrequency", uid)
-    , m_manager(manager)
+    : OrvimReadValueCommand(uid, "GetFrequency",
+                            {"ReadFrequency", kFrequencyAnswerSize,
+                             [](Common::ByteReader& fields) -> std::optional<uint16_t> {
+                                 const auto code = firstU8(fields);
+                                 const uint16_t frequency = code ? frequencyOfCode(*code) : 0;
+                                 return frequency ? std::optional<uint16_t>(frequency) : std::nullopt;
+                             }},
+                            manager)
 {
 }
 
@@ -192,36 +186,23 @@ uint16_t OrvimGetFrequencyCommand::frequencyOfCode(uint8_t code)
     }
 }
 
-std::shared_ptr<DeviceCommandStatus> OrvimGetFrequencyCommand::execute()
-{
-    return Usb::sendDescribedRequest(this, m_manager, "ReadFrequency", {}, [this](const Bytes& answer, int32_t status) {
-        const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
-            return bytes.size() == kFrequencyAnswerSize && frequencyOfCode(firstDataByte(bytes)) != 0;
-        });
-        emit answerIsReady(this, Exchange::isOk(result) ? frequencyOfCode(firstDataByte(answer)) : uint16_t(0),
-                           result);
-    });
-}
-
 // --- Writing state ---------------------------------------------------------
 
 OrvimGetWritingStateCommand::OrvimGetWritingStateCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
-    : GetWritingStateCommand("GetWritingState", uid)
-    , m_manager(manager)
+    : OrvimReadValueCommand(uid, "GetWritingState",
+                            {"ReadWritingState", kResultAnswerSize,
+                             [](Common::ByteReader& fields) -> std::optional<EWritingState> {
+                                 switch (firstU8(fields).value_or(0)) {
+                                 case kNotRecording:
+                                     return EWritingState::Dialog;
+                                 case kRecording:
+                                     return EWritingState::Writing;
+                                 default:
+                                     return std::nullopt;
+                                 }
+                             }},
+                            manager)
 {
-}
-
-std::shared_ptr<DeviceCommandStatus> OrvimGetWritingStateCommand::execute()
-{
-    return Usb::sendDescribedRequest(
-        this, m_manager, "ReadWritingState", {}, [this](const Bytes& answer, int32_t status) {
-            const auto result = Exchange::check(answer, status, [](const Bytes& bytes) {
-                const uint8_t state = firstDataByte(bytes);
-                return bytes.size() == kResultAnswerSize && (state == kNotRecording || state == kRecording);
-            });
-            const bool recording = Exchange::isOk(result) && firstDataByte(answer) == kRecording;
-            emit answerIsReady(this, recording ? EWritingState::Writing : EWritingState::Dialog, result);
-        });
 }
 
 // --- Record mode -----------------------------------------------------------

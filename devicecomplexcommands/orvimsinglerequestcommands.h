@@ -11,6 +11,7 @@
 #include "devicecomplexcommands/getpowercommand.h"
 #include "devicecomplexcommands/getwritingstatecommand.h"
 #include "devicecomplexcommands/operationexchange.h"
+#include "devicecomplexcommands/orvimreadvaluecommand.h"
 #include "devicecomplexcommands/setpelcommand.h"
 #include "devicecomplexcommands/settimecommand.h"
 #include "devicecomplexcommands/stopwritingcommand.h"
@@ -43,16 +44,10 @@ private:
 };
 
 // "ReadPower": battery voltage, 16-bit little-endian at byte 4 of a 9-byte answer.
-class OrvimGetPowerCommand : public GetPowerCommand
+class OrvimGetPowerCommand : public OrvimReadValueCommand<GetPowerCommand, uint16_t>
 {
-    Q_OBJECT
-
 public:
     OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
-
-private:
-    Usb::UsbDeviceManager* m_manager;
 };
 
 // Reo and pel switches as one "ReadReoAndPel" answer: reo at byte 5, pel at
@@ -99,32 +94,20 @@ private:
 
 // "ReadFrequency": rate code 2, 4, 8 or 16 at byte 4 of a 9-byte answer, in
 // units of 125 Hz.
-class OrvimGetFrequencyCommand : public GetFrequencyCommand
+class OrvimGetFrequencyCommand : public OrvimReadValueCommand<GetFrequencyCommand, uint16_t>
 {
-    Q_OBJECT
-
 public:
     OrvimGetFrequencyCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
     // 0 for a code the recorder does not use.
     static uint16_t frequencyOfCode(uint8_t code);
-
-private:
-    Usb::UsbDeviceManager* m_manager;
 };
 
 // "ReadWritingState": 1 not recording, 2 recording, at byte 4 of an 8-byte answer.
-class OrvimGetWritingStateCommand : public GetWritingStateCommand
+class OrvimGetWritingStateCommand : public OrvimReadValueCommand<GetWritingStateCommand, EWritingState>
 {
-    Q_OBJECT
-
 public:
     OrvimGetWritingStateCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
-
-private:
-    Usb::UsbDeviceManager* m_manager;
 };
 
 // Record mode change ("WriteRecordMode"); the recorder's result byte is the

@@ -1,6 +1,13 @@
 #pragma once
 
+#include "devicecomplexcommands/orvimreadvaluecommand.h"
+#include "devicewebapi/singlevaluejsoncommand.h"
+#include "net/webapi/jsoncommandfactory.h"
+#include "usb/complexdatacommandcreator.h"
+
+#include <QJsonValue>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,12 +54,12 @@ struct LinkContext
 struct OperationBinding
 {
     // The web command's description; null for a row without web command.
-    std::shared_ptr<Net::WebApi::JsonCommandDescription> (*describe)() = nullptr;
+    std::function<std::shared_ptr<Net::WebApi::JsonCommandDescription>()> describe;
     // Registers the web command with the description made by `describe`.
-    void (*addWebCommand)(const LinkContext&, std::shared_ptr<Net::WebApi::JsonCommandDescription>) = nullptr;
+    std::function<void(const LinkContext&, std::shared_ptr<Net::WebApi::JsonCommandDescription>)> addWebCommand;
     // The handler name of the description files; empty for no operation.
     std::string handler;
-    std::shared_ptr<Usb::IComplexCommandCreator> (*makeCreator)(const LinkContext&) = nullptr;
+    std::function<std::shared_ptr<Usb::IComplexCommandCreator>(const LinkContext&)> makeCreator;
     // The operations the web command runs: its own name unless listed here;
     // "-" for none.
     std::vector<std::string> operations;
@@ -60,6 +67,35 @@ struct OperationBinding
     // operation (or, without operation, its web command) sends.
     std::vector<std::string> simpleCommands;
 };
+
+// A read of one value with one described request, whose web command answers
+// {key: value}: its front end (SingleValueJsonCommand) and its Orvim
+// operation (OrvimReadValueCommand) are generic, so the row is all the code
+// such a read needs besides its one-signal operation class `Operation`.
+template<typename Operation, typename Value>
+OperationBinding valueRead(std::string command,
+                           std::string key,
+                           Net::WebApi::EJsonUnitType type,
+                           std::string handler,
+                           DeviceComplexCommands::ValueRead<Value> read)
+{
+    using FrontEnd = SingleValueJsonCommand<Operation, Value>;
+    using Realisation = DeviceComplexCommands::OrvimReadValueCommand<Operation, Value>;
+    OperationBinding row;
+    row.describe = [command, key, type] { return FrontEnd::describe(command, key, type); };
+    row.addWebCommand = [](const LinkContext& c, std::shared_ptr<Net::WebApi::JsonCommandDescription> description) {
+        c.webCommands->add<FrontEnd>(std::move(description), c.manager,
+                                     [](Value value) { return QJsonValue(qint64(value)); });
+    };
+    row.handler = std::move(handler);
+    row.simpleCommands = {read.simpleCommand};
+    row.makeCreator = [command, read](const LinkContext& c) -> std::shared_ptr<Usb::IComplexCommandCreator> {
+        return std::make_shared<Usb::ComplexDataCommandCreator<Realisation, unsigned, std::string,
+                                                               DeviceComplexCommands::ValueRead<Value>,
+                                                               Usb::UsbDeviceManager*>>(command, read, c.manager);
+    };
+    return row;
+}
 
 // Every family's table, in registration order: the web command list
 // ("GetCmdList") keeps this order.

@@ -3,7 +3,9 @@
 
 #include "devicewebapi/devicecommandlinker.h"
 #include "devicewebapi/devicewebapijsoncommand.h"
+#include "devicecomplexcommands/getpowercommand.h"
 #include "devicewebapi/gettimejsoncommand.h"
+#include "devicewebapi/operationbindings.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "net/webapi/webapiserver.h"
@@ -53,8 +55,8 @@ std::unordered_map<int, DevicesInfo::DeviceCommonInfo> descriptions()
     device.type = kTestType;
     device.name = "TestRecorder";
     device.simpleCommands = {simpleCommand("ReadRtc", 0x05, false), simpleCommand("Ping", 0x01, true),
-                             DevicesInfo::SimpleCommandInfo::custom()};
-    device.complexCommands = {{"GetTime", "", "OrvimGetTime"}};
+                             simpleCommand("ReadBattery", 0x0C, false), DevicesInfo::SimpleCommandInfo::custom()};
+    device.complexCommands = {{"GetTime", "", "OrvimGetTime"}, {"GetBattery", "", "OrvimReadBattery"}};
 
     // Same commands, but its description binds no clock operation.
     DevicesInfo::DeviceCommonInfo withoutClock = device;
@@ -474,6 +476,51 @@ TEST_F(DeviceWebApiJsonCommandTest, getTimeWithAMalformedClockAnswerFailsAfterSt
     answerDevice({0x7E, 0x01, 0x00, 0x05, 0x00, 0xFF, 0xFF, 0xBD});
     ASSERT_TRUE(client.waitClosed());
     EXPECT_EQ(client.answer().body.toStdString(), R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":10})");
+}
+
+// A read added as one binding row, with the generic front end and Orvim
+// operation: the request it sends, and the answers it accepts and refuses.
+TEST_F(DeviceWebApiJsonCommandTest, valueReadRowIsAWholeWebCommand)
+{
+    const auto row = DeviceWebApi::valueRead<DeviceComplexCommands::GetPowerCommand, uint16_t>(
+        "GetBattery", "Battery", EJsonUnitType::Int, "OrvimReadBattery",
+        {"ReadBattery", 9, &DeviceComplexCommands::firstU16});
+    const DeviceWebApi::LinkContext context{worker.get(), manager(), manager()->queue(), nullptr,
+                                            nullptr,      &jsonFactory, nullptr,          nullptr};
+    complexFactory.add(row.handler, row.makeCreator(context));
+    row.addWebCommand(context, row.describe());
+    EXPECT_EQ(row.simpleCommands, std::vector<std::string>{"ReadBattery"});
+    identify();
+
+    struct Case
+    {
+        const char* label;
+        Bytes answer;
+        std::string body;
+    };
+    const std::vector<Case> cases = {
+        {"value", {0x7E, 0x02, 0x00, 0x0C, 0x6E, 0x0F, 0xFF, 0xFF, 0xBD},
+         R"({"data":{"Battery":3950},"status":"ok","uid":5})"},
+        {"short", {0x7E, 0x01, 0x00, 0x0C, 0x6E, 0xFF, 0xFF, 0xBD},
+         R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":5})"},
+        {"long", {0x7E, 0x03, 0x00, 0x0C, 0x6E, 0x0F, 0x00, 0xFF, 0xFF, 0xBD},
+         R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":5})"},
+        {"refused", {0x7E, 0x02, 0x00, 0xEE, 0x0C, 0x03, 0xFF, 0xFF, 0xBD},
+         R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":5})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        Client client;
+        ASSERT_TRUE(client.post(port(), R"({"cmd":"GetBattery","uid":5})"));
+        ASSERT_TRUE(waitInFlight("ReadBattery"));
+        EXPECT_EQ(manager()->queue()->currentCommand()->bytes(), (Bytes{0x7E, 0x00, 0x00, 0x0C, 0xFF, 0xFF, 0xBD}));
+        answerDevice(c.answer);
+        ASSERT_TRUE(client.waitClosed());
+        EXPECT_EQ(client.answer().body.toStdString(), c.body);
+    }
+
+    const auto listed = request(R"({"cmd":"GetCmdList","uid":1})").body;
+    EXPECT_TRUE(listed.contains(R"("GetBattery")")) << listed.toStdString();
 }
 
 // The operation cannot be created for this device: nothing is sent, the
