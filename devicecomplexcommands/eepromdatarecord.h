@@ -5,6 +5,10 @@
 
 namespace Tavrix::DeviceComplexCommands {
 
+// Memory selector of the EEPROM in the address field of its read (0x03) and
+// write (0x04) requests.
+constexpr uint8_t eepromSelector[] = {0x00, 0x05};
+
 // Bytes to place in the recorder's EEPROM from `address` on.
 struct EepromDataRecord
 {

@@ -1,6 +1,7 @@
 #include "devicecomplexcommands/orvimgetdatafromeepromcommand.h"
 
 #include "common/bytewriter.h"
+#include "devicecomplexcommands/eepromdatarecord.h"
 #include "devicecomplexcommands/operationexchange.h"
 #include "usb/recorderframe.h"
 
@@ -10,12 +11,6 @@ namespace Tavrix::DeviceComplexCommands {
 
 using Bytes = std::vector<uint8_t>;
 using Usb::DeviceCommandStatus;
-
-namespace {
-
-constexpr uint8_t kSelector[] = {0x00, 0x05};
-
-} // namespace
 
 OrvimGetDataFromEepromCommand::OrvimGetDataFromEepromCommand(uint32_t uid,
                                                              uint16_t address,
@@ -44,7 +39,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimGetDataFromEepromCommand::sendPortion(
     const unsigned address = m_address + m_data.size();
     Bytes payload = Common::ByteWriter()
                         .u16(static_cast<uint16_t>(address))
-                        .bytes(kSelector, sizeof kSelector)
+                        .bytes(eepromSelector, sizeof eepromSelector)
                         .u16(static_cast<uint16_t>(count))
                         .take();
     return Usb::sendDescribedRequest(

@@ -10,13 +10,6 @@ namespace Tavrix::DeviceComplexCommands {
 using Bytes = std::vector<uint8_t>;
 using Usb::DeviceCommandStatus;
 
-namespace {
-
-// Memory selector of the EEPROM in the address field of 0x03/0x04 requests.
-constexpr uint8_t kSelector[] = {0x00, 0x05};
-
-} // namespace
-
 OrvimSetDataToEepromCommand::OrvimSetDataToEepromCommand(uint32_t uid,
                                                          EepromDataRecord record,
                                                          Usb::UsbDeviceManager* manager)
@@ -41,7 +34,7 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetDataToEepromCommand::sendPortion()
     const unsigned address = m_record.address + m_done;
     Bytes payload = Common::ByteWriter()
                         .u16(static_cast<uint16_t>(address))
-                        .bytes(kSelector, sizeof kSelector)
+                        .bytes(eepromSelector, sizeof eepromSelector)
                         .bytes(m_record.data.data() + m_done, count)
                         .take();
     m_done += count;

@@ -1,6 +1,7 @@
 #include "controlinterface.h"
 
 #include "recordermodel.h"
+#include "valuetext.h"
 #include "virtualrecorder.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ bool parseInt(const std::string& text, long min, long max, long& value)
 
 std::string failure(const std::string& message)
 {
-    return "{\"ok\":false,\"error\":" + ControlInterface::jsonString(message) + "}";
+    return "{\"ok\":false,\"error\":" + ValueText::jsonString(message) + "}";
 }
 
 } // namespace
@@ -64,29 +65,6 @@ ControlInterface::ControlInterface(RecorderModel& model, VirtualUsbRecorder& usb
     : m_model(model)
     , m_usb(usb)
 {
-}
-
-std::string ControlInterface::jsonString(const std::string& text)
-{
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out + "\"";
 }
 
 std::string ControlInterface::handleLine(const std::string& rawLine)

@@ -18,7 +18,6 @@ public:
     // or {"ok":false,"error":"..."}.
     std::string handleLine(const std::string& line);
 
-    static std::string jsonString(const std::string& text);
 
 private:
     std::string handleFault(const std::string& arguments);

@@ -237,15 +237,12 @@ int runEcho()
     return 0;
 }
 
-int runStream(int rate, int seconds)
+// Turns the converter on and puts several signal reads in flight, as the
+// service keeps them, so no frame waits for a resubmit.
+std::vector<Transfer*> startStream(libusb_device_handle* h)
 {
-    libusb_device_handle* h = openRecorder(nullptr);
-    if (!h)
-        fail("recorder not found");
     exchange(h, AdcOnRequest);
     Transfer::completionOrder.clear();
-    // Several reads in flight, as the service keeps, so no frame waits for
-    // a resubmit.
     constexpr int InFlight = 4;
     std::vector<Transfer*> reads;
     for (int i = 0; i < InFlight; ++i) {
@@ -253,6 +250,15 @@ int runStream(int rate, int seconds)
         if (int r = reads.back()->submit())
             fail("submit on 0x83: %s", libusb_error_name(r));
     }
+    return reads;
+}
+
+int runStream(int rate, int seconds)
+{
+    libusb_device_handle* h = openRecorder(nullptr);
+    if (!h)
+        fail("recorder not found");
+    std::vector<Transfer*> reads = startStream(h);
     FrameCutter cutter;
     long frames = 0, gaps = 0, timeouts = 0;
     int lastNumber = -1;
@@ -432,15 +438,7 @@ int runBench(int seconds, int gapMs)
     libusb_device_handle* h = openRecorder(nullptr);
     if (!h)
         fail("recorder not found");
-    exchange(h, AdcOnRequest);
-    Transfer::completionOrder.clear();
-    constexpr int InFlight = 4;
-    std::vector<Transfer*> reads;
-    for (int i = 0; i < InFlight; ++i) {
-        reads.push_back(new Transfer(h, EpSignal, 128, 250));
-        if (int r = reads.back()->submit())
-            fail("submit on 0x83: %s", libusb_error_name(r));
-    }
+    std::vector<Transfer*> reads = startStream(h);
     Transfer answerRead(h, EpAnswer, 512, 1000);
     Transfer commandWrite(h, EpCommand, 0, 1000, ReadRtcRequest);
     bool exchanging = false, written = false, readPending = false;
