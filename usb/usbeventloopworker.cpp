@@ -152,6 +152,11 @@ void UsbEventLoopWorker::run()
             m_cmdListener.exe();
             m_adcListener.exe();
             serveDataEndpoint();
+            // Bytes queued while the endpoints were served go out now, not
+            // after the next round of event handling has reaped every
+            // finished transfer: a command waits the shorter time.
+            if (!m_cmdWriter.isBusy() && m_cmdWriter.hasPendingBytes())
+                m_cmdWriter.transfer();
         }
         if (!m_running.load())
             break;

@@ -113,12 +113,23 @@ struct Urb {
     UMockdevIoctlClient* client = nullptr;
     UMockdevIoctlData* urb = nullptr;
     UMockdevIoctlData* buffer = nullptr;
+    // A bulk IN URB's data, copied into the client's buffer only when it is
+    // reaped, and only as many bytes as it carries: fetching a whole 64 KiB
+    // read buffer from the client at submit and writing it back at reap cost
+    // every exchange far more than the recorder's own time.
+    std::vector<uint8_t> inData;
+    int bufferLength = 0;
     gulong clientAddress = 0;
     uint8_t endpoint = 0;
     uint8_t type = 0;
 
     usbdevfs_urb* header() const { return reinterpret_cast<usbdevfs_urb*>(urb->data); }
 };
+
+inline bool isBulkIn(const Urb& urb)
+{
+    return (urb.type == USBDEVFS_URB_TYPE_BULK || urb.type == USBDEVFS_URB_TYPE_INTERRUPT) && (urb.endpoint & 0x80);
+}
 
 // Everything belonging to one plug cycle: clients that opened this address
 // keep talking to it after the unplug and get ENODEV from it.
@@ -226,6 +237,9 @@ void VirtualUsbRecorder::Impl::complete(DeviceSlot* slot, Urb&& urb, int status,
     if (data && size > 0 && urb.buffer) {
         size = std::min<std::size_t>(size, std::size_t(urb.buffer->data_len));
         std::memcpy(urb.buffer->data, data, size);
+    } else if (data && size > 0 && isBulkIn(urb)) {
+        size = std::min<std::size_t>(size, std::size_t(urb.bufferLength));
+        urb.inData.assign(data, data + size);
     } else {
         size = 0;
     }
@@ -427,7 +441,8 @@ void VirtualUsbRecorder::Impl::submit(DeviceSlot* slot, UMockdevIoctlClient* cli
         umockdev_ioctl_client_complete(client, -1, EINVAL);
         return;
     }
-    if (h->buffer_length > 0) {
+    urb.bufferLength = h->buffer_length;
+    if (h->buffer_length > 0 && !isBulkIn(urb)) {
         urb.buffer = umockdev_ioctl_data_resolve(urb.urb, offsetof(usbdevfs_urb, buffer),
                                                  std::size_t(h->buffer_length), &error);
         if (!urb.buffer) {
@@ -554,6 +569,21 @@ void VirtualUsbRecorder::Impl::reap(DeviceSlot* slot, UMockdevIoctlClient* clien
     }
     Urb urb = std::move(*it);
     slot->reapable.erase(it);
+    if (!urb.inData.empty()) {
+        UMockdevIoctlData* buffer =
+            umockdev_ioctl_data_resolve(urb.urb, offsetof(usbdevfs_urb, buffer), urb.inData.size(), &error);
+        if (!buffer) {
+            g_clear_error(&error);
+            g_object_unref(out);
+            release(urb);
+            if (slot->reapable.empty())
+                slot->setWritable(false);
+            umockdev_ioctl_client_complete(client, -1, EFAULT);
+            return;
+        }
+        std::memcpy(buffer->data, urb.inData.data(), urb.inData.size());
+        urb.buffer = buffer;
+    }
     umockdev_ioctl_data_set_ptr(out, 0, urb.urb);
     umockdev_ioctl_client_complete(client, 0, 0);
     g_object_unref(out);
