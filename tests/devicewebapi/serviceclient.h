@@ -1,5 +1,7 @@
 #pragma once
 
+#include <iostream>
+
 // Drives the real service under the simulated recorder over HTTP: posts
 // web commands to "cmd" and reads the recorder's state through the
 // simulator's control port.
@@ -73,6 +75,10 @@ protected:
     void SetUp() override { startService(22); }
     void TearDown() override
     {
+        // A failure that happens rarely is only understood from what the
+        // simulator and the service printed meanwhile.
+        if (HasFailure())
+            std::cerr << "output of the simulator and the service:\n" << service.sim().output() << std::endl;
         if (service.running())
             EXPECT_EQ(service.stop(), 0) << "the service did not end cleanly:\n" << service.sim().output();
     }
