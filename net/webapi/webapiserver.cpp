@@ -5,9 +5,14 @@
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exepost.h"
 
+#include "net/webapi/descriptoranswer.h"
+
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <cerrno>
 #include <limits>
+#include <sys/socket.h>
 
 namespace Tavrix::Net::WebApi {
 
@@ -29,6 +34,83 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
     }
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
+}
+
+void WebApiServer::incomingConnection(qintptr descriptor)
+{
+    if (m_directAnswers && answerDirectly(int(descriptor)))
+        return;
+    QTcpServer::incomingConnection(descriptor);
+}
+
+bool WebApiServer::answerDirectly(int descriptor)
+{
+    // Only peeked: a connection handed on finds every byte still waiting.
+    char buffer[directPeekBytes];
+    ssize_t peeked;
+    do {
+        peeked = ::recv(descriptor, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+    } while (peeked < 0 && errno == EINTR);
+    if (peeked <= 0)
+        return false;
+    // A request still arriving, or with bytes behind its header block (a
+    // body, a second request), is the socket path's to judge.
+    QByteArray request(buffer, int(peeked));
+    if (headerBlockEnd(request) != request.size())
+        return false;
+    m_query(request);
+    if (m_query.m_method != QLatin1String("GET") || !m_query.m_http.values(QStringLiteral("Content-Length")).isEmpty())
+        return false;
+    exeGet* handler = getHandler(m_query.m_uri.m_path);
+    // Refusals, and answers naming a foreign origin, stay where they are
+    // logged and shaped today.
+    if (!handler || handler->guarded())
+        return false;
+    if (m_access) {
+        if (m_access->check(m_query.m_http, m_query.m_uri, false, false) != AccessPolicy::EVerdict::Allowed)
+            return false;
+        const QString origin = AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Origin"));
+        if (!origin.isEmpty()
+            && m_access->originIsListedForeign(origin, AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Host"))))
+            return false;
+    }
+    QHostAddress peer;
+    if (m_limits) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
+        // Over a bound: the socket path refuses it as it refuses every other.
+        if (!m_limits->take(peer))
+            return false;
+    }
+    if (!handler->buildAnswer(m_query.m_uri)) {
+        if (m_limits)
+            m_limits->giveBack(peer);
+        return false;
+    }
+    // Taken off the connection, as the socket path reads them: a connection
+    // closed with unread bytes is reset, and the answer could be lost.
+    for (ssize_t consumed = 0; consumed < peeked;) {
+        const ssize_t n = ::recv(descriptor, buffer, size_t(peeked - consumed), MSG_DONTWAIT);
+        if (n > 0)
+            consumed += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // the peer is gone; the write below finds that out
+    }
+    ++m_directAnswerCount;
+    std::function<void()> finished;
+    if (m_limits) {
+        finished = [limits = QPointer<ConnectionLimits>(m_limits), peer] {
+            if (limits)
+                limits->giveBack(peer);
+        };
+    }
+    DescriptorAnswer::start(descriptor, handler->response()->m_raw, 0, std::move(finished), this);
+    return true;
 }
 
 void WebApiServer::onNewConnection()
@@ -218,16 +300,7 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
 
     const QString& method = query.m_method;
     if (method == QLatin1String("GET")) {
-        exeGet* handler = m_exeGet.value(query.m_uri.m_path, nullptr);
-        if (!handler) {
-            // A route that owns a whole subtree ("flash/<file>") before static files.
-            exeGet* owner = m_exeGet.value(query.m_uri.m_path.section(QLatin1Char('/'), 0, 0), nullptr);
-            if (owner && owner->servesSubpaths())
-                handler = owner;
-        }
-        if (!handler)
-            handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
-        if (handler) {
+        if (exeGet* handler = getHandler(query.m_uri.m_path)) {
             if (admit(query, socket, handler->guarded()))
                 handler->exe(query.m_uri, socket);
             return;
@@ -273,6 +346,20 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
     // A route table without its fallback entries: still answer.
     m_response.ret501();
     writeAndClose(socket, m_response);
+}
+
+exeGet* WebApiServer::getHandler(const QString& path) const
+{
+    exeGet* handler = m_exeGet.value(path, nullptr);
+    if (!handler) {
+        // A route that owns a whole subtree ("flash/<file>") before static files.
+        exeGet* owner = m_exeGet.value(path.section(QLatin1Char('/'), 0, 0), nullptr);
+        if (owner && owner->servesSubpaths())
+            handler = owner;
+    }
+    if (!handler)
+        handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
+    return handler;
 }
 
 bool WebApiServer::admit(const ParsingQuery& query, QTcpSocket* socket, bool guarded)
