@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <limits>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace Tavrix::Net::WebApi {
 
@@ -38,6 +39,23 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
 
 void WebApiServer::incomingConnection(qintptr descriptor)
 {
+    // QTcpServer takes connections for as long as they keep coming, and a
+    // client answered at once comes back at once: every so many, taking
+    // more waits until the event loop has served everything else once.
+    if (++m_takenInARow == connectionsInARow) {
+        // Seen by QTcpServer before its next accept: it stops listening
+        // for more until resumed.
+        m_maxPendingConnections = maxPendingConnections();
+        setMaxPendingConnections(0);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_takenInARow = 0;
+                setMaxPendingConnections(m_maxPendingConnections);
+                resumeAccepting();
+            },
+            Qt::QueuedConnection);
+    }
     if (m_directAnswers && answerDirectly(int(descriptor)))
         return;
     QTcpServer::incomingConnection(descriptor);
@@ -51,8 +69,30 @@ bool WebApiServer::answerDirectly(int descriptor)
     do {
         peeked = ::recv(descriptor, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
     } while (peeked < 0 && errno == EINTR);
-    if (peeked <= 0)
+    if (peeked < 0)
         return false;
+    QHostAddress peer;
+    auto takePlace = [&] {
+        if (!m_limits)
+            return true;
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
+        // Over a bound: the socket path refuses it as it refuses every other.
+        return m_limits->take(peer);
+    };
+    if (peeked == 0) {
+        // Closed before it sent anything: the socket path would only see it
+        // leave and close it.
+        if (!takePlace())
+            return false;
+        if (m_limits)
+            m_limits->giveBack(peer);
+        ::close(descriptor);
+        return true;
+    }
     // A request still arriving, or with bytes behind its header block (a
     // body, a second request), is the socket path's to judge.
     QByteArray request(buffer, int(peeked));
@@ -74,17 +114,8 @@ bool WebApiServer::answerDirectly(int descriptor)
             && m_access->originIsListedForeign(origin, AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Host"))))
             return false;
     }
-    QHostAddress peer;
-    if (m_limits) {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            return false;
-        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
-        // Over a bound: the socket path refuses it as it refuses every other.
-        if (!m_limits->take(peer))
-            return false;
-    }
+    if (!takePlace())
+        return false;
     if (!handler->buildAnswer(m_query.m_uri)) {
         if (m_limits)
             m_limits->giveBack(peer);

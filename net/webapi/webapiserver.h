@@ -84,6 +84,9 @@ protected:
 private:
     // Bytes of a connection looked at before it is taken the usual way.
     static constexpr int directPeekBytes = 8192;
+    // Connections taken one after the other before the event loop serves
+    // everything else once.
+    static constexpr int connectionsInARow = 16;
 
     struct Connection
     {
@@ -128,6 +131,8 @@ private:
     std::shared_ptr<const AccessPolicy> m_access;
     bool m_directAnswers = true;
     qint64 m_directAnswerCount = 0;
+    int m_takenInARow = 0;
+    int m_maxPendingConnections = 30;
 };
 
 } // namespace Tavrix::Net::WebApi

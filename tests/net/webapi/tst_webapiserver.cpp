@@ -1196,3 +1196,57 @@ TEST_F(DirectAnswerTest, AccessChecksDecideAsOnTheSocketPath)
             << c.name << seen.exchange.received.constData();
     }
 }
+
+TEST_F(DirectAnswerTest, ManyConnectionsWaitingAtOnceAreAllAnswered)
+{
+    // More than are taken in one turn of the event loop, all queued before it
+    // runs, half of them answered directly and half closed unasked.
+    constexpr int count = 40;
+    std::vector<int> clients;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (i % 2 == 0) {
+            const QByteArray request = "GET /data.json HTTP/1.1\r\n\r\n";
+            ASSERT_EQ(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), request.size());
+        } else {
+            ::shutdown(fd, SHUT_WR);
+        }
+        clients.push_back(fd);
+    }
+    const qint64 before = m_server->directAnswerCount();
+    int closed = 0;
+    std::vector<QByteArray> received(count);
+    QElapsedTimer timer;
+    timer.start();
+    while (closed < count && timer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        for (int i = 0; i < count; ++i) {
+            if (clients[i] < 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(clients[i], buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                received[i].append(buffer, int(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                ::close(clients[i]);
+                clients[i] = -1;
+                ++closed;
+            }
+        }
+    }
+    EXPECT_EQ(closed, count);
+    for (int i = 0; i < count; ++i) {
+        if (clients[i] >= 0)
+            ::close(clients[i]);
+        EXPECT_EQ(received[i], i % 2 == 0 ? ok("application/json", "{\"a\":1}") : QByteArray()) << i;
+    }
+    EXPECT_EQ(m_server->directAnswerCount() - before, count / 2);
+    // And the server still takes new connections after pausing.
+    EXPECT_EQ(rawExchange(m_port, {"GET /style.css HTTP/1.1\r\n\r\n"}).received, ok("text/css; charset=utf8;", "b{}"));
+}
