@@ -5,11 +5,13 @@
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exepost.h"
 
+#include "net/webapi/arrivalwatch.h"
 #include "net/webapi/descriptoranswer.h"
 
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 #include <sys/socket.h>
@@ -35,6 +37,7 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
     }
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
+    m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs) { onArrival(descriptor, waitedMs); }, this);
 }
 
 void WebApiServer::incomingConnection(qintptr descriptor)
@@ -56,12 +59,31 @@ void WebApiServer::incomingConnection(qintptr descriptor)
             },
             Qt::QueuedConnection);
     }
-    if (m_directAnswers && answerDirectly(int(descriptor)))
-        return;
+    if (m_directAnswers) {
+        const EDirect outcome = answerDirectly(int(descriptor));
+        if (outcome == EDirect::Answered)
+            return;
+        // Until the first bytes come, or until the socket path would have
+        // refused it for its silence.
+        if (outcome == EDirect::NotYet
+            && m_arrivals->watch(int(descriptor), std::min(m_idleTimeoutMs, m_headerTimeoutMs), m_limits))
+            return;
+    }
     QTcpServer::incomingConnection(descriptor);
 }
 
-bool WebApiServer::answerDirectly(int descriptor)
+void WebApiServer::onArrival(int descriptor, qint64 waitedMs)
+{
+    if (m_directAnswers && answerDirectly(descriptor) == EDirect::Answered)
+        return;
+    // As if just taken, with its deadlines counted from when it was.
+    QTcpServer::incomingConnection(descriptor);
+    m_waitedMs = waitedMs;
+    onNewConnection();
+    m_waitedMs = 0;
+}
+
+WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor)
 {
     // Only peeked: a connection handed on finds every byte still waiting.
     char buffer[directPeekBytes];
@@ -70,7 +92,7 @@ bool WebApiServer::answerDirectly(int descriptor)
         peeked = ::recv(descriptor, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
     } while (peeked < 0 && errno == EINTR);
     if (peeked < 0)
-        return false;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? EDirect::NotYet : EDirect::SocketPath;
     QHostAddress peer;
     auto takePlace = [&] {
         if (!m_limits)
@@ -87,39 +109,39 @@ bool WebApiServer::answerDirectly(int descriptor)
         // Closed before it sent anything: the socket path would only see it
         // leave and close it.
         if (!takePlace())
-            return false;
+            return EDirect::SocketPath;
         if (m_limits)
             m_limits->giveBack(peer);
         ::close(descriptor);
-        return true;
+        return EDirect::Answered;
     }
     // A request still arriving, or with bytes behind its header block (a
     // body, a second request), is the socket path's to judge.
     QByteArray request(buffer, int(peeked));
     if (headerBlockEnd(request) != request.size())
-        return false;
+        return EDirect::SocketPath;
     m_query(request);
     if (m_query.m_method != QLatin1String("GET") || !m_query.m_http.values(QStringLiteral("Content-Length")).isEmpty())
-        return false;
+        return EDirect::SocketPath;
     exeGet* handler = getHandler(m_query.m_uri.m_path);
     // Refusals, and answers naming a foreign origin, stay where they are
     // logged and shaped today.
     if (!handler || handler->guarded())
-        return false;
+        return EDirect::SocketPath;
     if (m_access) {
         if (m_access->check(m_query.m_http, m_query.m_uri, false, false) != AccessPolicy::EVerdict::Allowed)
-            return false;
+            return EDirect::SocketPath;
         const QString origin = AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Origin"));
         if (!origin.isEmpty()
             && m_access->originIsListedForeign(origin, AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Host"))))
-            return false;
+            return EDirect::SocketPath;
     }
     if (!takePlace())
-        return false;
+        return EDirect::SocketPath;
     if (!handler->buildAnswer(m_query.m_uri)) {
         if (m_limits)
             m_limits->giveBack(peer);
-        return false;
+        return EDirect::SocketPath;
     }
     // Taken off the connection, as the socket path reads them: a connection
     // closed with unread bytes is reset, and the answer could be lost.
@@ -141,7 +163,7 @@ bool WebApiServer::answerDirectly(int descriptor)
         };
     }
     DescriptorAnswer::start(descriptor, handler->response()->m_raw, 0, std::move(finished), this);
-    return true;
+    return EDirect::Answered;
 }
 
 void WebApiServer::onNewConnection()
@@ -154,14 +176,12 @@ void WebApiServer::onNewConnection()
         Connection connection;
         connection.m_idleTimer = new QTimer(socket);
         connection.m_idleTimer->setSingleShot(true);
-        connection.m_idleTimer->setInterval(m_idleTimeoutMs);
         connect(connection.m_idleTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
-        connection.m_idleTimer->start();
+        connection.m_idleTimer->start(int(std::max<qint64>(0, m_idleTimeoutMs - m_waitedMs)));
         connection.m_headerTimer = new QTimer(socket);
         connection.m_headerTimer->setSingleShot(true);
-        connection.m_headerTimer->setInterval(m_headerTimeoutMs);
         connect(connection.m_headerTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
-        connection.m_headerTimer->start();
+        connection.m_headerTimer->start(int(std::max<qint64>(0, m_headerTimeoutMs - m_waitedMs)));
         m_connections.insert(socket, connection);
 
         connect(socket, &QTcpSocket::readyRead, this, &WebApiServer::onReadyRead);
@@ -205,7 +225,7 @@ void WebApiServer::onReadyRead()
             JTerminal('3') << "bytes after the request on one connection ignored:" << bytes.size();
         return;
     }
-    connection->m_idleTimer->start();
+    connection->m_idleTimer->start(m_idleTimeoutMs);
 
     const auto pending = findPending(socket);
     if (pending != m_pending.end()) {

@@ -17,6 +17,7 @@ class QTimer;
 
 namespace Tavrix::Net::WebApi {
 
+class ArrivalWatch;
 class exeGet;
 class exeGetEvent;
 class exePost;
@@ -66,10 +67,10 @@ public:
     // Host, origin and token checks; without a policy every request is served.
     void setAccessPolicy(std::shared_ptr<const AccessPolicy> policy) { m_access = std::move(policy); }
 
-    // A plain GET of a UI file that is whole when its connection is taken is
-    // answered on the bare descriptor, without a QTcpSocket: the same bytes,
-    // log lines and checks, at a fraction of the cost per connection. Off,
-    // every connection takes the socket path.
+    // A plain GET of a UI file that comes whole in the connection's first
+    // bytes is answered on the bare descriptor, without a QTcpSocket: the
+    // same bytes, log lines and checks, at a fraction of the cost per
+    // connection. Off, every connection takes the socket path.
     void setDirectAnswers(bool on) { m_directAnswers = on; }
     qint64 directAnswerCount() const { return m_directAnswerCount; }
 
@@ -88,6 +89,8 @@ private:
     // everything else once.
     static constexpr int connectionsInARow = 16;
 
+    enum class EDirect { Answered, NotYet, SocketPath };
+
     struct Connection
     {
         QByteArray m_header; // bytes before the end of the header block
@@ -97,9 +100,11 @@ private:
     };
 
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
-    // False, with nothing read from the connection, when it must take the
-    // socket path.
-    bool answerDirectly(int descriptor);
+    // NotYet when nothing has arrived yet; SocketPath, with nothing read
+    // from the connection, when the socket path must take it.
+    EDirect answerDirectly(int descriptor);
+    // A watched connection whose first bytes came or whose time ran out.
+    void onArrival(int descriptor, qint64 waitedMs);
     exeGet* getHandler(const QString& path) const;
     // Cuts the body to `length`; false (and the request refused) when more
     // than line ends follow it.
@@ -132,6 +137,9 @@ private:
     bool m_directAnswers = true;
     qint64 m_directAnswerCount = 0;
     int m_takenInARow = 0;
+    ArrivalWatch* m_arrivals = nullptr;
+    // Time a connection handed to the socket path has already waited.
+    qint64 m_waitedMs = 0;
     int m_maxPendingConnections = 30;
 };
 

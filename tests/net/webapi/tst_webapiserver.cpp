@@ -1090,6 +1090,7 @@ TEST_F(DirectAnswerTest, AnswersAreTheSocketPathsBytesAndLogLines)
         {"line feeds only", {"GET /style.css HTTP/1.1\nHost: localhost\n\n"}, true},
         {"missing file", {"GET /missing.html HTTP/1.1\r\n\r\n"}, true},
         {"climbing out", {"GET /../secret.txt HTTP/1.1\r\n\r\n"}, true},
+        {"whole request arriving after the connection was taken", {"", "GET /data.json HTTP/1.1\r\n\r\n"}, true},
         {"header block in three pieces", {"GET /data.json HT", "TP/1.1\r\nHost: loc", "alhost\r\n\r\n"}, false},
         {"request line only, then the end", {"GET /data.json HTTP/1.1\r\n", "\r\n"}, false},
         {"HEAD", {"HEAD / HTTP/1.1\r\n\r\n"}, false},
