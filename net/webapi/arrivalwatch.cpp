@@ -85,7 +85,7 @@ bool ArrivalWatch::watch(int descriptor, qint64 timeoutMs, ConnectionLimits* lim
     return true;
 }
 
-bool ArrivalWatch::release(int descriptor, qint64* waitedMs)
+bool ArrivalWatch::release(int descriptor, qint64* waitedMs, QHostAddress* peer)
 {
     const auto it = m_entries.find(descriptor);
     if (it == m_entries.end())
@@ -95,6 +95,8 @@ bool ArrivalWatch::release(int descriptor, qint64* waitedMs)
         it->limits->giveBack(it->peer);
     if (waitedMs)
         *waitedMs = nowMs() - it->startMs;
+    if (peer)
+        *peer = it->peer;
     m_entries.erase(it);
     return true;
 }
@@ -106,9 +108,10 @@ void ArrivalWatch::onEvents()
     for (int i = 0; i < count; ++i) {
         const int descriptor = events[i].data.fd;
         qint64 waited = 0;
+        QHostAddress peer;
         // The callback for an earlier one may have changed the set.
-        if (release(descriptor, &waited))
-            m_ready(descriptor, waited);
+        if (release(descriptor, &waited, &peer))
+            m_ready(descriptor, waited, peer);
     }
 }
 
@@ -122,8 +125,9 @@ void ArrivalWatch::onTimeout()
     }
     for (const int descriptor : expired) {
         qint64 waited = 0;
-        if (release(descriptor, &waited))
-            m_ready(descriptor, waited);
+        QHostAddress peer;
+        if (release(descriptor, &waited, &peer))
+            m_ready(descriptor, waited, peer);
     }
     if (!m_entries.isEmpty() && !m_timer->isActive())
         armTimer();

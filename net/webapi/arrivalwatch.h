@@ -25,9 +25,9 @@ class ArrivalWatch : public QObject
     Q_OBJECT
 
 public:
-    // Called with the descriptor (no longer watched, its place given back)
-    // and how long it was watched.
-    using Ready = std::function<void(int descriptor, qint64 waitedMs)>;
+    // Called with the descriptor (no longer watched, its place given back),
+    // how long it was watched and its peer (null when no limits were given).
+    using Ready = std::function<void(int descriptor, qint64 waitedMs, const QHostAddress& peer)>;
 
     ArrivalWatch(Ready ready, QObject* parent = nullptr);
     // Closes the descriptors still watched.
@@ -51,7 +51,7 @@ private:
     void onTimeout();
     void armTimer();
     // Stops watching; true when the descriptor was watched.
-    bool release(int descriptor, qint64* waitedMs);
+    bool release(int descriptor, qint64* waitedMs, QHostAddress* peer = nullptr);
 
     Ready m_ready;
     int m_epoll = -1;

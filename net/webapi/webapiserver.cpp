@@ -37,7 +37,9 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
     }
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
-    m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs) { onArrival(descriptor, waitedMs); }, this);
+    m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs, const QHostAddress& peer) {
+            onArrival(descriptor, waitedMs, peer);
+        }, this);
 }
 
 void WebApiServer::incomingConnection(qintptr descriptor)
@@ -72,9 +74,9 @@ void WebApiServer::incomingConnection(qintptr descriptor)
     QTcpServer::incomingConnection(descriptor);
 }
 
-void WebApiServer::onArrival(int descriptor, qint64 waitedMs)
+void WebApiServer::onArrival(int descriptor, qint64 waitedMs, const QHostAddress& peer)
 {
-    if (m_directAnswers && answerDirectly(descriptor) == EDirect::Answered)
+    if (m_directAnswers && answerDirectly(descriptor, peer) == EDirect::Answered)
         return;
     // As if just taken, with its deadlines counted from when it was.
     QTcpServer::incomingConnection(descriptor);
@@ -83,7 +85,7 @@ void WebApiServer::onArrival(int descriptor, qint64 waitedMs)
     m_waitedMs = 0;
 }
 
-WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor)
+WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAddress& knownPeer)
 {
     // Only peeked: a connection handed on finds every byte still waiting.
     char buffer[directPeekBytes];
@@ -93,10 +95,12 @@ WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor)
     } while (peeked < 0 && errno == EINTR);
     if (peeked < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? EDirect::NotYet : EDirect::SocketPath;
-    QHostAddress peer;
+    QHostAddress peer = knownPeer;
     auto takePlace = [&] {
         if (!m_limits)
             return true;
+        if (!peer.isNull())
+            return m_limits->take(peer);
         sockaddr_storage address{};
         socklen_t length = sizeof address;
         if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)

@@ -102,9 +102,10 @@ private:
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
     // NotYet when nothing has arrived yet; SocketPath, with nothing read
     // from the connection, when the socket path must take it.
-    EDirect answerDirectly(int descriptor);
+    // `knownPeer`: the peer address when it was asked for already.
+    EDirect answerDirectly(int descriptor, const QHostAddress& knownPeer = QHostAddress());
     // A watched connection whose first bytes came or whose time ran out.
-    void onArrival(int descriptor, qint64 waitedMs);
+    void onArrival(int descriptor, qint64 waitedMs, const QHostAddress& peer);
     exeGet* getHandler(const QString& path) const;
     // Cuts the body to `length`; false (and the request refused) when more
     // than line ends follow it.
