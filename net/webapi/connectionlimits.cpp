@@ -75,6 +75,18 @@ bool ConnectionLimits::admit(QTcpSocket* socket)
     return true;
 }
 
+bool ConnectionLimits::take(const QHostAddress& peer)
+{
+    const QString address = key(peer);
+    const auto it = m_perAddress.constFind(address);
+    const int count = it == m_perAddress.constEnd() ? 0 : it.value();
+    if (m_total >= m_maxConnections || count >= m_maxPerAddress)
+        return false;
+    m_perAddress[address] = count + 1;
+    ++m_total;
+    return true;
+}
+
 void ConnectionLimits::release(const QString& address)
 {
     --m_total;

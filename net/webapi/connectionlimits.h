@@ -34,6 +34,12 @@ public:
     // bound (the caller refuses it). A connection taken leaves the count when
     // its socket is destroyed, whoever destroys it.
     bool admit(QTcpSocket* socket);
+    // The same for a connection answered on its bare descriptor, without a
+    // socket object: nothing is counted (and nothing logged) when it would
+    // pass a bound, so that the caller can hand it to the path that refuses
+    // it. A connection taken is given back with `giveBack`.
+    bool take(const QHostAddress& peer);
+    void giveBack(const QHostAddress& peer) { release(key(peer)); }
 
     int openCount() const { return m_total; }
     int openCount(const QHostAddress& address) const { return m_perAddress.value(key(address), 0); }

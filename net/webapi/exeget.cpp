@@ -52,6 +52,11 @@ void exeGet::exe(ParsingURI&, QTcpSocket* socket)
     sentResponse(socket);
 }
 
+bool exeGet::buildAnswer(ParsingURI&)
+{
+    return false;
+}
+
 void exeGet::sentResponse(QTcpSocket* socket)
 {
     writeAndClose(socket, *m_makeResponse);

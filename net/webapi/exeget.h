@@ -25,6 +25,11 @@ public:
     // that act or hand out data meet the origin check and the access token.
     virtual bool guarded() const { return true; }
 
+    // Builds the whole answer into response() without a connection, for a
+    // server that writes it and closes the connection itself; false (and
+    // nothing done) when this handler needs the socket to answer.
+    virtual bool buildAnswer(ParsingURI& uri);
+
     MakeResponse* response() const { return m_makeResponse; }
 
     // Builds the 200 answer with the file's contents, or the 404 answer with

@@ -67,6 +67,12 @@ bool exeGetFileHtml::climbsOut(const QString& path)
 
 void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
 {
+    buildAnswer(uri);
+    sentResponse(socket);
+}
+
+bool exeGetFileHtml::buildAnswer(ParsingURI& uri)
+{
     QString path = uri.m_path;
     QString extension = uri.m_extension;
     QString directory = m_defaultDirectory;
@@ -85,8 +91,7 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
         const QString refused = appDir + "/" + directory + "/" + path;
         Common::JTerminal('1') << "refused file path" << refused.toLocal8Bit().constData();
         m_makeResponse->ret404(refused);
-        sentResponse(socket);
-        return;
+        return true;
     } else if (m_directories) {
         const QString found = m_directories->GetDirectoryName(appDir, path);
         if (!found.isEmpty())
@@ -102,8 +107,7 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
         if (!real.startsWith(root + QLatin1Char('/'))) {
             Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
             m_makeResponse->ret404(filePath);
-            sentResponse(socket);
-            return;
+            return true;
         }
     }
     const QString readPath = real.isEmpty() ? filePath : real;
@@ -117,7 +121,7 @@ void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
     // A refusal names the path as requested, not where it led.
     if (!real.isEmpty() && real != filePath && m_makeResponse->m_startLine.startsWith(QLatin1String("HTTP/1.1 404")))
         m_makeResponse->ret404(filePath);
-    sentResponse(socket);
+    return true;
 }
 
 } // namespace Tavrix::Net::WebApi

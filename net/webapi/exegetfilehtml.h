@@ -17,6 +17,7 @@ public:
     exeGetFileHtml(DirectoryQueue* directories, const QString& defaultDirectory, QObject* parent = nullptr);
 
     void exe(ParsingURI& uri, QTcpSocket* socket) override;
+    bool buildAnswer(ParsingURI& uri) override;
     bool guarded() const override { return false; }
 
     // Defaults to the executable's directory.

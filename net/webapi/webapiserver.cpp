@@ -5,9 +5,17 @@
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exepost.h"
 
+#include "net/webapi/arrivalwatch.h"
+#include "net/webapi/descriptoranswer.h"
+
+#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace Tavrix::Net::WebApi {
 
@@ -29,6 +37,137 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
     }
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
+    m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs, const QHostAddress& peer) {
+            onArrival(descriptor, waitedMs, peer);
+        }, this);
+}
+
+void WebApiServer::incomingConnection(qintptr descriptor)
+{
+    // QTcpServer takes connections for as long as they keep coming, and a
+    // client answered at once comes back at once: every so many, taking
+    // more waits until the event loop has served everything else once.
+    if (++m_takenInARow == connectionsInARow) {
+        // Seen by QTcpServer before its next accept: it stops listening
+        // for more until resumed.
+        m_maxPendingConnections = maxPendingConnections();
+        setMaxPendingConnections(0);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_takenInARow = 0;
+                setMaxPendingConnections(m_maxPendingConnections);
+                resumeAccepting();
+            },
+            Qt::QueuedConnection);
+    }
+    if (m_directAnswers) {
+        const EDirect outcome = answerDirectly(int(descriptor));
+        if (outcome == EDirect::Answered)
+            return;
+        // Until the first bytes come, or until the socket path would have
+        // refused it for its silence.
+        if (outcome == EDirect::NotYet
+            && m_arrivals->watch(int(descriptor), std::min(m_idleTimeoutMs, m_headerTimeoutMs), m_limits))
+            return;
+    }
+    QTcpServer::incomingConnection(descriptor);
+}
+
+void WebApiServer::onArrival(int descriptor, qint64 waitedMs, const QHostAddress& peer)
+{
+    if (m_directAnswers && answerDirectly(descriptor, peer) == EDirect::Answered)
+        return;
+    // As if just taken, with its deadlines counted from when it was.
+    QTcpServer::incomingConnection(descriptor);
+    m_waitedMs = waitedMs;
+    onNewConnection();
+    m_waitedMs = 0;
+}
+
+WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAddress& knownPeer)
+{
+    // Only peeked: a connection handed on finds every byte still waiting.
+    char buffer[directPeekBytes];
+    ssize_t peeked;
+    do {
+        peeked = ::recv(descriptor, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
+    } while (peeked < 0 && errno == EINTR);
+    if (peeked < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? EDirect::NotYet : EDirect::SocketPath;
+    QHostAddress peer = knownPeer;
+    auto takePlace = [&] {
+        if (!m_limits)
+            return true;
+        if (!peer.isNull())
+            return m_limits->take(peer);
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        if (::getpeername(descriptor, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return false;
+        peer.setAddress(reinterpret_cast<const sockaddr*>(&address));
+        // Over a bound: the socket path refuses it as it refuses every other.
+        return m_limits->take(peer);
+    };
+    if (peeked == 0) {
+        // Closed before it sent anything: the socket path would only see it
+        // leave and close it.
+        if (!takePlace())
+            return EDirect::SocketPath;
+        if (m_limits)
+            m_limits->giveBack(peer);
+        ::close(descriptor);
+        return EDirect::Answered;
+    }
+    // A request still arriving, or with bytes behind its header block (a
+    // body, a second request), is the socket path's to judge.
+    QByteArray request(buffer, int(peeked));
+    if (headerBlockEnd(request) != request.size())
+        return EDirect::SocketPath;
+    m_query(request);
+    if (m_query.m_method != QLatin1String("GET") || !m_query.m_http.values(QStringLiteral("Content-Length")).isEmpty())
+        return EDirect::SocketPath;
+    exeGet* handler = getHandler(m_query.m_uri.m_path);
+    // Refusals, and answers naming a foreign origin, stay where they are
+    // logged and shaped today.
+    if (!handler || handler->guarded())
+        return EDirect::SocketPath;
+    if (m_access) {
+        if (m_access->check(m_query.m_http, m_query.m_uri, false, false) != AccessPolicy::EVerdict::Allowed)
+            return EDirect::SocketPath;
+        const QString origin = AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Origin"));
+        if (!origin.isEmpty()
+            && m_access->originIsListedForeign(origin, AccessPolicy::headerValue(m_query.m_http, QStringLiteral("Host"))))
+            return EDirect::SocketPath;
+    }
+    if (!takePlace())
+        return EDirect::SocketPath;
+    if (!handler->buildAnswer(m_query.m_uri)) {
+        if (m_limits)
+            m_limits->giveBack(peer);
+        return EDirect::SocketPath;
+    }
+    // Taken off the connection, as the socket path reads them: a connection
+    // closed with unread bytes is reset, and the answer could be lost.
+    for (ssize_t consumed = 0; consumed < peeked;) {
+        const ssize_t n = ::recv(descriptor, buffer, size_t(peeked - consumed), MSG_DONTWAIT);
+        if (n > 0)
+            consumed += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // the peer is gone; the write below finds that out
+    }
+    ++m_directAnswerCount;
+    std::function<void()> finished;
+    if (m_limits) {
+        finished = [limits = QPointer<ConnectionLimits>(m_limits), peer] {
+            if (limits)
+                limits->giveBack(peer);
+        };
+    }
+    DescriptorAnswer::start(descriptor, handler->response()->m_raw, 0, std::move(finished), this);
+    return EDirect::Answered;
 }
 
 void WebApiServer::onNewConnection()
@@ -41,14 +180,12 @@ void WebApiServer::onNewConnection()
         Connection connection;
         connection.m_idleTimer = new QTimer(socket);
         connection.m_idleTimer->setSingleShot(true);
-        connection.m_idleTimer->setInterval(m_idleTimeoutMs);
         connect(connection.m_idleTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
-        connection.m_idleTimer->start();
+        connection.m_idleTimer->start(int(std::max<qint64>(0, m_idleTimeoutMs - m_waitedMs)));
         connection.m_headerTimer = new QTimer(socket);
         connection.m_headerTimer->setSingleShot(true);
-        connection.m_headerTimer->setInterval(m_headerTimeoutMs);
         connect(connection.m_headerTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
-        connection.m_headerTimer->start();
+        connection.m_headerTimer->start(int(std::max<qint64>(0, m_headerTimeoutMs - m_waitedMs)));
         m_connections.insert(socket, connection);
 
         connect(socket, &QTcpSocket::readyRead, this, &WebApiServer::onReadyRead);
@@ -92,7 +229,7 @@ void WebApiServer::onReadyRead()
             JTerminal('3') << "bytes after the request on one connection ignored:" << bytes.size();
         return;
     }
-    connection->m_idleTimer->start();
+    connection->m_idleTimer->start(m_idleTimeoutMs);
 
     const auto pending = findPending(socket);
     if (pending != m_pending.end()) {
@@ -218,16 +355,7 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
 
     const QString& method = query.m_method;
     if (method == QLatin1String("GET")) {
-        exeGet* handler = m_exeGet.value(query.m_uri.m_path, nullptr);
-        if (!handler) {
-            // A route that owns a whole subtree ("flash/<file>") before static files.
-            exeGet* owner = m_exeGet.value(query.m_uri.m_path.section(QLatin1Char('/'), 0, 0), nullptr);
-            if (owner && owner->servesSubpaths())
-                handler = owner;
-        }
-        if (!handler)
-            handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
-        if (handler) {
+        if (exeGet* handler = getHandler(query.m_uri.m_path)) {
             if (admit(query, socket, handler->guarded()))
                 handler->exe(query.m_uri, socket);
             return;
@@ -273,6 +401,20 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
     // A route table without its fallback entries: still answer.
     m_response.ret501();
     writeAndClose(socket, m_response);
+}
+
+exeGet* WebApiServer::getHandler(const QString& path) const
+{
+    exeGet* handler = m_exeGet.value(path, nullptr);
+    if (!handler) {
+        // A route that owns a whole subtree ("flash/<file>") before static files.
+        exeGet* owner = m_exeGet.value(path.section(QLatin1Char('/'), 0, 0), nullptr);
+        if (owner && owner->servesSubpaths())
+            handler = owner;
+    }
+    if (!handler)
+        handler = m_exeGet.value(QStringLiteral("__file"), nullptr);
+    return handler;
 }
 
 bool WebApiServer::admit(const ParsingQuery& query, QTcpSocket* socket, bool guarded)

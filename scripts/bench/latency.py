@@ -33,12 +33,17 @@ Figures (each printed with its reference and the ratio):
   churn     RSS of the service over 10 rounds of 100 signal clients joining
             and leaving (no reference: the bound is 1 MiB after round 1).
 
+With --before-binary, a dastel executable built from an earlier commit is
+measured beside the service alone in the same rounds (static files only), so
+that a change is judged against nginx and its predecessor in one invocation.
+
 Usage: scripts/bench/latency.py [--build build] [--runs 1] [--seconds 4]
-                                [--only rtt,flood,...]
+                                [--only rtt,flood,...] [--before-binary path]
 Exit status 0, 77 when the simulated recorder cannot run here.
 """
 
 import argparse
+import contextlib
 import os
 import re
 import shutil
@@ -379,12 +384,15 @@ class StandaloneService:
     the virtual USB library that the simulator preloads into its child (it
     wraps every file and socket call of the process). Its log goes to a file."""
 
-    def __init__(self, build):
+    def __init__(self, build, binary=None):
         self.service = dc.Service(build, prefix="dastel-static-")
+        self.binary = binary
         self.process = None
 
     def __enter__(self):
         self.service._prepare()
+        if self.binary:
+            shutil.copy2(self.binary, os.path.join(self.service.scratch, "dastel"))
         self.log = open(os.path.join(self.service.scratch, "dastel.log"), "w")
         self.process = subprocess.Popen([os.path.join(self.service.scratch, "dastel")], stdout=self.log,
                                         stderr=subprocess.STDOUT, cwd=self.service.scratch)
@@ -466,10 +474,17 @@ def one_run(args):
 
     if "static" in only:
         # Before the simulated recorder streams, which would share the cores.
-        with StandaloneService(args.build) as alone:
-            rates = static_rates(os.path.join(alone.service.scratch, "web"), [("alone", alone.http_port)],
+        with contextlib.ExitStack() as stack:
+            alone = stack.enter_context(StandaloneService(args.build))
+            targets = [("alone", alone.http_port)]
+            if args.before_binary:
+                before = stack.enter_context(StandaloneService(args.build, args.before_binary))
+                targets.append(("before", before.http_port))
+            rates = static_rates(os.path.join(alone.service.scratch, "web"), targets,
                                  args.static_seconds, args.connections)
         rows["static files, requests/s (service alone)"] = (rates["alone"], rates["nginx"], False)
+        if args.before_binary:
+            rows["static files, requests/s (--before-binary alone)"] = (rates["before"], rates["nginx"], False)
 
     service = dc.Service(args.build, frequency=args.frequency, prefix="dastel-bench-")
     status = dc.start_service(service)
@@ -536,6 +551,7 @@ def main():
     parser.add_argument("--connections", type=int, default=4, help="wrk connections for static files")
     parser.add_argument("--frequency", type=int, default=2000)
     parser.add_argument("--only", default=",".join(FIGURES))
+    parser.add_argument("--before-binary", help="a dastel built from an earlier commit, measured beside the service alone")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.only = [name.strip() for name in args.only.split(",") if name.strip()]

@@ -25,9 +25,16 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -938,4 +945,309 @@ TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
         socket.disconnectFromHost();
     }
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_event.subscribers().isEmpty(); }, 5000));
+}
+
+namespace {
+
+// A client that writes its first bytes before the server's event loop runs
+// again, as a browser's request is usually there by the time the server takes
+// the connection; later chunks follow once the server has had time to look.
+// `readAfterMs`: how long the answer is left unread. `leaveAfterMs` >= 0
+// closes the connection that long after the last chunk, whatever came.
+Exchange rawExchange(quint16 port, const QList<QByteArray>& chunks, int readAfterMs = 0, int leaveAfterMs = -1)
+{
+    Exchange result;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return result;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto sendAll = [fd](const QByteArray& bytes) {
+        for (qint64 sent = 0; sent < bytes.size();) {
+            const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            if (n <= 0)
+                return;
+            sent += n;
+        }
+    };
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return result;
+    }
+    for (int i = 0; i < chunks.size(); ++i) {
+        if (i > 0)
+            QTest::qWait(60);
+        sendAll(chunks[i]);
+    }
+    if (leaveAfterMs >= 0) {
+        QTest::qWait(leaveAfterMs);
+        ::close(fd);
+        return result;
+    }
+    QTest::qWait(readAfterMs);
+    QElapsedTimer timer;
+    timer.start();
+    char buffer[65536];
+    while (timer.elapsed() < 10000) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            result.received.append(buffer, int(n));
+            continue;
+        }
+        if (n == 0) {
+            result.closedByServer = true;
+            break;
+        }
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        pollfd one{fd, POLLIN, 0};
+        ::poll(&one, 1, 1);
+    }
+    ::close(fd);
+    return result;
+}
+
+} // namespace
+
+class DirectAnswerTest : public WebApiServerTest
+{
+protected:
+    // The console's log lines since `offset`, without their times.
+    QByteArray consoleSince(long offset) const
+    {
+        std::fflush(m_console);
+        QByteArray text;
+        char buffer[4096];
+        for (ssize_t n; (n = ::pread(fileno(m_console), buffer, sizeof buffer, offset + text.size())) > 0;)
+            text.append(buffer, int(n));
+        return QString::fromLocal8Bit(text)
+            .replace(QRegularExpression(R"(\d\d:\d\d:\d\d\.\d\d\d)"), "[time]")
+            .toLocal8Bit();
+    }
+    long consoleEnd() const
+    {
+        std::fflush(m_console);
+        return long(::lseek(fileno(m_console), 0, SEEK_END));
+    }
+
+    struct Seen
+    {
+        Exchange exchange;
+        QByteArray log;
+        qint64 direct = 0;
+    };
+    Seen run(bool direct, const QList<QByteArray>& chunks, int readAfterMs = 0)
+    {
+        if (m_beforeEachRun)
+            m_beforeEachRun();
+        m_server->setDirectAnswers(direct);
+        const qint64 before = m_server->directAnswerCount();
+        const long offset = consoleEnd();
+        Seen seen;
+        seen.exchange = rawExchange(m_port, chunks, readAfterMs);
+        QTest::qWait(5); // a refusal's log line may follow its answer
+        seen.log = consoleSince(offset);
+        seen.direct = m_server->directAnswerCount() - before;
+        return seen;
+    }
+
+    // Sends the request both ways; the answers and log lines must be the same.
+    // Returns whether the direct way took it.
+    bool sameBothWays(const QList<QByteArray>& chunks, const char* name, int readAfterMs = 0)
+    {
+        const Seen socketPath = run(false, chunks, readAfterMs);
+        const Seen direct = run(true, chunks, readAfterMs);
+        EXPECT_EQ(socketPath.direct, 0) << name;
+        EXPECT_TRUE(socketPath.exchange.closedByServer) << name;
+        EXPECT_TRUE(direct.exchange.closedByServer) << name;
+        EXPECT_FALSE(direct.exchange.received.isEmpty()) << name;
+        EXPECT_EQ(direct.exchange.received.size(), socketPath.exchange.received.size()) << name;
+        EXPECT_TRUE(direct.exchange.received == socketPath.exchange.received) << name;
+        EXPECT_EQ(direct.log, socketPath.log) << name;
+        EXPECT_LE(direct.direct, 1) << name;
+        return direct.direct == 1;
+    }
+
+    std::function<void()> m_beforeEachRun;
+};
+
+TEST_F(DirectAnswerTest, AnswersAreTheSocketPathsBytesAndLogLines)
+{
+    struct Case
+    {
+        const char* name;
+        QList<QByteArray> chunks;
+        bool direct;
+    };
+    const Case cases[] = {
+        {"index page", {"GET / HTTP/1.1\r\nHost: localhost\r\n\r\n"}, true},
+        {"no headers", {"GET / HTTP/1.1\r\n\r\n"}, true},
+        {"query and remainder", {"GET /index.html?v=2&x;y HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"}, true},
+        {"second directory", {"GET /app.js HTTP/1.1\r\n\r\n"}, true},
+        {"line feeds only", {"GET /style.css HTTP/1.1\nHost: localhost\n\n"}, true},
+        {"missing file", {"GET /missing.html HTTP/1.1\r\n\r\n"}, true},
+        {"climbing out", {"GET /../secret.txt HTTP/1.1\r\n\r\n"}, true},
+        {"whole request arriving after the connection was taken", {"", "GET /data.json HTTP/1.1\r\n\r\n"}, true},
+        {"header block in three pieces", {"GET /data.json HT", "TP/1.1\r\nHost: loc", "alhost\r\n\r\n"}, false},
+        {"request line only, then the end", {"GET /data.json HTTP/1.1\r\n", "\r\n"}, false},
+        {"HEAD", {"HEAD / HTTP/1.1\r\n\r\n"}, false},
+        {"HTTP/1.0", {"GET / HTTP/1.0\r\n\r\n"}, false},
+        {"lower-case method", {"get / HTTP/1.1\r\n\r\n"}, false},
+        {"announced empty body", {"GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n"}, false},
+        {"pipelined", {"GET /one.html HTTP/1.1\r\n\r\nGET /two.html HTTP/1.1\r\n\r\n"}, false},
+        {"POST", {postRequest("echo", "hi")}, false},
+        {"OPTIONS", {"OPTIONS /x HTTP/1.1\r\n\r\n"}, false},
+        {"route of its own", {"GET /flash HTTP/1.1\r\n\r\n"}, false},
+        {"guarded file route", {"GET /config HTTP/1.1\r\n\r\n"}, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(sameBothWays(c.chunks, c.name), c.direct) << c.name;
+    EXPECT_EQ(m_echo.calls, 2);
+}
+
+TEST_F(DirectAnswerTest, ALargeFileIsSentWholeToAClientThatReadsLate)
+{
+    // Far more than a connection's send buffer takes at once.
+    QByteArray large(6 * 1024 * 1024, '\0');
+    for (int i = 0; i < large.size(); ++i)
+        large[i] = char((i * 7 + i / 251) & 0xff);
+    write("web/large.bin", large);
+    const QList<QByteArray> request{"GET /large.bin HTTP/1.1\r\n\r\n"};
+    EXPECT_TRUE(sameBothWays(request, "large", 200));
+    const Seen direct = run(true, request, 200);
+    EXPECT_TRUE(direct.exchange.received == ok("application/octet-stream;", large));
+}
+
+TEST_F(DirectAnswerTest, AClientLeavingEarlyGivesItsPlaceBackAndNothingElseIsDisturbed)
+{
+    ConnectionLimits limits(8, 4);
+    m_server->setConnectionLimits(&limits);
+    write("web/large.bin", QByteArray(6 * 1024 * 1024, 'x'));
+    for (int i = 0; i < 6; ++i) {
+        const qint64 before = m_server->directAnswerCount();
+        rawExchange(m_port, {"GET /large.bin HTTP/1.1\r\n\r\n"}, 0, 20);
+        EXPECT_EQ(m_server->directAnswerCount(), before + 1);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 0; }, 5000)) << limits.openCount();
+    const Exchange after = rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"});
+    EXPECT_EQ(after.received, ok("application/json", "{\"a\":1}"));
+    EXPECT_EQ(limits.openCount(), 0);
+    m_server->setConnectionLimits(nullptr);
+}
+
+TEST_F(DirectAnswerTest, ConnectionBoundsHoldForDirectAnswers)
+{
+    ConnectionLimits limits(3, 2);
+    m_server->setConnectionLimits(&limits);
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    held.push_back(openConnection(m_port));
+    held.push_back(openConnection(m_port));
+    ASSERT_TRUE(held[0] && held[1]);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 2; }, 5000));
+
+    const QByteArray refusal = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const qint64 before = m_server->directAnswerCount();
+    EXPECT_EQ(rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"}).received, refusal);
+    EXPECT_EQ(m_server->directAnswerCount(), before);
+
+    held[0]->abort();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 1; }, 5000));
+    EXPECT_EQ(rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"}).received, ok("application/json", "{\"a\":1}"));
+    EXPECT_EQ(m_server->directAnswerCount(), before + 1);
+    EXPECT_EQ(limits.openCount(), 1);
+    m_server->setConnectionLimits(nullptr);
+}
+
+TEST_F(DirectAnswerTest, AccessChecksDecideAsOnTheSocketPath)
+{
+    // A fresh policy each time: a refusal is logged the first time only.
+    m_beforeEachRun = [this] {
+        auto policy = std::make_shared<AccessPolicy>();
+        policy->setServicePort(m_port);
+        policy->setAllowedOrigins({"https://app.example"});
+        policy->setAccessToken("tok");
+        m_server->setAccessPolicy(policy);
+    };
+    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n";
+    struct Case
+    {
+        const char* name;
+        QByteArray request;
+        QByteArray status;
+        bool direct;
+    };
+    const Case cases[] = {
+        {"own host", "GET /index.html HTTP/1.1\r\n" + host + "\r\n", "200 OK", true},
+        {"foreign page loading the UI", "GET /index.html HTTP/1.1\r\n" + host + "Origin: http://evil.example\r\n\r\n",
+         "200 OK", true},
+        {"rebound host", "GET /index.html HTTP/1.1\r\nHost: rebound.example\r\n\r\n", "403 Forbidden", false},
+        {"listed app names its origin", "GET /index.html HTTP/1.1\r\n" + host + "Origin: https://app.example\r\n\r\n",
+         "200 OK", false},
+        {"guarded route without the token", "GET /flash HTTP/1.1\r\n" + host + "\r\n", "401 Unauthorized", false},
+        {"guarded route with the token", "GET /flash HTTP/1.1\r\n" + host + "Authorization: Bearer tok\r\n\r\n",
+         "200 OK", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(sameBothWays({c.request}, c.name), c.direct) << c.name;
+        const Seen seen = run(true, {c.request});
+        EXPECT_TRUE(seen.exchange.received.startsWith("HTTP/1.1 " + c.status + "\r\n"))
+            << c.name << seen.exchange.received.constData();
+    }
+}
+
+TEST_F(DirectAnswerTest, ManyConnectionsWaitingAtOnceAreAllAnswered)
+{
+    // More than are taken in one turn of the event loop, all queued before it
+    // runs, half of them answered directly and half closed unasked.
+    constexpr int count = 40;
+    std::vector<int> clients;
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        if (i % 2 == 0) {
+            const QByteArray request = "GET /data.json HTTP/1.1\r\n\r\n";
+            ASSERT_EQ(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), request.size());
+        } else {
+            ::shutdown(fd, SHUT_WR);
+        }
+        clients.push_back(fd);
+    }
+    const qint64 before = m_server->directAnswerCount();
+    int closed = 0;
+    std::vector<QByteArray> received(count);
+    QElapsedTimer timer;
+    timer.start();
+    while (closed < count && timer.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        for (int i = 0; i < count; ++i) {
+            if (clients[i] < 0)
+                continue;
+            char buffer[4096];
+            const ssize_t n = ::recv(clients[i], buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0) {
+                received[i].append(buffer, int(n));
+            } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                ::close(clients[i]);
+                clients[i] = -1;
+                ++closed;
+            }
+        }
+    }
+    EXPECT_EQ(closed, count);
+    for (int i = 0; i < count; ++i) {
+        if (clients[i] >= 0)
+            ::close(clients[i]);
+        EXPECT_EQ(received[i], i % 2 == 0 ? ok("application/json", "{\"a\":1}") : QByteArray()) << i;
+    }
+    EXPECT_EQ(m_server->directAnswerCount() - before, count / 2);
+    // And the server still takes new connections after pausing.
+    EXPECT_EQ(rawExchange(m_port, {"GET /style.css HTTP/1.1\r\n\r\n"}).received, ok("text/css; charset=utf8;", "b{}"));
 }
