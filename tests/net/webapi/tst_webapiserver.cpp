@@ -309,6 +309,15 @@ TEST_F(WebApiServerTest, AnswersWithExactStatusLinesAndClosesTheConnection)
     }
 }
 
+// An accept error that is not temporary (no descriptor left) makes
+// QTcpServer pause accepting; the server resumes on its own and answers again.
+TEST_F(WebApiServerTest, AcceptsAgainAfterAnAcceptErrorThatIsNotTemporary)
+{
+    m_server->pauseAccepting();
+    emit m_server->acceptError(QAbstractSocket::SocketResourceError);
+    EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "b{}"));
+}
+
 TEST_F(WebApiServerTest, ServesStaticFilesWithTheirContentTypes)
 {
     const std::pair<QByteArray, QByteArray> cases[] = {
