@@ -5,6 +5,7 @@
 #include "net/webapi/exegetevent.h"
 #include "net/webapi/exepost.h"
 
+#include "net/webapi/acceptretry.h"
 #include "net/webapi/arrivalwatch.h"
 #include "net/webapi/descriptoranswer.h"
 
@@ -37,14 +38,7 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
     }
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
-    // QTcpServer stops accepting for good after an accept error that is not
-    // temporary (no descriptor left, no memory): the service would never
-    // answer again. It tries again a little later instead.
-    connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        JTerminal('1') << "accepting a connection failed:" << errorString().toLocal8Bit().constData()
-                       << "- accepting again in" << acceptRetryMs << "ms";
-        QTimer::singleShot(acceptRetryMs, this, [this] { resumeAccepting(); });
-    });
+    keepAcceptingAfterErrors(this);
     m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs, const QHostAddress& peer) {
             onArrival(descriptor, waitedMs, peer);
         }, this);

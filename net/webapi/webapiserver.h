@@ -45,8 +45,6 @@ public:
     // its bytes trickle in.
     static constexpr int defaultHeaderTimeoutMs = 10000;
     // Body bytes all incomplete requests together may announce.
-    // Wait before accepting again after an accept error that is not temporary.
-    static constexpr int acceptRetryMs = 200;
     static constexpr qint64 defaultMaxPendingBodyBytes = 32 * 1024 * 1024;
 
     WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<QString, exePost*>& postTable,

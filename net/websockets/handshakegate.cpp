@@ -1,6 +1,7 @@
 #include "net/websockets/handshakegate.h"
 
 #include "common/jterminal.h"
+#include "net/webapi/acceptretry.h"
 #include "net/webapi/parsingquery.h"
 
 #include <QTcpSocket>
@@ -18,6 +19,7 @@ HandshakeGate::HandshakeGate(QWebSocketServer* target, QObject* parent)
     , m_target(target)
 {
     connect(&m_listener, &QTcpServer::newConnection, this, &HandshakeGate::onNewConnection);
+    Net::WebApi::keepAcceptingAfterErrors(&m_listener);
 }
 
 bool HandshakeGate::listen(const QHostAddress& address, quint16 port)
