@@ -66,8 +66,19 @@ bool readString(const QByteArray& text, int& pos, QString& out)
             pos += 4;
             break;
         }
-        default:
-            return false;
+        default: {
+            // Qt's parser takes any other escaped byte as that character (a
+            // byte above 0x7F sign-extended, as its char is signed), so "a\q"
+            // and "aq" are one name to it: they must be one name here.
+            const uint ch = static_cast<uint>(static_cast<int>(static_cast<signed char>(escaped)));
+            if (ch < 0x10000) {
+                out += QChar(static_cast<ushort>(ch));
+            } else {
+                out += QChar(static_cast<ushort>((ch >> 10) + 0xD7C0));
+                out += QChar(static_cast<ushort>(ch % 0x400 + 0xDC00));
+            }
+            break;
+        }
         }
         runStart = pos;
     }

@@ -27,6 +27,12 @@ TEST(JsonTextRepeatedMember, FindsRepeatsAsTheParserComparesNames)
         {R"({"a\"b":1,"a\u0022b":2})", true},
         {R"({"\ud83d\ude00":1,"😀":2})", true},                        // surrogate pair vs UTF-8
         {"{\"a\" : 1 ,\n \"a\" : 2}", true},
+        // Escapes the parser takes leniently (found by fuzz_cabletable): the
+        // byte itself, one above 0x7F as a sign-extended code point.
+        {R"({"a\q":1,"aq":2})", true},
+        {R"({"cmd":"x\q","uid":1,"cmd":"y"})", true},
+        {"{\"a\\\xaa\":{},\"a\\\xaa\":1}", true},
+        {R"({"a\q":1,"ar":2})", false},
         {R"({"cmd":"x","data":{"cmd":1}})", false},                    // different objects
         {R"([{"a":1},{"a":2}])", false},                               // siblings in an array
         {R"({"a":"a","b":"a"})", false},                               // repeated values
@@ -46,7 +52,9 @@ TEST(JsonTextRepeatedMember, FindsRepeatsAsTheParserComparesNames)
 // repeat, parsing and writing back keep every member.
 TEST(JsonTextRepeatedMember, NoRepeatMeansNothingIsDroppedByTheParser)
 {
-    for (const char* text : {R"({"a":1,"b":{"a":2,"c":[{"a":3}]}})", R"({"\u00e9":1,"é":2})", R"({"x\ny":1,"x\u000Ay":2})"}) {
+    for (const char* text : {R"({"a":1,"b":{"a":2,"c":[{"a":3}]}})", R"({"\u00e9":1,"é":2})", R"({"x\ny":1,"x\u000Ay":2})",
+                             R"({"a\q":1,"aq":2})", R"({"a\q":1,"ar":2})", "{\"a\\\xaa\":1,\"a\\\xaa\":2}",
+                             "{\"a\\\xaa\":1,\"a\\\xab\":2}"}) {
         const bool repeated = JsonText::hasRepeatedMember(QByteArray(text));
         const QJsonDocument document = QJsonDocument::fromJson(QByteArray(text));
         ASSERT_TRUE(document.isObject()) << text;
