@@ -65,12 +65,6 @@ void withManager(const LinkContext& c, DescriptionPtr description)
     c.webCommands->add<WebCommand>(std::move(description), c.manager);
 }
 
-// An operation created from its uid alone, with the fixed values given.
-template<typename Operation, typename... Fixed>
-CreatorPtr fromUid(Fixed... fixed)
-{
-    return std::make_shared<Usb::ComplexDataCommandCreator<Operation, unsigned, Fixed...>>(fixed...);
-}
 
 // An operation created from its uid and the request values Data...
 template<typename Operation, typename... Data>

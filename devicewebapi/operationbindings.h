@@ -68,6 +68,13 @@ struct OperationBinding
     std::vector<std::string> simpleCommands;
 };
 
+// An operation created from its uid alone, with the fixed values given.
+template<typename Operation, typename... Fixed>
+std::shared_ptr<Usb::IComplexCommandCreator> fromUid(Fixed... fixed)
+{
+    return std::make_shared<Usb::ComplexDataCommandCreator<Operation, unsigned, Fixed...>>(fixed...);
+}
+
 // A read of one value with one described request, whose web command answers
 // {key: value}: its front end (SingleValueJsonCommand) and its Orvim
 // operation (OrvimReadValueCommand) are generic, so the row is all the code
@@ -89,10 +96,8 @@ OperationBinding valueRead(std::string command,
     };
     row.handler = std::move(handler);
     row.simpleCommands = {read.simpleCommand};
-    row.makeCreator = [command, read](const LinkContext& c) -> std::shared_ptr<Usb::IComplexCommandCreator> {
-        return std::make_shared<Usb::ComplexDataCommandCreator<Realisation, unsigned, std::string,
-                                                               DeviceComplexCommands::ValueRead<Value>,
-                                                               Usb::UsbDeviceManager*>>(command, read, c.manager);
+    row.makeCreator = [command, read](const LinkContext& c) {
+        return fromUid<Realisation>(command, read, c.manager);
     };
     return row;
 }
