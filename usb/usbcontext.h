@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -45,9 +46,21 @@ public:
     // for the wait's time-out.
     void wakeEventHandler();
 
+    // Run by the completion callbacks of finished transfers (USB thread,
+    // inside event handling). libusb reaps every finished transfer before it
+    // returns, one round trip to the device each; work left for the loop's
+    // next turn would wait for all of them.
+    void setAfterCompletion(std::function<void()> work) { m_afterCompletion = std::move(work); }
+    void afterCompletion()
+    {
+        if (m_afterCompletion)
+            m_afterCompletion();
+    }
+
     libusb_device_handle* m_deviceHandle = nullptr;
 
 private:
+    std::function<void()> m_afterCompletion;
     std::mutex m_eventContextMutex;
     libusb_context* m_eventContext = nullptr;
     Common::ThreadLogging* m_threadLog;

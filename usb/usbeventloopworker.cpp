@@ -26,12 +26,15 @@ UsbEventLoopWorker::UsbEventLoopWorker(const std::string& errorLogPath,
 {
     UsbEndPoint::registerMetaTypes();
     m_deviceManager.setErrorLog(&m_errorLog);
+    m_context.setAfterCompletion([this] { serveCommandEndpoints(); });
 }
 
 UsbEventLoopWorker::~UsbEventLoopWorker()
 {
     m_running.store(false);
     wait();
+    // Transfers the members still cancel on their way out find no loop.
+    m_context.setAfterCompletion(nullptr);
     // The loop's last lines ("stop !", the session end) would otherwise be lost.
     slotLog();
 }
@@ -113,6 +116,31 @@ void UsbEventLoopWorker::serveDataEndpoint()
     m_dataListener.submitRead();
 }
 
+bool UsbEventLoopWorker::sendPendingCommand()
+{
+    // Pending bytes wait while the previous write is in flight.
+    if (m_cmdWriter.isBusy() || !m_cmdWriter.hasPendingBytes())
+        return false;
+    m_cmdWriter.transfer();
+    return m_cmdWriter.isBusy();
+}
+
+void UsbEventLoopWorker::serveCommandEndpoints()
+{
+    // Completions also run while transfers are cancelled for a reconnection
+    // or a stop: nothing new is submitted then.
+    if (m_context.errorState() != 0 || !m_running.load())
+        return;
+    m_cmdListener.exe();
+    // One frame per round from here. libusb keeps reaping for as long as
+    // transfers finish, and commands sent back to back from inside that
+    // would keep it reaping their writes and answers while the signal reads,
+    // resubmitted only after it returns, run out: the recorder would drop
+    // frames.
+    if (!m_commandSentInRound)
+        m_commandSentInRound = sendPendingCommand();
+}
+
 void UsbEventLoopWorker::restartEndpoints()
 {
     m_channels->restart();
@@ -145,18 +173,16 @@ void UsbEventLoopWorker::run()
 
     while (m_running.load()) {
         while (m_context.errorState() == 0 && m_running.load()) {
+            m_commandSentInRound = false;
             m_dispatcher.handleUsbEvents();
-            // Pending bytes wait while the previous write is in flight.
-            if (!m_cmdWriter.isBusy() && m_cmdWriter.hasPendingBytes())
-                m_cmdWriter.transfer();
+            sendPendingCommand();
             m_cmdListener.exe();
             m_adcListener.exe();
             serveDataEndpoint();
             // Bytes queued while the endpoints were served go out now, not
             // after the next round of event handling has reaped every
             // finished transfer: a command waits the shorter time.
-            if (!m_cmdWriter.isBusy() && m_cmdWriter.hasPendingBytes())
-                m_cmdWriter.transfer();
+            sendPendingCommand();
         }
         if (!m_running.load())
             break;

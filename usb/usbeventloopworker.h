@@ -97,12 +97,18 @@ private:
     std::shared_ptr<AdcChannelsManager> createChannelsManager();
     bool allocateTransfers();
     void serveDataEndpoint();
+    // Sends the queued command frame if the endpoint is free; true if it went.
+    bool sendPendingCommand();
+    // Between two completions inside event handling: a command's frame and
+    // its answer move on without waiting for the rest of the round.
+    void serveCommandEndpoints();
     void restartEndpoints();
     void sleepBeforeReconnect();
 
     QTimer m_logTimer;
     std::atomic<bool> m_running{false};
     bool m_connected = true;
+    bool m_commandSentInRound = false;
     Common::ThreadLogging m_threadLog;
     Common::SimpleLogger m_errorLog;
     UsbContext m_context;

@@ -34,6 +34,7 @@ public:
         case LIBUSB_TRANSFER_CANCELLED:
             listener->setReceivedCount(transfer->actual_length > 0 ? transfer->actual_length : 0);
             listener->setBusy(false);
+            context->afterCompletion();
             return;
         default:
             break;

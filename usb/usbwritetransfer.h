@@ -22,6 +22,7 @@ public:
 
         if (transfer->status == LIBUSB_TRANSFER_COMPLETED) {
             writer->setBusy(false);
+            context->afterCompletion();
             return;
         }
 

@@ -142,6 +142,40 @@ TEST_F(CmdListenerTest, failedReadBreaksTheLink)
     }
 }
 
+// The USB loop consumes a finished read from inside event handling, in the
+// completion hook: by then the read must be idle with its bytes counted. A
+// failed read breaks the link and leaves nothing to consume.
+TEST_F(CmdListenerTest, completionHookRunsOnceTheReadIsIdleAndOnlyWhenItFinished)
+{
+    const Bytes answer = frame(0x0C, {0x10, 0x0E});
+    const struct {
+        libusb_transfer_status status;
+        bool hookRuns;
+    } table[] = {
+        {LIBUSB_TRANSFER_COMPLETED, true},
+        {LIBUSB_TRANSFER_TIMED_OUT, true},
+        {LIBUSB_TRANSFER_CANCELLED, true},
+        {LIBUSB_TRANSFER_ERROR, false},
+        {LIBUSB_TRANSFER_NO_DEVICE, false},
+        {LIBUSB_TRANSFER_OVERFLOW, false},
+    };
+    for (const auto& row : table) {
+        int runs = 0;
+        bool consumed = false;
+        logs.context.setAfterCompletion([&] {
+            ++runs;
+            consumed = listener.exe();
+        });
+        answers.clear();
+        completeRead(listener, answer, row.status);
+        EXPECT_EQ(runs, row.hookRuns ? 1 : 0) << row.status;
+        EXPECT_EQ(consumed, row.hookRuns) << row.status;
+        EXPECT_EQ(answers.count(), row.hookRuns ? 1 : 0) << row.status;
+        logs.threadLog.take();
+    }
+    logs.context.setAfterCompletion(nullptr);
+}
+
 TEST_F(CmdListenerTest, submittingWithoutAnOpenDeviceIsRefusedAndLogged)
 {
     // State 5: no device. The read is not attempted at all.
