@@ -113,11 +113,9 @@ WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAd
     };
     if (peeked == 0) {
         // Closed before it sent anything: the socket path would only see it
-        // leave and close it.
-        if (!takePlace())
-            return EDirect::SocketPath;
-        if (m_limits)
-            m_limits->giveBack(peer);
+        // leave and close it. Closed at once, it holds nothing the bounds
+        // guard, so it is not counted (some clients open one such
+        // connection beside every request they send).
         ::close(descriptor);
         return EDirect::Answered;
     }
