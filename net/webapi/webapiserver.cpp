@@ -9,6 +9,7 @@
 #include "net/webapi/arrivalwatch.h"
 #include "net/webapi/descriptoranswer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -39,6 +40,13 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
     keepAcceptingAfterErrors(this);
+    // "In a row" means within one turn of the event loop: a new turn starts
+    // the count again, so that a steady stream of connections, each taken
+    // on its own turn, never pauses the listener.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { m_takenInARow = 0; });
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { m_takenInARow = 0; });
+    }
     m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs, const QHostAddress& peer) {
             onArrival(descriptor, waitedMs, peer);
         }, this);
