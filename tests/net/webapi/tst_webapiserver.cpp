@@ -1204,13 +1204,17 @@ TEST_F(DirectAnswerTest, AnswersAreTheSocketPathsBytesAndLogLines)
         {"announced empty body", {"GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n"}, false},
         {"pipelined", {"GET /one.html HTTP/1.1\r\n\r\nGET /two.html HTTP/1.1\r\n\r\n"}, false},
         {"POST", {postRequest("echo", "hi")}, false},
+        // Longer than what is read from a connection before it is handed on.
+        {"POST body longer than one read", {postRequest("echo", QByteArray(20000, 'b'))}, false},
+        {"header block longer than one read",
+         {"GET /data.json HTTP/1.1\r\nX-Filler: " + QByteArray(10000, 'f') + "\r\n\r\n"}, false},
         {"OPTIONS", {"OPTIONS /x HTTP/1.1\r\n\r\n"}, false},
         {"route of its own", {"GET /flash HTTP/1.1\r\n\r\n"}, false},
         {"guarded file route", {"GET /config HTTP/1.1\r\n\r\n"}, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(sameBothWays(c.chunks, c.name), c.direct) << c.name;
-    EXPECT_EQ(m_echo.calls, 2);
+    EXPECT_EQ(m_echo.calls, 4);
 }
 
 TEST_F(DirectAnswerTest, ALargeFileIsSentWholeToAClientThatReadsLate)
