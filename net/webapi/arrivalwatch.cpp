@@ -70,7 +70,10 @@ bool ArrivalWatch::watch(int descriptor, qint64 timeoutMs, ConnectionLimits* lim
         entry.limits = limits;
     }
     epoll_event event{};
-    event.events = EPOLLIN | EPOLLRDHUP;
+    // One event is all it takes: the descriptor then leaves the watch, and
+    // is taken out of the set only when it is closed (or its time runs out),
+    // not with a system call of its own.
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
     event.data.fd = descriptor;
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, descriptor, &event) != 0) {
         if (limits)
@@ -85,12 +88,14 @@ bool ArrivalWatch::watch(int descriptor, qint64 timeoutMs, ConnectionLimits* lim
     return true;
 }
 
-bool ArrivalWatch::release(int descriptor, qint64* waitedMs, QHostAddress* peer)
+bool ArrivalWatch::release(int descriptor, qint64* waitedMs, QHostAddress* peer, bool fired)
 {
     const auto it = m_entries.find(descriptor);
     if (it == m_entries.end())
         return false;
-    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, descriptor, nullptr);
+    // One that fired is disarmed already.
+    if (!fired)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, descriptor, nullptr);
     if (it->limits)
         it->limits->giveBack(it->peer);
     if (waitedMs)
@@ -110,7 +115,7 @@ void ArrivalWatch::onEvents()
         qint64 waited = 0;
         QHostAddress peer;
         // The callback for an earlier one may have changed the set.
-        if (release(descriptor, &waited, &peer))
+        if (release(descriptor, &waited, &peer, true))
             m_ready(descriptor, waited, peer);
     }
 }

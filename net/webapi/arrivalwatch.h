@@ -50,8 +50,9 @@ private:
     void onEvents();
     void onTimeout();
     void armTimer();
-    // Stops watching; true when the descriptor was watched.
-    bool release(int descriptor, qint64* waitedMs, QHostAddress* peer = nullptr);
+    // Stops watching; true when the descriptor was watched. `fired`: its
+    // one event came, which took it out of the set's events already.
+    bool release(int descriptor, qint64* waitedMs, QHostAddress* peer = nullptr, bool fired = false);
 
     Ready m_ready;
     int m_epoll = -1;

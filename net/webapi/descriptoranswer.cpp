@@ -13,8 +13,11 @@ bool DescriptorAnswer::writeSome(int descriptor, const QByteArray& bytes, qint64
 {
     while (offset < bytes.size()) {
         // MSG_NOSIGNAL: a peer that left must not end the service with SIGPIPE.
+        // MSG_MORE: the close follows the last byte at once, so the end of
+        // the answer and the FIN leave together in one segment instead of
+        // two (the kernel still sends at once whatever fills the buffer).
         const ssize_t n = ::send(descriptor, bytes.constData() + offset, size_t(bytes.size() - offset),
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+                                 MSG_NOSIGNAL | MSG_DONTWAIT | MSG_MORE);
         if (n > 0) {
             offset += n;
             continue;

@@ -34,6 +34,42 @@ QString resolveBelow(const QString& root, const QString& path)
     return walked;
 }
 
+enum class EWalk { Missing, Plain, Unusual };
+
+// lstat() of every component of `native` after its first `rootLength` bytes
+// (the web directory, whose own links are followed as the directory names
+// them now). Plain when each is a name that is no symbolic link, with the
+// last one's lstat() in `info`: then the file is inside the web directory
+// as named, and realpath() could tell nothing more. Missing when one is not
+// there; Unusual (a link, an empty, "." or ".." part) leaves it to realpath().
+EWalk walkBelow(QByteArray& native, int rootLength, struct stat& info)
+{
+    char* const data = native.data();
+    const int end = native.size();
+    for (int start = rootLength + 1;;) {
+        int stop = start;
+        while (stop < end && data[stop] != '/')
+            ++stop;
+        const int length = stop - start;
+        if (length == 0 || (length == 1 && data[start] == '.')
+            || (length == 2 && data[start] == '.' && data[start + 1] == '.'))
+            return EWalk::Unusual;
+        // Cut at the component in place: no copy of the path per component.
+        if (stop < end)
+            data[stop] = '\0';
+        const int failed = ::lstat(data, &info);
+        if (stop < end)
+            data[stop] = '/';
+        if (failed != 0)
+            return EWalk::Missing;
+        if (S_ISLNK(info.st_mode))
+            return EWalk::Unusual;
+        if (stop == end)
+            return EWalk::Plain;
+        start = stop + 1;
+    }
+}
+
 } // namespace
 
 exeGetFileHtml::exeGetFileHtml(DirectoryQueue* directories, const QString& defaultDirectory, QObject* parent)
@@ -43,9 +79,20 @@ exeGetFileHtml::exeGetFileHtml(DirectoryQueue* directories, const QString& defau
 {
 }
 
+void exeGetFileHtml::setApplicationDirectory(const QString& directory)
+{
+    m_applicationDirectory = directory;
+    m_nativeApplicationDirectory = QFile::encodeName(directory);
+}
+
 QString exeGetFileHtml::applicationDirectory() const
 {
-    return m_applicationDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : m_applicationDirectory;
+    // The executable stays where it started: asked once, not per request.
+    if (m_applicationDirectory.isEmpty()) {
+        m_applicationDirectory = QCoreApplication::applicationDirPath();
+        m_nativeApplicationDirectory = QFile::encodeName(m_applicationDirectory);
+    }
+    return m_applicationDirectory;
 }
 
 bool exeGetFileHtml::climbsOut(const QString& path)
@@ -81,7 +128,8 @@ bool exeGetFileHtml::buildAnswer(ParsingURI& uri)
     std::printf("exeGetFileHtml (2): %s\n", appDir.toLocal8Bit().constData());
     std::fflush(stdout);
 
-    if (path.isEmpty()) {
+    const bool indexPage = path.isEmpty();
+    if (indexPage) {
         path = QStringLiteral("index.html");
         extension = QStringLiteral("html");
         if (m_directories)
@@ -92,10 +140,47 @@ bool exeGetFileHtml::buildAnswer(ParsingURI& uri)
         Common::JTerminal('1') << "refused file path" << refused.toLocal8Bit().constData();
         m_makeResponse->ret404(refused);
         return true;
-    } else if (m_directories) {
-        const QString found = m_directories->GetDirectoryName(appDir, path);
-        if (!found.isEmpty())
-            directory = found;
+    }
+
+    // Served at once when the web directory holds the file under the names
+    // asked for, without links: one lstat() per component both finds the
+    // directory and tells the cache whether its bytes are still the file's.
+    // Everything else (links, odd paths, missing or unreadable files) takes
+    // the full way below, which judges and answers it.
+    const QByteArray nativePath = QFile::encodeName(path);
+    struct stat info{};
+    const auto probe = [&](const QString& name, QByteArray& native) {
+        native = m_nativeApplicationDirectory;
+        native += '/';
+        native += QFile::encodeName(name);
+        const int rootLength = native.size();
+        native += '/';
+        native += nativePath;
+        return walkBelow(native, rootLength, info);
+    };
+    QByteArray native;
+    EWalk walk = EWalk::Missing;
+    if (m_directories && !indexPage) {
+        // Which directory holds the file, in queue order, as GetDirectoryName
+        // decides it: a file that exists, links followed.
+        for (const QString& name : m_directories->names()) {
+            walk = probe(name, native);
+            if (walk == EWalk::Plain
+                || (walk == EWalk::Unusual && QFileInfo::exists(appDir + "/" + name + "/" + path))) {
+                directory = name;
+                break;
+            }
+            walk = EWalk::Missing;
+        }
+    } else {
+        walk = probe(directory, native);
+    }
+    if (walk == EWalk::Plain) {
+        QByteArray contents;
+        if (m_cache.read(native, info, contents)) {
+            m_makeResponse->ret200(extension, contents);
+            return true;
+        }
     }
 
     const QString filePath = appDir + "/" + directory + "/" + path;

@@ -21,7 +21,7 @@ public:
     bool guarded() const override { return false; }
 
     // Defaults to the executable's directory.
-    void setApplicationDirectory(const QString& directory) { m_applicationDirectory = directory; }
+    void setApplicationDirectory(const QString& directory);
     QString applicationDirectory() const;
 
     // True for paths that could name a file outside the web directories:
@@ -36,7 +36,8 @@ public:
 private:
     DirectoryQueue* m_directories;
     QString m_defaultDirectory;
-    QString m_applicationDirectory;
+    mutable QString m_applicationDirectory;
+    mutable QByteArray m_nativeApplicationDirectory; // in the file system's encoding
     // Files are judged (paths, links) on every request; only their bytes are kept.
     StaticFileCache m_cache;
 };

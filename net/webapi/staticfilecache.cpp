@@ -32,25 +32,40 @@ StaticFileCache::StaticFileCache(qint64 maxFileBytes, qint64 maxTotalBytes, qint
 {
 }
 
+StaticFileCache::Identity StaticFileCache::identityOf(const struct stat& info)
+{
+    return Identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), qint64(info.st_size),
+                    nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+}
+
 bool StaticFileCache::read(const QString& path, QByteArray& contents)
 {
-    const QByteArray native = path.toLocal8Bit();
-    const auto cached = m_entries.constFind(path);
+    return readFile(path.toLocal8Bit(), nullptr, contents);
+}
+
+bool StaticFileCache::read(const QByteArray& nativePath, const struct stat& current, QByteArray& contents)
+{
+    return readFile(nativePath, &current, contents);
+}
+
+bool StaticFileCache::readFile(const QByteArray& native, const struct stat* current, QByteArray& contents)
+{
+    const auto cached = m_entries.constFind(native);
     if (cached != m_entries.constEnd()) {
         struct stat info{};
-        if (::stat(native.constData(), &info) == 0 && S_ISREG(info.st_mode)) {
-            const Identity now{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), qint64(info.st_size),
-                               nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
-            if (now == cached->identity) {
-                contents = cached->contents;
-                return true;
-            }
+        if (current)
+            info = *current;
+        else if (::stat(native.constData(), &info) != 0)
+            info.st_mode = 0;
+        if (S_ISREG(info.st_mode) && identityOf(info) == cached->identity) {
+            contents = cached->contents;
+            return true;
         }
-        forget(path);
+        forget(native);
     }
 
     // Non-blocking: a FIFO in a web directory must not hold the service.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (current ? O_NOFOLLOW : 0));
     if (fd < 0)
         return false;
     struct stat info{};
@@ -79,18 +94,17 @@ bool StaticFileCache::read(const QString& path, QByteArray& contents)
     if (failed)
         return false;
 
-    const Identity identity{std::uint64_t(info.st_dev), std::uint64_t(info.st_ino), qint64(info.st_size),
-                            nanoseconds(info.st_mtim), nanoseconds(info.st_ctim)};
+    const Identity identity = identityOf(info);
     const qint64 youngest = std::max(identity.modifiedNs, identity.changedNs);
     // What was read must be what the times describe: a file growing under
     // the read is not kept.
     if (bytes.size() == identity.size && realtimeNs() - youngest >= m_settledNs)
-        keep(path, identity, bytes);
+        keep(native, identity, bytes);
     contents = bytes;
     return true;
 }
 
-void StaticFileCache::forget(const QString& path)
+void StaticFileCache::forget(const QByteArray& path)
 {
     const auto it = m_entries.find(path);
     if (it == m_entries.end())
@@ -99,7 +113,7 @@ void StaticFileCache::forget(const QString& path)
     m_entries.erase(it);
 }
 
-void StaticFileCache::keep(const QString& path, const Identity& identity, const QByteArray& contents)
+void StaticFileCache::keep(const QByteArray& path, const Identity& identity, const QByteArray& contents)
 {
     if (contents.size() > m_maxFileBytes)
         return;

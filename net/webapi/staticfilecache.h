@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+struct stat;
+
 namespace Tavrix::Net::WebApi {
 
 // Contents of the files served most, kept in memory and read again only when
@@ -31,6 +33,11 @@ public:
     // plain file (missing, a directory, no permission). The path is used as
     // given: symbolic links are the caller's to judge before.
     bool read(const QString& path, QByteArray& contents);
+    // The same for a caller that has just lstat()ed the file (`nativePath`,
+    // in the file system's encoding) and found no symbolic link: what it saw
+    // is the change check, so a kept file costs no system call of its own,
+    // and the file is not opened should a link have taken its place since.
+    bool read(const QByteArray& nativePath, const struct stat& current, QByteArray& contents);
 
     int entries() const { return m_entries.size(); }
     qint64 bytes() const { return m_bytes; }
@@ -55,14 +62,16 @@ private:
         QByteArray contents;
     };
 
-    void forget(const QString& path);
-    void keep(const QString& path, const Identity& identity, const QByteArray& contents);
+    static Identity identityOf(const struct stat& info);
+    bool readFile(const QByteArray& nativePath, const struct stat* current, QByteArray& contents);
+    void forget(const QByteArray& path);
+    void keep(const QByteArray& path, const Identity& identity, const QByteArray& contents);
 
     qint64 m_maxFileBytes;
     qint64 m_maxTotalBytes;
     qint64 m_settledNs;
     qint64 m_bytes = 0;
-    QHash<QString, Entry> m_entries;
+    QHash<QByteArray, Entry> m_entries; // by path in the file system's encoding
 };
 
 } // namespace Tavrix::Net::WebApi

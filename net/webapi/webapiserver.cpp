@@ -9,6 +9,7 @@
 #include "net/webapi/arrivalwatch.h"
 #include "net/webapi/descriptoranswer.h"
 
+#include <QAbstractEventDispatcher>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -39,6 +40,13 @@ WebApiServer::WebApiServer(quint16 port, QMap<QString, exeGet*>& getTable, QMap<
 
     connect(this, &QTcpServer::newConnection, this, &WebApiServer::onNewConnection);
     keepAcceptingAfterErrors(this);
+    // "In a row" means within one turn of the event loop: a new turn starts
+    // the count again, so that a steady stream of connections, each taken
+    // on its own turn, never pauses the listener.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { m_takenInARow = 0; });
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { m_takenInARow = 0; });
+    }
     m_arrivals = new ArrivalWatch([this](int descriptor, qint64 waitedMs, const QHostAddress& peer) {
             onArrival(descriptor, waitedMs, peer);
         }, this);
@@ -63,8 +71,9 @@ void WebApiServer::incomingConnection(qintptr descriptor)
             },
             Qt::QueuedConnection);
     }
+    QByteArray taken;
     if (m_directAnswers) {
-        const EDirect outcome = answerDirectly(int(descriptor));
+        const EDirect outcome = answerDirectly(int(descriptor), QHostAddress(), taken);
         if (outcome == EDirect::Answered)
             return;
         // Until the first bytes come, or until the socket path would have
@@ -73,29 +82,41 @@ void WebApiServer::incomingConnection(qintptr descriptor)
             && m_arrivals->watch(int(descriptor), std::min(m_idleTimeoutMs, m_headerTimeoutMs), m_limits))
             return;
     }
-    QTcpServer::incomingConnection(descriptor);
+    handToSocketPath(int(descriptor), taken);
+}
+
+void WebApiServer::handToSocketPath(int descriptor, const QByteArray& taken)
+{
+    // What QTcpServer does with a new connection, and the bytes already
+    // read from it kept with the socket for onNewConnection.
+    auto* socket = new QTcpSocket(this);
+    socket->setSocketDescriptor(descriptor);
+    if (!taken.isEmpty())
+        socket->setProperty(takenBytesProperty, taken);
+    addPendingConnection(socket);
 }
 
 void WebApiServer::onArrival(int descriptor, qint64 waitedMs, const QHostAddress& peer)
 {
-    if (m_directAnswers && answerDirectly(descriptor, peer) == EDirect::Answered)
+    QByteArray taken;
+    if (m_directAnswers && answerDirectly(descriptor, peer, taken) == EDirect::Answered)
         return;
     // As if just taken, with its deadlines counted from when it was.
-    QTcpServer::incomingConnection(descriptor);
+    handToSocketPath(descriptor, taken);
     m_waitedMs = waitedMs;
     onNewConnection();
     m_waitedMs = 0;
 }
 
-WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAddress& knownPeer)
+WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAddress& knownPeer, QByteArray& taken)
 {
-    // Only peeked: a connection handed on finds every byte still waiting.
-    char buffer[directPeekBytes];
-    ssize_t peeked;
+    // Read, not peeked: a connection handed on gets these bytes with it.
+    char buffer[directReadBytes];
+    ssize_t received;
     do {
-        peeked = ::recv(descriptor, buffer, sizeof buffer, MSG_PEEK | MSG_DONTWAIT);
-    } while (peeked < 0 && errno == EINTR);
-    if (peeked < 0)
+        received = ::recv(descriptor, buffer, sizeof buffer, MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    if (received < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK ? EDirect::NotYet : EDirect::SocketPath;
     QHostAddress peer = knownPeer;
     auto takePlace = [&] {
@@ -111,19 +132,18 @@ WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAd
         // Over a bound: the socket path refuses it as it refuses every other.
         return m_limits->take(peer);
     };
-    if (peeked == 0) {
+    if (received == 0) {
         // Closed before it sent anything: the socket path would only see it
-        // leave and close it.
-        if (!takePlace())
-            return EDirect::SocketPath;
-        if (m_limits)
-            m_limits->giveBack(peer);
+        // leave and close it. Closed at once, it holds nothing the bounds
+        // guard, so it is not counted (some clients open one such
+        // connection beside every request they send).
         ::close(descriptor);
         return EDirect::Answered;
     }
     // A request still arriving, or with bytes behind its header block (a
     // body, a second request), is the socket path's to judge.
-    QByteArray request(buffer, int(peeked));
+    QByteArray request(buffer, int(received));
+    taken = request;
     if (headerBlockEnd(request) != request.size())
         return EDirect::SocketPath;
     m_query(request);
@@ -148,17 +168,6 @@ WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAd
         if (m_limits)
             m_limits->giveBack(peer);
         return EDirect::SocketPath;
-    }
-    // Taken off the connection, as the socket path reads them: a connection
-    // closed with unread bytes is reset, and the answer could be lost.
-    for (ssize_t consumed = 0; consumed < peeked;) {
-        const ssize_t n = ::recv(descriptor, buffer, size_t(peeked - consumed), MSG_DONTWAIT);
-        if (n > 0)
-            consumed += n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            break; // the peer is gone; the write below finds that out
     }
     ++m_directAnswerCount;
     std::function<void()> finished;
@@ -192,6 +201,12 @@ void WebApiServer::onNewConnection()
 
         connect(socket, &QTcpSocket::readyRead, this, &WebApiServer::onReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, &WebApiServer::onDisConnected);
+
+        const QVariant taken = socket->property(takenBytesProperty);
+        if (taken.isValid()) {
+            socket->setProperty(takenBytesProperty, QVariant());
+            receive(socket, taken.toByteArray());
+        }
     }
 }
 
@@ -220,7 +235,11 @@ void WebApiServer::onReadyRead()
     auto* socket = qobject_cast<QTcpSocket*>(sender());
     if (!socket)
         return;
-    const QByteArray bytes = socket->readAll();
+    receive(socket, socket->readAll());
+}
+
+void WebApiServer::receive(QTcpSocket* socket, const QByteArray& bytes)
+{
     const auto connection = m_connections.find(socket);
     if (connection == m_connections.end())
         return;

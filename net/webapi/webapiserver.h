@@ -83,8 +83,10 @@ protected:
     void incomingConnection(qintptr descriptor) override;
 
 private:
-    // Bytes of a connection looked at before it is taken the usual way.
-    static constexpr int directPeekBytes = 8192;
+    // Bytes of a connection read before it is taken the usual way.
+    static constexpr int directReadBytes = 8192;
+    // The socket property that carries them to onNewConnection.
+    static constexpr const char* takenBytesProperty = "webApiTakenBytes";
     // Connections taken one after the other before the event loop serves
     // everything else once.
     static constexpr int connectionsInARow = 16;
@@ -100,10 +102,15 @@ private:
     };
 
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
-    // NotYet when nothing has arrived yet; SocketPath, with nothing read
-    // from the connection, when the socket path must take it.
+    // NotYet when nothing has arrived yet; SocketPath when the socket path
+    // must take it, with `taken` holding what was read from it already.
     // `knownPeer`: the peer address when it was asked for already.
-    EDirect answerDirectly(int descriptor, const QHostAddress& knownPeer = QHostAddress());
+    EDirect answerDirectly(int descriptor, const QHostAddress& knownPeer, QByteArray& taken);
+    // A connection for the socket path, as QTcpServer takes it, with the
+    // bytes read from it already; onNewConnection handles them first.
+    void handToSocketPath(int descriptor, const QByteArray& taken);
+    // Bytes that came on a socket, as they came.
+    void receive(QTcpSocket* socket, const QByteArray& bytes);
     // A watched connection whose first bytes came or whose time ran out.
     void onArrival(int descriptor, qint64 waitedMs, const QHostAddress& peer);
     exeGet* getHandler(const QString& path) const;

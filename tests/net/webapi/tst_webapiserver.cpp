@@ -404,6 +404,102 @@ TEST_F(WebApiServerTest, FilesKeptInMemoryAreServedAsTheyAreNow)
     EXPECT_EQ(get("/style.css"), ok("text/css; charset=utf8;", "i{}"));
 }
 
+// Whatever happens on disk between two requests for a file whose bytes are
+// kept, the next answer is what a first request would get now.
+TEST_F(WebApiServerTest, KeptFilesFollowEveryChangeOnDisk)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray target;
+        // Run in a fresh application directory holding web/data.json,
+        // web/sub/page.html, extra/app.js and secret.txt.
+        std::function<void(const QString& root)> change;
+        // The answer a first request gets after the change.
+        std::function<QByteArray(const QString& root)> expected;
+    };
+    auto put = [](const QString& file, const QByteArray& content) {
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(content);
+    };
+    auto missing = [](const char* relative) {
+        return [relative](const QString& root) {
+            return statusOnly("404 Error; not found : " + (root + "/" + relative).toUtf8());
+        };
+    };
+    auto json = [](const QByteArray& body) { return [body](const QString&) { return ok("application/json", body); }; };
+    const Case cases[] = {
+        {"file replaced by a rename", "/data.json",
+         [&](const QString& root) {
+             put(root + "/web/data.json.new", "{\"v\":2}");
+             ASSERT_EQ(::rename(QFile::encodeName(root + "/web/data.json.new").constData(),
+                                QFile::encodeName(root + "/web/data.json").constData()), 0);
+         },
+         json("{\"v\":2}")},
+        {"web directory is a link turned to another directory", "/data.json",
+         [&](const QString& root) {
+             ASSERT_TRUE(QFile::remove(root + "/web"));
+             ASSERT_TRUE(QFile::link(root + "/web-two", root + "/web"));
+         },
+         json("{\"v\":3}")},
+        {"web directory moved away and another put in its place", "/data.json",
+         [&](const QString& root) {
+             ASSERT_TRUE(QDir().rename(root + "/web", root + "/web-old"));
+             put(root + "/web/data.json", "{\"v\":4}");
+         },
+         json("{\"v\":4}")},
+        {"file replaced by a link leading out", "/data.json",
+         [&](const QString& root) {
+             ASSERT_TRUE(QFile::remove(root + "/web/data.json"));
+             ASSERT_TRUE(QFile::link(root + "/secret.txt", root + "/web/data.json"));
+         },
+         missing("web/data.json")},
+        {"directory on the way replaced by a link leading out", "/sub/page.html",
+         [&](const QString& root) {
+             put(root + "/page.html", "SECRET PAGE");
+             ASSERT_TRUE(QDir().rename(root + "/web/sub", root + "/web/sub-old"));
+             ASSERT_TRUE(QFile::link(root, root + "/web/sub"));
+         },
+         missing("web/sub/page.html")},
+        {"file removed", "/sub/page.html",
+         [&](const QString& root) { ASSERT_TRUE(QFile::remove(root + "/web/sub/page.html")); },
+         missing("web/sub/page.html")},
+        {"file turned into a directory", "/data.json",
+         [&](const QString& root) {
+             ASSERT_TRUE(QFile::remove(root + "/web/data.json"));
+             ASSERT_TRUE(QDir().mkpath(root + "/web/data.json"));
+         },
+         missing("web/data.json")},
+        {"file put into an earlier web directory", "/app.js",
+         [&](const QString& root) { put(root + "/web/app.js", "var first;"); },
+         [](const QString&) { return ok("text/javascript; charset=utf8;", "var first;"); }},
+    };
+    m_file->setCacheSettleTime(0); // kept from the first request on
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString root = dir.path();
+        // The web directory is a link to web-one, so that it can be turned.
+        put(root + "/web-one/data.json", "{\"v\":1}");
+        put(root + "/web-one/sub/page.html", "sub page");
+        put(root + "/web-two/data.json", "{\"v\":3}");
+        put(root + "/extra/app.js", "var x;");
+        put(root + "/secret.txt", "SECRET");
+        ASSERT_TRUE(QFile::link(root + "/web-one", root + "/web"));
+        m_file->setApplicationDirectory(root);
+
+        const QByteArray first = get(c.target);
+        ASSERT_TRUE(first.startsWith("HTTP/1.1 200 OK\r\n")) << c.name << first.constData();
+        EXPECT_EQ(get(c.target), first) << c.name; // now from memory
+        c.change(root);
+        const QByteArray after = get(c.target);
+        EXPECT_EQ(after, c.expected(root)) << c.name;
+        EXPECT_FALSE(after.contains("SECRET")) << c.name;
+    }
+}
+
 TEST_F(WebApiServerTest, AccessPolicyGuardsRoutesButNotTheUi)
 {
     auto policy = std::make_shared<AccessPolicy>();
@@ -1108,13 +1204,17 @@ TEST_F(DirectAnswerTest, AnswersAreTheSocketPathsBytesAndLogLines)
         {"announced empty body", {"GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n"}, false},
         {"pipelined", {"GET /one.html HTTP/1.1\r\n\r\nGET /two.html HTTP/1.1\r\n\r\n"}, false},
         {"POST", {postRequest("echo", "hi")}, false},
+        // Longer than what is read from a connection before it is handed on.
+        {"POST body longer than one read", {postRequest("echo", QByteArray(20000, 'b'))}, false},
+        {"header block longer than one read",
+         {"GET /data.json HTTP/1.1\r\nX-Filler: " + QByteArray(10000, 'f') + "\r\n\r\n"}, false},
         {"OPTIONS", {"OPTIONS /x HTTP/1.1\r\n\r\n"}, false},
         {"route of its own", {"GET /flash HTTP/1.1\r\n\r\n"}, false},
         {"guarded file route", {"GET /config HTTP/1.1\r\n\r\n"}, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(sameBothWays(c.chunks, c.name), c.direct) << c.name;
-    EXPECT_EQ(m_echo.calls, 2);
+    EXPECT_EQ(m_echo.calls, 4);
 }
 
 TEST_F(DirectAnswerTest, ALargeFileIsSentWholeToAClientThatReadsLate)
@@ -1161,6 +1261,35 @@ TEST_F(DirectAnswerTest, ConnectionBoundsHoldForDirectAnswers)
     const qint64 before = m_server->directAnswerCount();
     EXPECT_EQ(rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"}).received, refusal);
     EXPECT_EQ(m_server->directAnswerCount(), before);
+
+    // A connection that ends before it asks anything holds nothing: it is
+    // closed unanswered, bounds full or not, and leaves the count alone.
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GE(fd, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(m_port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ::shutdown(fd, SHUT_WR); // before the server's event loop runs again
+        QByteArray received;
+        bool closed = false;
+        char buffer[4096];
+        QElapsedTimer timer;
+        timer.start();
+        while (!closed && timer.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                received.append(buffer, int(n));
+            closed = n == 0;
+        }
+        ::close(fd);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(received, QByteArray());
+        EXPECT_EQ(limits.openCount(), 2);
+    }
 
     held[0]->abort();
     ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 1; }, 5000));
