@@ -1,6 +1,9 @@
 #include "net/webapi/descriptoranswer.h"
 
+#include "common/jterminal.h"
+
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,8 +34,16 @@ bool DescriptorAnswer::writeSome(int descriptor, const QByteArray& bytes, qint64
     return true;
 }
 
+void DescriptorAnswer::abortive(int descriptor)
+{
+    if (descriptor < 0)
+        return;
+    const linger reset{1, 0};
+    ::setsockopt(descriptor, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 void DescriptorAnswer::start(int descriptor, const QByteArray& bytes, qint64 offset, std::function<void()> finished,
-                             QObject* parent)
+                             QObject* parent, int stallMs)
 {
     if (writeSome(descriptor, bytes, offset)) {
         ::close(descriptor);
@@ -40,16 +51,17 @@ void DescriptorAnswer::start(int descriptor, const QByteArray& bytes, qint64 off
             finished();
         return;
     }
-    new DescriptorAnswer(descriptor, bytes, offset, std::move(finished), parent);
+    new DescriptorAnswer(descriptor, bytes, offset, std::move(finished), parent, stallMs);
 }
 
 DescriptorAnswer::DescriptorAnswer(int descriptor, const QByteArray& bytes, qint64 offset,
-                                   std::function<void()> finished, QObject* parent)
+                                   std::function<void()> finished, QObject* parent, int stallMs)
     : QObject(parent)
     , m_descriptor(descriptor)
     , m_bytes(bytes)
     , m_offset(offset)
     , m_finished(std::move(finished))
+    , m_stallMs(stallMs)
 {
     // Writes are MSG_DONTWAIT already; the flag keeps any other call on the
     // descriptor from blocking too.
@@ -58,6 +70,10 @@ DescriptorAnswer::DescriptorAnswer(int descriptor, const QByteArray& bytes, qint
         ::fcntl(m_descriptor, F_SETFL, flags | O_NONBLOCK);
     m_notifier = new QSocketNotifier(m_descriptor, QSocketNotifier::Write, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &DescriptorAnswer::onWritable);
+    m_stall = new QTimer(this);
+    m_stall->setSingleShot(true);
+    connect(m_stall, &QTimer::timeout, this, &DescriptorAnswer::onStalled);
+    m_stall->start(m_stallMs);
 }
 
 DescriptorAnswer::~DescriptorAnswer()
@@ -67,8 +83,22 @@ DescriptorAnswer::~DescriptorAnswer()
 
 void DescriptorAnswer::onWritable()
 {
-    if (!writeSome(m_descriptor, m_bytes, m_offset))
+    const qint64 before = m_offset;
+    if (!writeSome(m_descriptor, m_bytes, m_offset)) {
+        if (m_offset != before)
+            m_stall->start(m_stallMs);
         return;
+    }
+    finish();
+    deleteLater();
+}
+
+void DescriptorAnswer::onStalled()
+{
+    if (m_descriptor < 0)
+        return;
+    Common::JTerminal('3') << "answer not taken by the client for" << m_stallMs << "ms: connection closed";
+    abortive(m_descriptor);
     finish();
     deleteLater();
 }
@@ -79,6 +109,7 @@ void DescriptorAnswer::finish()
         return;
     // The notifier must let go of the descriptor before it is closed.
     m_notifier->setEnabled(false);
+    m_stall->stop();
     ::close(m_descriptor);
     m_descriptor = -1;
     m_bytes.clear();

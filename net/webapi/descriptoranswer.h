@@ -6,6 +6,7 @@
 #include <functional>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace Tavrix::Net::WebApi {
 
@@ -20,19 +21,25 @@ class DescriptorAnswer : public QObject
 
 public:
     // Writes what it can of `bytes` from `offset` on at once; deletes itself
-    // once the descriptor is closed.
+    // once the descriptor is closed. A peer that takes none of the rest for
+    // `stallMs` is cut off (logged), so that it cannot hold the connection,
+    // its place under the bounds and the bytes for ever.
     static void start(int descriptor, const QByteArray& bytes, qint64 offset, std::function<void()> finished,
-                      QObject* parent);
+                      QObject* parent, int stallMs);
     ~DescriptorAnswer() override;
 
     // Writes what the descriptor takes now without waiting: true when the
     // descriptor is done with (everything written, or the peer is gone).
     static bool writeSome(int descriptor, const QByteArray& bytes, qint64& offset);
+    // Makes the next close of `descriptor` reset the connection instead of
+    // leaving unsent bytes to the kernel, for a peer that does not read.
+    static void abortive(int descriptor);
 
 private:
     DescriptorAnswer(int descriptor, const QByteArray& bytes, qint64 offset, std::function<void()> finished,
-                     QObject* parent);
+                     QObject* parent, int stallMs);
     void onWritable();
+    void onStalled();
     void finish();
 
     int m_descriptor;
@@ -40,6 +47,8 @@ private:
     qint64 m_offset;
     std::function<void()> m_finished;
     QSocketNotifier* m_notifier = nullptr;
+    QTimer* m_stall = nullptr;
+    int m_stallMs;
 };
 
 } // namespace Tavrix::Net::WebApi

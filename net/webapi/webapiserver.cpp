@@ -177,7 +177,7 @@ WebApiServer::EDirect WebApiServer::answerDirectly(int descriptor, const QHostAd
                 limits->giveBack(peer);
         };
     }
-    DescriptorAnswer::start(descriptor, handler->response()->m_raw, 0, std::move(finished), this);
+    DescriptorAnswer::start(descriptor, handler->response()->m_raw, 0, std::move(finished), this, m_idleTimeoutMs);
     return EDirect::Answered;
 }
 
@@ -193,6 +193,11 @@ void WebApiServer::onNewConnection()
         connection.m_idleTimer->setSingleShot(true);
         connect(connection.m_idleTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
         connection.m_idleTimer->start(int(std::max<qint64>(0, m_idleTimeoutMs - m_waitedMs)));
+        // Every byte the client takes of its answer gives it the time again.
+        connect(socket, &QTcpSocket::bytesWritten, connection.m_idleTimer, [this, idle = connection.m_idleTimer] {
+            if (idle->isActive())
+                idle->start(m_idleTimeoutMs);
+        });
         connection.m_headerTimer = new QTimer(socket);
         connection.m_headerTimer->setSingleShot(true);
         connect(connection.m_headerTimer, &QTimer::timeout, this, [this, socket] { onIdleTimeout(socket); });
@@ -370,7 +375,8 @@ void WebApiServer::dispatch(ParsingQuery& query, QTcpSocket* socket)
     const auto connection = m_connections.find(socket);
     if (connection != m_connections.end()) {
         connection->m_dispatched = true;
-        connection->m_idleTimer->stop();
+        // From here on it times the answer's leaving, not the request.
+        connection->m_idleTimer->start(m_idleTimeoutMs);
         connection->m_headerTimer->stop();
     }
 
@@ -477,7 +483,7 @@ void WebApiServer::refuse(QTcpSocket* socket, const QString& status)
     if (connection != m_connections.end()) {
         connection->m_dispatched = true;
         connection->m_header.clear();
-        connection->m_idleTimer->stop();
+        connection->m_idleTimer->start(m_idleTimeoutMs);
         connection->m_headerTimer->stop();
     }
     erasePending(findPending(socket));
@@ -489,9 +495,23 @@ void WebApiServer::refuse(QTcpSocket* socket, const QString& status)
 void WebApiServer::onIdleTimeout(QTcpSocket* socket)
 {
     const auto connection = m_connections.find(socket);
-    if (connection == m_connections.end() || connection->m_dispatched)
+    if (connection == m_connections.end())
         return;
-    refuse(socket, QStringLiteral("408 Request Timeout"));
+    if (!connection->m_dispatched) {
+        refuse(socket, QStringLiteral("408 Request Timeout"));
+        return;
+    }
+    // A handler still working, or an event stream with nothing to send,
+    // owes the client nothing yet: it keeps its connection.
+    if (socket->bytesToWrite() == 0) {
+        connection->m_idleTimer->start(m_idleTimeoutMs);
+        return;
+    }
+    // A client that stopped taking its answer would hold the connection,
+    // its place under the bounds and the unsent bytes for ever.
+    JTerminal('3') << "answer not taken by the client for" << m_idleTimeoutMs << "ms: connection closed";
+    DescriptorAnswer::abortive(int(socket->socketDescriptor()));
+    socket->abort();
 }
 
 std::list<SocketInfo>::iterator WebApiServer::findPending(QTcpSocket* socket)

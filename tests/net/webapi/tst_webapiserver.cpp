@@ -31,6 +31,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -1244,6 +1246,90 @@ TEST_F(DirectAnswerTest, AClientLeavingEarlyGivesItsPlaceBackAndNothingElseIsDis
     const Exchange after = rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"});
     EXPECT_EQ(after.received, ok("application/json", "{\"a\":1}"));
     EXPECT_EQ(limits.openCount(), 0);
+    m_server->setConnectionLimits(nullptr);
+}
+
+namespace {
+
+// A raw loopback client that has sent `request`: its descriptor.
+int sendRaw(quint16 port, const QByteArray& request, int receiveBuffer = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+        || ::send(fd, request.constData(), size_t(request.size()), 0) != request.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads what `fd` holds until the server ends the connection, pausing
+// `pauseMs` between reads while the server's event loop runs; the bytes read.
+QByteArray readToEnd(int fd, int pauseMs, int deadlineMs)
+{
+    QByteArray received;
+    char buffer[65536];
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < deadlineMs) {
+        QTest::qWait(pauseMs);
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            received.append(buffer, int(n));
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            break;
+    }
+    return received;
+}
+
+} // namespace
+
+// Without a bound, a client that asks for a large answer and never reads it
+// holds its connection, its place under the bounds and the unsent bytes for
+// as long as it likes; a few such clients lock everyone else out.
+TEST_F(DirectAnswerTest, AClientThatStopsTakingItsAnswerIsCutOffAndGivesItsPlaceBack)
+{
+    ConnectionLimits limits(8, 4);
+    m_server->setConnectionLimits(&limits);
+    m_server->setIdleTimeout(1000);
+    const QByteArray large(6 * 1024 * 1024, 'x');
+    write("web/large.bin", large);
+    const QByteArray request = "GET /large.bin HTTP/1.1\r\n\r\n";
+    for (const bool direct : {false, true}) {
+        m_server->setDirectAnswers(direct);
+        const long offset = consoleEnd();
+        const int fd = sendRaw(m_port, request, 4096);
+        ASSERT_GE(fd, 0);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return consoleSince(offset).contains("answer not taken by the client"); },
+                                    20000))
+            << "direct " << direct;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 0; }, 5000)) << "direct " << direct;
+        const QByteArray received = readToEnd(fd, 5, 10000);
+        ::close(fd);
+        EXPECT_LT(received.size(), large.size()) << "direct " << direct;
+    }
+
+    // One that takes its answer with pauses shorter than the bound gets it whole.
+    m_server->setIdleTimeout(3000);
+    for (const bool direct : {false, true}) {
+        m_server->setDirectAnswers(direct);
+        const long offset = consoleEnd();
+        const int fd = sendRaw(m_port, request);
+        ASSERT_GE(fd, 0);
+        const QByteArray received = readToEnd(fd, 20, 60000);
+        ::close(fd);
+        EXPECT_TRUE(received == ok("application/octet-stream;", large))
+            << "direct " << direct << ": " << received.size() << " bytes";
+        EXPECT_FALSE(consoleSince(offset).contains("answer not taken by the client")) << "direct " << direct;
+    }
     m_server->setConnectionLimits(nullptr);
 }
 
