@@ -13,27 +13,6 @@ namespace Tavrix::Net::WebApi {
 
 namespace {
 
-// Where `path` below the resolved web root `root` really is, or empty text
-// when it does not exist: what realpath() of root/path gives. realpath()
-// reads every component from "/" down; here only the components below the
-// root are looked at, and realpath() decides as soon as one of them is a
-// symbolic link or not a plain name.
-QString resolveBelow(const QString& root, const QString& path)
-{
-    QString walked = root;
-    for (const QString& part : path.split(QLatin1Char('/'))) {
-        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-            return QFileInfo(root + "/" + path).canonicalFilePath();
-        walked += QLatin1Char('/') + part;
-        struct stat info{};
-        if (::lstat(QFile::encodeName(walked).constData(), &info) != 0)
-            return QString();
-        if (S_ISLNK(info.st_mode))
-            return QFileInfo(root + "/" + path).canonicalFilePath();
-    }
-    return walked;
-}
-
 enum class EWalk { Missing, Plain, Unusual };
 
 // lstat() of every component of `native` after its first `rootLength` bytes
@@ -187,7 +166,9 @@ bool exeGetFileHtml::buildAnswer(ParsingURI& uri)
     // A symbolic link inside the web directory may point anywhere: what is
     // served is judged by where it really is, and read from there.
     const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
-    const QString real = root.isEmpty() ? QString() : resolveBelow(root, path);
+    // Only links, odd paths and missing or unreadable files come here: the
+    // plain case was served above without realpath().
+    const QString real = root.isEmpty() ? QString() : QFileInfo(root + "/" + path).canonicalFilePath();
     if (!real.isEmpty()) {
         if (!real.startsWith(root + QLatin1Char('/'))) {
             Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();

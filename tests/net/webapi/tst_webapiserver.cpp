@@ -1056,6 +1056,26 @@ TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
 
 namespace {
 
+// A raw client connected to `port` on loopback, or -1; `receiveBuffer` > 0
+// sets its receive window first.
+int connectLoopback(quint16 port, int receiveBuffer = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // A client that writes its first bytes before the server's event loop runs
 // again, as a browser's request is usually there by the time the server takes
 // the connection; later chunks follow once the server has had time to look.
@@ -1064,13 +1084,9 @@ namespace {
 Exchange rawExchange(quint16 port, const QList<QByteArray>& chunks, int readAfterMs = 0, int leaveAfterMs = -1)
 {
     Exchange result;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = connectLoopback(port);
     if (fd < 0)
         return result;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto sendAll = [fd](const QByteArray& bytes) {
         for (qint64 sent = 0; sent < bytes.size();) {
             const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
@@ -1079,10 +1095,6 @@ Exchange rawExchange(quint16 port, const QList<QByteArray>& chunks, int readAfte
             sent += n;
         }
     };
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return result;
-    }
     for (int i = 0; i < chunks.size(); ++i) {
         if (i > 0)
             QTest::qWait(60);
@@ -1254,17 +1266,8 @@ namespace {
 // A raw loopback client that has sent `request`: its descriptor.
 int sendRaw(quint16 port, const QByteArray& request, int receiveBuffer = 0)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return -1;
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || ::send(fd, request.constData(), size_t(request.size()), 0) != request.size()) {
+    const int fd = connectLoopback(port, receiveBuffer);
+    if (fd >= 0 && ::send(fd, request.constData(), size_t(request.size()), 0) != request.size()) {
         ::close(fd);
         return -1;
     }
@@ -1351,13 +1354,8 @@ TEST_F(DirectAnswerTest, ConnectionBoundsHoldForDirectAnswers)
     // A connection that ends before it asks anything holds nothing: it is
     // closed unanswered, bounds full or not, and leaves the count alone.
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int fd = connectLoopback(m_port);
         ASSERT_GE(fd, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::shutdown(fd, SHUT_WR); // before the server's event loop runs again
         QByteArray received;
         bool closed = false;
@@ -1429,13 +1427,8 @@ TEST_F(DirectAnswerTest, ManyConnectionsWaitingAtOnceAreAllAnswered)
     constexpr int count = 40;
     std::vector<int> clients;
     for (int i = 0; i < count; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        const int fd = connectLoopback(m_port);
         ASSERT_GE(fd, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         if (i % 2 == 0) {
             const QByteArray request = "GET /data.json HTTP/1.1\r\n\r\n";
             ASSERT_EQ(::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL), request.size());
