@@ -8,13 +8,18 @@ bare libusb test client (tests/simulator/usbsim_client, mode "bench") on the
 same virtual recorder: it reads the stream with four reads in flight, as the
 service does, and runs ReadRtc exchanges one at a time. The reference for
 static files is Debian's nginx (installed if missing) with one worker, the
-same files and the connection closed after each answer; the load is wrk
-(installed if missing), a new connection for every request, over every file
-of the web directory in turn.
+same files and the connection closed after each answer. Two load generators
+ask, each a new connection for every request over every file of the web
+directory in turn: scripts/bench/closeload.c (built here with cc), which does
+the same work per answer for both servers, and wrk (installed if missing),
+kept for comparison with earlier figures although it opens a second, unused
+connection for every answer that ends with its connection's close.
 
 Figures (each printed with its reference and the ratio):
   rtt       command round trip: GetTime over HTTP vs a bare ReadRtc exchange
-            (p50, p99), one request at a time, the stream running;
+            (p50, p99), one request at a time, the stream running; asked
+            by the Python client of the other figures and again by
+            closeload's C client, which spends less of its own time on each;
   flood     commands back to back beside the stream: the rate one client
             reaches, frames the simulator dropped, gaps at a signal client,
             vs the bare client exchanging back to back beside its own stream;
@@ -43,7 +48,9 @@ Exit status 0, 77 when the simulated recorder cannot run here.
 """
 
 import argparse
+import atexit
 import contextlib
+import json
 import os
 import re
 import shutil
@@ -215,6 +222,18 @@ def service_rtt(service, count):
     return percentile(times, 0.5), percentile(times, 0.99), len(times)
 
 
+def service_rtt_lean(service, count):
+    """The same round trip from closeload's C client: what the service adds
+    without the Python client's own time per request."""
+    body = json.dumps({"cmd": "GetTime", "uid": 9})
+    out = subprocess.run([closeload_binary(), "rtt", str(service.http_port), str(count), "/cmd", body, '"status":"ok"'],
+                         capture_output=True, text=True, timeout=count * 5 + 30).stdout
+    fields = dict(zip(out.split()[0::2], out.split()[1::2]))
+    if "p50_us" not in fields or int(fields["ok"]) < count * 0.99:
+        raise RuntimeError(f"closeload rtt failed: {out}")
+    return float(fields["p50_us"]) / 1000, float(fields["p99_us"]) / 1000
+
+
 class SignalWatch:
     """A signal client that counts messages, gaps of pointCounter and marked points."""
 
@@ -369,14 +388,52 @@ end
 """
 
 
-def wrk_rate(port, script, seconds, connections):
-    """Requests/s of wrk over the paths of `script`, each on a new connection."""
+def wrk_rate(port, paths, seconds, connections, work):
+    """Requests/s of wrk over `paths` ((path, size) pairs), each on a new connection. wrk takes an
+    answer ended by its connection's close for a read error and opens a second
+    connection that it closes unused, so a server answering that way pays for
+    two connections per answer; nginx, which sends the length, for one."""
+    script = os.path.join(work, "paths.lua")
+    if not os.path.exists(script):
+        with open(script, "w") as lua:
+            lua.write(WRK_SCRIPT.format(paths=", ".join(f'"{path}"' for path, _ in paths)))
     out = subprocess.run(["wrk", "-t1", f"-c{connections}", f"-d{seconds}s", "--timeout", "10s", "-s", script, f"http://{HOST}:{port}/"],
                          capture_output=True, text=True, timeout=seconds + 60).stdout
     rate = re.search(r"Requests/sec:\s+([\d.]+)", out)
     if not rate or "Non-2xx" in out or re.search(r"timeout [1-9]", out):
         raise RuntimeError(f"wrk against port {port} failed:\n{out}")
     return float(rate.group(1))
+
+
+_closeload = None
+
+
+def closeload_binary():
+    """scripts/bench/closeload.c, built once per invocation."""
+    global _closeload
+    if _closeload is None:
+        work = tempfile.mkdtemp(prefix="dastel-closeload-")
+        atexit.register(shutil.rmtree, work, True)
+        binary = os.path.join(work, "closeload")
+        source = os.path.join(os.path.dirname(os.path.abspath(__file__)), "closeload.c")
+        subprocess.run(["cc", "-O2", "-o", binary, source], check=True)
+        _closeload = binary
+    return _closeload
+
+
+def closeload_rate(port, paths, seconds, connections, work):
+    """Answers with status 200 per second from scripts/bench/closeload.c: one
+    connection per request, the answer read to its end, the same client work
+    whichever server answers (see that file for why not wrk)."""
+    out = subprocess.run([closeload_binary(), str(port), str(connections), str(seconds)] + [f"{path}:{size}" for path, size in paths],
+                         capture_output=True, text=True, timeout=seconds + 60).stdout
+    fields = dict(zip(out.split()[0::2], out.split()[1::2]))
+    if "rate" not in fields or fields["other"] != "0" or fields["errors"] != "0":
+        raise RuntimeError(f"closeload against port {port} failed: {out}")
+    return float(fields["rate"])
+
+
+LOADS = {"closeload": closeload_rate, "wrk": wrk_rate}
 
 
 class StandaloneService:
@@ -419,9 +476,10 @@ class StandaloneService:
 
 
 def static_rates(web_source, targets, seconds, connections, rounds=3):
-    """Requests/s over every file of `web_source`: {label: median} for each
-    (label, port) of `targets`, and "nginx"."""
-    files = [name for name, _ in dc.web_files(web_source)]
+    """Requests/s over every file of `web_source`: {load: {label: median}} for
+    each load generator of LOADS and each (label, port) of `targets` and
+    "nginx"."""
+    paths = [("/" + name, len(content)) for name, content in dc.web_files(web_source)]
     root = tempfile.mkdtemp(prefix="dastel-nginx-")
     # nginx's worker drops to an unprivileged user: it gets its own readable copy.
     os.chmod(root, 0o755)
@@ -431,9 +489,6 @@ def static_rates(web_source, targets, seconds, connections, rounds=3):
     port = dc.free_port()
     with open(os.path.join(root, "nginx.conf"), "w") as conf:
         conf.write(NGINX_CONF.format(root=root, port=port, web=web))
-    script = os.path.join(root, "paths.lua")
-    with open(script, "w") as lua:
-        lua.write(WRK_SCRIPT.format(paths=", ".join(f'"/{name}"' for name in files)))
     nginx = subprocess.Popen(["nginx", "-c", os.path.join(root, "nginx.conf"), "-p", root],
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
@@ -446,13 +501,16 @@ def static_rates(web_source, targets, seconds, connections, rounds=3):
                 if time.monotonic() > deadline or nginx.poll() is not None:
                     raise RuntimeError("nginx did not start")
                 time.sleep(0.05)
-        rates = {label: [] for label, _ in targets}
-        rates["nginx"] = []
-        # Alternated so that all meet the same load of the machine.
-        for _ in range(rounds):
-            for label, target in targets + [("nginx", port)]:
-                rates[label].append(wrk_rate(target, script, seconds, connections))
-        return {label: statistics.median(values) for label, values in rates.items()}
+        result = {}
+        for load_name, load in LOADS.items():
+            rates = {label: [] for label, _ in targets}
+            rates["nginx"] = []
+            # Alternated so that all meet the same load of the machine.
+            for _ in range(rounds):
+                for label, target in targets + [("nginx", port)]:
+                    rates[label].append(load(target, paths, seconds, connections, root))
+            result[load_name] = {label: statistics.median(values) for label, values in rates.items()}
+        return result
     finally:
         nginx.terminate()
         nginx.wait(10)
@@ -480,11 +538,12 @@ def one_run(args):
             if args.before_binary:
                 before = stack.enter_context(StandaloneService(args.build, args.before_binary))
                 targets.append(("before", before.http_port))
-            rates = static_rates(os.path.join(alone.service.scratch, "web"), targets,
-                                 args.static_seconds, args.connections)
-        rows["static files, requests/s (service alone)"] = (rates["alone"], rates["nginx"], False)
-        if args.before_binary:
-            rows["static files, requests/s (--before-binary alone)"] = (rates["before"], rates["nginx"], False)
+            by_load = static_rates(os.path.join(alone.service.scratch, "web"), targets,
+                                   args.static_seconds, args.connections)
+        for load, rates in by_load.items():
+            rows[f"static files, requests/s (service alone, {load})"] = (rates["alone"], rates["nginx"], False)
+            if args.before_binary:
+                rows[f"static files, requests/s (--before-binary alone, {load})"] = (rates["before"], rates["nginx"], False)
 
     service = dc.Service(args.build, frequency=args.frequency, prefix="dastel-bench-")
     status = dc.start_service(service)
@@ -499,6 +558,9 @@ def one_run(args):
             p50, p99, n = service_rtt(service, args.requests)
             rows["rtt p50 (ms)"] = (p50, ref50, True)
             rows["rtt p99 (ms)"] = (p99, ref99, True)
+            lean50, lean99 = service_rtt_lean(service, args.requests)
+            rows["rtt p50, C client (ms)"] = (lean50, ref50, True)
+            rows["rtt p99, C client (ms)"] = (lean99, ref99, True)
         if "flood" in only:
             rate, lost, gaps = service_flood(service, args.seconds, args.frequency)
             rows["commands/s beside the stream"] = (rate, ref_rate, False)
@@ -515,9 +577,10 @@ def one_run(args):
             rows["last frame -> message p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_mark, 0.99), True)
             rows["marked frames seen"] = (len(lat), len(bare_mark), False)
         if "static" in only:
-            rates = static_rates(os.path.join(service.scratch, "web"), [("simulated", service.http_port)],
-                                 args.static_seconds, args.connections)
-            rows["static files, requests/s (under dastel-sim)"] = (rates["simulated"], rates["nginx"], False)
+            by_load = static_rates(os.path.join(service.scratch, "web"), [("simulated", service.http_port)],
+                                   args.static_seconds, args.connections)
+            for load, rates in by_load.items():
+                rows[f"static files, requests/s (under dastel-sim, {load})"] = (rates["simulated"], rates["nginx"], False)
         if "churn" in only:
             rss, refused = service_churn(service)
             rows["churn RSS after round 1 (KiB)"] = (rss[0], None, True)
@@ -547,8 +610,8 @@ def main():
     parser.add_argument("--seconds", type=int, default=4, help="length of the rtt and flood phases")
     parser.add_argument("--requests", type=int, default=400, help="GetTime requests for the round trip")
     parser.add_argument("--presses", type=int, default=20, help="button presses and marks per phase")
-    parser.add_argument("--static-seconds", type=int, default=2, help="each of three alternating wrk runs per server")
-    parser.add_argument("--connections", type=int, default=4, help="wrk connections for static files")
+    parser.add_argument("--static-seconds", type=int, default=2, help="each of three alternating runs per server and load generator")
+    parser.add_argument("--connections", type=int, default=4, help="connections of the load generators for static files")
     parser.add_argument("--frequency", type=int, default=2000)
     parser.add_argument("--only", default=",".join(FIGURES))
     parser.add_argument("--before-binary", help="a dastel built from an earlier commit, measured beside the service alone")
@@ -560,6 +623,8 @@ def main():
         parser.error(f"unknown figures {sorted(unknown)}; known: {', '.join(FIGURES)}")
     if "static" in args.only:
         ensure_packages(("/usr/sbin/nginx", "nginx"), ("wrk", "wrk"))
+    if "static" in args.only or "rtt" in args.only:
+        ensure_packages(("cc", "gcc"))
 
     runs = []
     for run in range(args.runs):
