@@ -39,8 +39,10 @@ Figures (each printed with its reference and the ratio):
             and leaving (no reference: the bound is 1 MiB after round 1).
 
 With --before-binary, a dastel executable built from an earlier commit is
-measured beside the service alone in the same rounds (static files only), so
-that a change is judged against nginx and its predecessor in one invocation.
+measured in every run too, against the same references: beside the service
+alone in the same rounds for static files, and right after the service for
+every other figure (rows marked "[before]"), so that a change is judged
+against its references and its predecessor in one invocation.
 
 Usage: scripts/bench/latency.py [--build build] [--runs 1] [--seconds 4]
                                 [--only rtt,flood,...] [--before-binary path]
@@ -519,6 +521,24 @@ def static_rates(web_source, targets, seconds, connections, rounds=3):
 
 # ---------------------------------------------------------------- one run
 
+def before_build(build, binary):
+    """A build directory that is `build` with `binary` as its dastel: the same
+    simulator, configuration and web files around the earlier service."""
+    global _before_build
+    if _before_build is None:
+        directory = tempfile.mkdtemp(prefix="dastel-before-")
+        atexit.register(shutil.rmtree, directory, True)
+        for name in os.listdir(build):
+            if name != "dastel":
+                os.symlink(os.path.join(build, name), os.path.join(directory, name))
+        shutil.copy2(binary, os.path.join(directory, "dastel"))
+        _before_build = directory
+    return _before_build
+
+
+_before_build = None
+
+
 def one_run(args):
     """{figure name: (value, reference or None, unit, lower_is_better)}."""
     rows = {}
@@ -545,51 +565,58 @@ def one_run(args):
             if args.before_binary:
                 rows[f"static files, requests/s (--before-binary alone, {load})"] = (rates["before"], rates["nginx"], False)
 
-    service = dc.Service(args.build, frequency=args.frequency, prefix="dastel-bench-")
-    status = dc.start_service(service)
-    if status is not None:
-        sys.exit(status)
-    try:
-        ok, _ = service.wait_identified()
-        if not ok:
-            raise RuntimeError("the service never identified the recorder")
-        time.sleep(1.0)
-        if "rtt" in only:
-            p50, p99, n = service_rtt(service, args.requests)
-            rows["rtt p50 (ms)"] = (p50, ref50, True)
-            rows["rtt p99 (ms)"] = (p99, ref99, True)
-            lean50, lean99 = service_rtt_lean(service, args.requests)
-            rows["rtt p50, C client (ms)"] = (lean50, ref50, True)
-            rows["rtt p99, C client (ms)"] = (lean99, ref99, True)
-        if "flood" in only:
-            rate, lost, gaps = service_flood(service, args.seconds, args.frequency)
-            rows["commands/s beside the stream"] = (rate, ref_rate, False)
-            rows["frames dropped by the simulator"] = (lost, ref_dropped, True)
-            rows["gaps at a signal client (bare: frame gaps)"] = (gaps, ref_gaps, True)
-        if "button" in only:
-            lat = service_presses(service, "button", args.presses, args.frequency)
-            rows["button -> event p50 (ms)"] = (percentile(lat, 0.5), percentile(bare_button, 0.5), True)
-            rows["button -> event p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_button, 0.99), True)
-            rows["button presses seen"] = (len(lat), len(bare_button), False)
-        if "frame" in only:
-            lat = service_presses(service, "mark", args.presses, args.frequency)
-            rows["last frame -> message p50 (ms)"] = (percentile(lat, 0.5), percentile(bare_mark, 0.5), True)
-            rows["last frame -> message p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_mark, 0.99), True)
-            rows["marked frames seen"] = (len(lat), len(bare_mark), False)
-        if "static" in only:
-            by_load = static_rates(os.path.join(service.scratch, "web"), [("simulated", service.http_port)],
-                                   args.static_seconds, args.connections)
-            for load, rates in by_load.items():
-                rows[f"static files, requests/s (under dastel-sim, {load})"] = (rates["simulated"], rates["nginx"], False)
-        if "churn" in only:
-            rss, refused = service_churn(service)
-            rows["churn RSS after round 1 (KiB)"] = (rss[0], None, True)
-            rows["churn RSS after round 10 (KiB)"] = (rss[-1], None, True)
-            rows["churn RSS growth rounds 1->10 (KiB)"] = (rss[-1] - rss[0], None, True)
-            rows["churn RSS largest growth after round 1 (KiB)"] = (max(rss) - rss[0], None, True)
-            rows["churn clients refused (limit per stream)"] = (refused, None, True)
-    finally:
-        service.stop()
+    def service_rows(build, tag):
+        """The service's figures from `build`, each row named with `tag`."""
+        service = dc.Service(build, frequency=args.frequency, prefix="dastel-bench-")
+        status = dc.start_service(service)
+        if status is not None:
+            sys.exit(status)
+        try:
+            ok, _ = service.wait_identified()
+            if not ok:
+                raise RuntimeError("the service never identified the recorder")
+            time.sleep(1.0)
+            if "rtt" in only:
+                p50, p99, n = service_rtt(service, args.requests)
+                rows[tag + "rtt p50 (ms)"] = (p50, ref50, True)
+                rows[tag + "rtt p99 (ms)"] = (p99, ref99, True)
+                lean50, lean99 = service_rtt_lean(service, args.requests)
+                rows[tag + "rtt p50, C client (ms)"] = (lean50, ref50, True)
+                rows[tag + "rtt p99, C client (ms)"] = (lean99, ref99, True)
+            if "flood" in only:
+                rate, lost, gaps = service_flood(service, args.seconds, args.frequency)
+                rows[tag + "commands/s beside the stream"] = (rate, ref_rate, False)
+                rows[tag + "frames dropped by the simulator"] = (lost, ref_dropped, True)
+                rows[tag + "gaps at a signal client (bare: frame gaps)"] = (gaps, ref_gaps, True)
+            if "button" in only:
+                lat = service_presses(service, "button", args.presses, args.frequency)
+                rows[tag + "button -> event p50 (ms)"] = (percentile(lat, 0.5), percentile(bare_button, 0.5), True)
+                rows[tag + "button -> event p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_button, 0.99), True)
+                rows[tag + "button presses seen"] = (len(lat), len(bare_button), False)
+            if "frame" in only:
+                lat = service_presses(service, "mark", args.presses, args.frequency)
+                rows[tag + "last frame -> message p50 (ms)"] = (percentile(lat, 0.5), percentile(bare_mark, 0.5), True)
+                rows[tag + "last frame -> message p99 (ms)"] = (percentile(lat, 0.99), percentile(bare_mark, 0.99), True)
+                rows[tag + "marked frames seen"] = (len(lat), len(bare_mark), False)
+            if "static" in only:
+                by_load = static_rates(os.path.join(service.scratch, "web"), [("simulated", service.http_port)],
+                                       args.static_seconds, args.connections)
+                for load, rates in by_load.items():
+                    rows[tag + f"static files, requests/s (under dastel-sim, {load})"] = (rates["simulated"], rates["nginx"], False)
+            if "churn" in only:
+                rss, refused = service_churn(service)
+                rows[tag + "churn RSS after round 1 (KiB)"] = (rss[0], None, True)
+                rows[tag + "churn RSS after round 10 (KiB)"] = (rss[-1], None, True)
+                rows[tag + "churn RSS growth rounds 1->10 (KiB)"] = (rss[-1] - rss[0], None, True)
+                rows[tag + "churn RSS largest growth after round 1 (KiB)"] = (max(rss) - rss[0], None, True)
+                rows[tag + "churn clients refused (limit per stream)"] = (refused, None, True)
+        finally:
+            service.stop()
+
+    service_rows(args.build, "")
+    if args.before_binary:
+        # The same figures from the earlier build, against the same references.
+        service_rows(before_build(args.build, args.before_binary), "[before] ")
     return rows
 
 
@@ -614,7 +641,7 @@ def main():
     parser.add_argument("--connections", type=int, default=4, help="connections of the load generators for static files")
     parser.add_argument("--frequency", type=int, default=2000)
     parser.add_argument("--only", default=",".join(FIGURES))
-    parser.add_argument("--before-binary", help="a dastel built from an earlier commit, measured beside the service alone")
+    parser.add_argument("--before-binary", help="a dastel built from an earlier commit, measured in every run as well")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.only = [name.strip() for name in args.only.split(",") if name.strip()]
