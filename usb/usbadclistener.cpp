@@ -63,6 +63,7 @@ void UsbAdcListener<Address>::reset()
 {
     m_receiving.store(false);
     m_emptyReads = 0;
+    m_fullReads = 0;
     m_next = 0;
     m_collected.clear();
     m_stream.device()->seek(0);
@@ -73,6 +74,7 @@ void UsbAdcListener<Address>::take(UsbEndPointReader* read)
 {
     const int received = read->receivedCount();
     read->setReceivedCount(0);
+    m_fullReads = received >= static_cast<int>(read->bufferSize()) ? m_fullReads + 1 : 0;
     if (received > 0) {
         m_receiving.store(true);
         m_emptyReads = 0;

@@ -50,6 +50,10 @@ public:
     void reset();
     // True while signal data arrives; read from the main thread.
     bool isReceiving() const { return m_receiving.load(); }
+    // True once every read of two rounds in a row came back full: the
+    // recorder holds more than the reads carry and its buffer is filling.
+    // A read that comes back short (or empty) ends it.
+    bool isBehind() const { return m_fullReads >= 2 * (m_extraReads.size() + 1); }
     // The reads beyond this endpoint's own, for the dispatcher's list.
     QVector<UsbEndPoint*> extraReads() const;
 
@@ -70,6 +74,7 @@ private:
     unsigned int m_aggregationPeriodMs;
     std::atomic<bool> m_receiving{false};
     int m_emptyReads = 0;
+    std::size_t m_fullReads = 0;
 };
 
 extern template class UsbAdcListener<131>;

@@ -121,8 +121,17 @@ bool UsbEventLoopWorker::sendPendingCommand()
     // Pending bytes wait while the previous write is in flight.
     if (m_cmdWriter.isBusy() || !m_cmdWriter.hasPendingBytes())
         return false;
+    // Commands back to back take link time the signal reads need when the
+    // host is slow: once the recorder's buffer is filling, the reads come
+    // first, or ECG data would be lost.
+    const auto now = std::chrono::steady_clock::now();
+    if (m_adcListener.isBehind() && now - m_lastCommandSent < std::chrono::milliseconds(commandIntervalBehindMs))
+        return false;
     m_cmdWriter.transfer();
-    return m_cmdWriter.isBusy();
+    if (!m_cmdWriter.isBusy())
+        return false;
+    m_lastCommandSent = now;
+    return true;
 }
 
 void UsbEventLoopWorker::serveCommandEndpoints()

@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,6 +55,10 @@ public:
     // Signal reads kept in flight, so the recorder's buffer keeps draining
     // while the USB thread serves commands.
     static constexpr uint32_t adcReadsInFlight = 4;
+    // While the signal reads are behind, a command frame goes at most this
+    // often: the commands still move (queued, none dropped) and the
+    // recorder's buffer drains.
+    static constexpr uint32_t commandIntervalBehindMs = 20;
     static constexpr uint64_t errorLogMaxSize = 4194304;
     static constexpr uint64_t errorLogCutSize = 1048576;
     static constexpr uint32_t logIntervalMs = 10;
@@ -97,7 +102,8 @@ private:
     std::shared_ptr<AdcChannelsManager> createChannelsManager();
     bool allocateTransfers();
     void serveDataEndpoint();
-    // Sends the queued command frame if the endpoint is free; true if it went.
+    // Sends the queued command frame if the endpoint is free and the signal
+    // reads are not behind (or the interval has passed); true if it went.
     bool sendPendingCommand();
     // Between two completions inside event handling: a command's frame and
     // its answer move on without waiting for the rest of the round.
@@ -109,6 +115,7 @@ private:
     std::atomic<bool> m_running{false};
     bool m_connected = true;
     bool m_commandSentInRound = false;
+    std::chrono::steady_clock::time_point m_lastCommandSent;
     Common::ThreadLogging m_threadLog;
     Common::SimpleLogger m_errorLog;
     UsbContext m_context;

@@ -418,6 +418,55 @@ TEST_F(AdcReadsInFlight, theStreamEndsAfterTenEmptyReadsPerReadInFlight)
     }
 }
 
+// The USB loop holds command frames back while the signal reads are behind,
+// so this must say "behind" only for a recorder whose buffer keeps filling
+// (every read of two rounds full) and stop saying it at the first read that
+// is not full.
+TEST_F(AdcReadsInFlight, behindOnlyAfterTwoRoundsOfFullReads)
+{
+    const Bytes full(128, 0x55);
+    const Bytes fullButOne(127, 0x55);
+    struct Case {
+        const char* name;
+        std::vector<Bytes> reads; // completed in submission order; {} is a timed-out read
+        bool behind;
+    };
+    const std::vector<Case> table = {
+        {"no read yet", {}, false},
+        {"one round full", {full, full, full}, false},
+        {"two rounds but one read full", {full, full, full, full, full}, false},
+        {"two rounds full", {full, full, full, full, full, full}, true},
+        {"then a short read", {full, full, full, full, full, full, fullButOne}, false},
+        {"then a timed-out read", {full, full, full, full, full, full, {}}, false},
+        {"a short read in the middle", {full, full, full, fullButOne, full, full, full, full, full}, false},
+        {"full again after a short one", {fullButOne, full, full, full, full, full, full}, true},
+    };
+    for (const Case& c : table) {
+        listener.reset();
+        std::size_t next = 0;
+        for (const Bytes& read : c.reads) {
+            markSubmitted();
+            if (read.empty())
+                complete(next, {}, LIBUSB_TRANSFER_TIMED_OUT);
+            else
+                complete(next, read);
+            listener.exe();
+            next = (next + 1) % lanes;
+        }
+        EXPECT_EQ(listener.isBehind(), c.behind) << c.name;
+    }
+    // Behind, then the link is reopened: nothing of it is left.
+    listener.reset();
+    for (std::size_t i = 0; i < 2 * lanes; ++i) {
+        markSubmitted();
+        complete(i % lanes, full);
+        listener.exe();
+    }
+    ASSERT_TRUE(listener.isBehind());
+    listener.reset();
+    EXPECT_FALSE(listener.isBehind());
+}
+
 // ---- data listener ---------------------------------------------------------
 
 // A read-out frame: the memory content followed by four bytes that are not
