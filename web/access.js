@@ -35,6 +35,16 @@
   function isOwn(url) {
     try { return new URL(url, location.href).origin === location.origin; } catch { return false; }
   }
+  // A stream of this service: this page's own host, on another port, over
+  // the WebSocket scheme that matches the page's. The token goes nowhere else.
+  function isOwnStream(url) {
+    try {
+      const target = new URL(url, location.href);
+      const scheme = location.protocol === 'https:' ? 'wss:' : 'ws:';
+      return target.protocol === scheme && target.hostname === location.hostname
+        && target.username === '' && target.password === '';
+    } catch { return false; }
+  }
 
   const plainFetch = window.fetch.bind(window);
   window.fetch = async function (input, init) {
@@ -59,7 +69,7 @@
   const PlainWebSocket = window.WebSocket;
   function TokenWebSocket(url, protocols) {
     const token = stored();
-    if (token) {
+    if (token && isOwnStream(url)) {
       const withToken = new URL(url, location.href);
       withToken.searchParams.set('token', token);
       url = withToken.toString();

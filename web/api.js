@@ -4,13 +4,23 @@ let uidCounter = 1;
 
 // WebSocket ports: the service's defaults sit right above the HTTP port;
 // "?adc=…&event=…&terminal=…" overrides them for non-standard settings.
-export function streamUrl(kind) {
-  const params = new URLSearchParams(location.search);
+// An override is a port number and nothing else: the streams always go to
+// this page's own host, so a link cannot point the page (and the token it
+// carries) at another machine.
+export function streamPort(kind, search = location.search) {
   const offsets = { adc: 1, event: 2, terminal: 3 };
   const httpPort = Number(location.port || (location.protocol === 'https:' ? 443 : 80));
-  const port = params.get(kind) || String(httpPort + offsets[kind]);
+  const given = new URLSearchParams(search).get(kind);
+  if (given !== null && /^[0-9]{1,5}$/.test(given) && Number(given) >= 1 && Number(given) <= 65535) {
+    return Number(given);
+  }
+  if (given !== null) console.warn(`ignored "${kind}=${given}": a stream port is a number from 1 to 65535`);
+  return httpPort + offsets[kind];
+}
+
+export function streamUrl(kind) {
   const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
-  return `${scheme}://${location.hostname}:${port}`;
+  return `${scheme}://${location.hostname}:${streamPort(kind)}`;
 }
 
 // Sends one command; always resolves with the answer object, never throws,

@@ -144,6 +144,10 @@ void HandshakeGate::adopt(QWebSocket* webSocket)
             // The WebSocket may let go of its connection before it goes
             // itself; the connection still goes with it.
             connect(webSocket, &QObject::destroyed, socket, &QObject::deleteLater);
+            connect(socket, &QTcpSocket::readyRead, this, [this, client = QPointer<QWebSocket>(webSocket)] {
+                if (client)
+                    emit clientSentBytes(client);
+            });
             m_handedOver.erase(it);
             return;
         }

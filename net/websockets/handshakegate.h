@@ -61,6 +61,13 @@ public:
     // the socket's bounds on what it takes in.
     void adopt(QWebSocket* socket);
 
+signals:
+    // An adopted client's connection brought bytes. The WebSocket answers
+    // pings and closes itself, unseen by its server, so the server checks
+    // its unsent bytes here too: a client that sends and never reads
+    // cannot grow them past the bound.
+    void clientSentBytes(QWebSocket* socket);
+
 private:
     void onNewConnection();
     void examine(QTcpSocket* socket);

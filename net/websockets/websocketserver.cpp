@@ -54,6 +54,7 @@ void WebSocketServer::Init(unsigned short port, const QHostAddress& address)
     }
     JTerminal('2') << "listen ..." << port << m_gate->serverUrl().toString().toStdString();
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::slotNewConnection);
+    connect(m_gate, &HandshakeGate::clientSentBytes, this, [this] { enforceBacklogBounds(0); });
     connect(m_server, &QWebSocketServer::closed, this, &WebSocketServer::slotClosed);
 }
 
@@ -127,6 +128,14 @@ void WebSocketServer::slotClosed()
 
 void WebSocketServer::slotTransfer(QByteArray _data)
 {
+    for (QWebSocket* socket : enforceBacklogBounds(_data.size())) {
+        if (m_clients.value(socket, false))
+            socket->sendBinaryMessage(_data);
+    }
+}
+
+QList<QWebSocket*> WebSocketServer::enforceBacklogBounds(qint64 incoming)
+{
     // Iterate a snapshot: the map must not change under the loop should a
     // socket report its disconnection while sending.
     QList<QWebSocket*> sockets;
@@ -138,15 +147,12 @@ void WebSocketServer::slotTransfer(QByteArray _data)
         }
     }
     const BacklogBound bound(m_maxBacklogBytes, m_maxTotalBacklogBytes);
-    for (const auto& [index, reason] : bound.clientsToDrop(unsent, _data.size()))
+    for (const auto& [index, reason] : bound.clientsToDrop(unsent, incoming))
         dropClient(sockets[static_cast<int>(index)],
                    reason == BacklogBound::EReason::OwnBound
                        ? "client too slow, closed:"
                        : "clients too slow together, closed the furthest behind:");
-    for (QWebSocket* socket : sockets) {
-        if (m_clients.value(socket, false))
-            socket->sendBinaryMessage(_data);
-    }
+    return sockets;
 }
 
 void WebSocketServer::dropClient(QWebSocket* socket, const char* reason)

@@ -73,6 +73,9 @@ protected:
 
 private:
     void dropClient(QWebSocket* socket, const char* reason);
+    // Drops the clients past a bound, counting `incoming` more bytes for
+    // each; returns the clients still served.
+    QList<QWebSocket*> enforceBacklogBounds(qint64 incoming);
 
     bool m_debugOutput = false;
     QWebSocketServer* m_server = nullptr;

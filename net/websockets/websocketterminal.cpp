@@ -88,6 +88,7 @@ void WebSocketTerminal::init(unsigned short port, const QHostAddress& address)
     JTerminal('2') << "listen ..." << m_gate.serverPort()
                    << m_gate.serverUrl().toString().toLocal8Bit().constData();
     connect(&m_server, &QWebSocketServer::newConnection, this, &WebSocketTerminal::slotNewConnection);
+    connect(&m_gate, &HandshakeGate::clientSentBytes, this, [this] { enforceBacklogBounds(0); });
     connect(&m_server, &QWebSocketServer::closed, this, &WebSocketTerminal::slotClosed);
 }
 
@@ -127,22 +128,29 @@ void WebSocketTerminal::sendToAll(const QString& message)
 {
     if (!m_active.load())
         return;
+    enforceBacklogBounds(message.size());
+    // A snapshot: aborting a client reports its disconnection at once.
+    const QList<QWebSocket*> sockets = m_clients.keys();
+    for (QWebSocket* socket : sockets) {
+        if (m_clients.contains(socket))
+            socket->sendTextMessage(message);
+    }
+}
+
+void WebSocketTerminal::enforceBacklogBounds(qint64 incoming)
+{
     // A snapshot: aborting a client reports its disconnection at once.
     const QList<QWebSocket*> sockets = m_clients.keys();
     std::vector<qint64> unsent;
     for (QWebSocket* socket : sockets)
         unsent.push_back(socket->bytesToWrite());
     const BacklogBound bound(m_maxBacklogBytes, m_maxTotalBacklogBytes);
-    for (const auto& [index, reason] : bound.clientsToDrop(unsent, message.size())) {
+    for (const auto& [index, reason] : bound.clientsToDrop(unsent, incoming)) {
         QWebSocket* socket = sockets[static_cast<int>(index)];
         JTerminal('3') << (reason == BacklogBound::EReason::OwnBound ? "terminal client too slow, closed:"
                                                                       : "terminal clients too slow together, closed:")
                        << socket->bytesToWrite() << "bytes unsent";
         socket->abort();
-    }
-    for (QWebSocket* socket : sockets) {
-        if (m_clients.contains(socket))
-            socket->sendTextMessage(message);
     }
 }
 

@@ -100,6 +100,8 @@ private:
     void init(unsigned short port, const QHostAddress& address);
     void drainLines();
     void sendToAll(const QString& message);
+    // Drops the clients past a bound, counting `incoming` more bytes for each.
+    void enforceBacklogBounds(qint64 incoming);
 
     bool m_debugOutput = true;
     std::atomic<bool> m_active{false};

@@ -1,6 +1,7 @@
 #include "net/websockets/websocketserver.h"
 
 #include "net/webapi/connectionlimits.h"
+#include "support/pingflood.h"
 #include "support/stalledwebsocket.h"
 
 #include <QSignalSpy>
@@ -10,7 +11,9 @@
 #include <QWebSocket>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using Tavrix::Net::WebSockets::WebSocketServer;
 
@@ -197,6 +200,26 @@ TEST_F(WebSocketServerTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
     EXPECT_EQ(reader.received.count(), messages);
 }
 
+// A client that pings and never reads makes the server queue a pong per
+// ping, though the port broadcasts nothing: it is cut at its bound too.
+TEST_F(WebSocketServerTest, AClientThatPingsAndNeverReadsIsCutAtItsBound)
+{
+    server.setMaxBacklogBytes(1024 * 1024);
+    LogCapture log;
+    TestSupport::PingFloodResult flood;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        flood = TestSupport::pingFlood(server.serverPort(), 96 * 1024 * 1024);
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 120000);
+    client.join();
+    ASSERT_TRUE(finished);
+    ASSERT_TRUE(flood.connected);
+    EXPECT_TRUE(flood.cutByServer) << flood.bytesSent << " bytes of pings sent without the connection being cut";
+    EXPECT_TRUE(waitForClients(0));
+    EXPECT_TRUE(log.contains(QStringLiteral("client too slow, closed:"))) << log.all().toStdString();
+}
 
 // Each stalled client stays under its own bound; together they pass the
 // server's, and the server sheds them instead of holding it all.

@@ -6,6 +6,7 @@
 #include "net/webapi/webapiserver.h"
 #include "net/websockets/websocketterminal.h"
 #include "net/websockets/webterminalexeget.h"
+#include "support/pingflood.h"
 #include "support/stalledwebsocket.h"
 
 #include <QDir>
@@ -169,6 +170,26 @@ TEST_F(WebSocketTerminalTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
         << "the stalled client is still served";
     ASSERT_TRUE(QTest::qWaitFor([&] { return reader->texts("flood").size() == lines; }, 20000));
     EXPECT_TRUE(readConsole(m_console).contains("terminal client too slow, closed:"));
+}
+
+// The pongs of a client that pings and never reads count against its bound
+// like log lines do, though the terminal itself sends it nothing.
+TEST_F(WebSocketTerminalTest, AClientThatPingsAndNeverReadsIsCutAtItsBound)
+{
+    m_terminal->setMaxBacklogBytes(1024 * 1024);
+    TestSupport::PingFloodResult flood;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        flood = TestSupport::pingFlood(m_terminal->serverPort(), 96 * 1024 * 1024);
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 120000);
+    client.join();
+    ASSERT_TRUE(finished);
+    ASSERT_TRUE(flood.connected);
+    EXPECT_TRUE(flood.cutByServer) << flood.bytesSent << " bytes of pings sent without the connection being cut";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 0; }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return readConsole(m_console).contains("terminal client too slow, closed:"); }, 5000));
 }
 
 TEST_F(WebSocketTerminalTest, AMessageLargerThanAClientMaySendClosesItsSender)
