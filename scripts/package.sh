@@ -32,11 +32,15 @@ if [[ ! -f "$ROOT/web/vendor/msgpack.min.js" ]]; then
   touch "$ROOT/web/vendor/.stamp"
 fi
 
-# The same path every time: ccache then finds the previous build's objects.
+# The copy keeps its build directory (obj-*) from one run to the next and
+# dpkg-buildpackage runs without cleaning first: a rebuild compiles only what
+# changed (tar keeps the files' times), and a new version alone compiles
+# nothing. Everything else in the copy is replaced.
 STAGE="$BUILD_DIR/package-stage"
 SRC="$STAGE/dastel"
-rm -rf "$STAGE"
 mkdir -p "$SRC"
+find "$SRC" -mindepth 1 -maxdepth 1 ! -name 'obj-*' -exec rm -rf {} +
+rm -f "$STAGE"/*.deb "$STAGE"/*.changes "$STAGE"/*.buildinfo
 # What git knows (committed or not, ignored files left out) plus the vendored
 # web libraries, which git ignores.
 (cd "$ROOT" && { git ls-files -z --cached --others --exclude-standard; printf '%s\0' web/vendor/*.js web/vendor/*.css; } \
@@ -59,7 +63,7 @@ if command -v ccache >/dev/null; then export DASTEL_CCACHE=1; fi
 # No debug-symbol packages: nothing here ships them.
 export DEB_BUILD_OPTIONS="noautodbgsym ${DEB_BUILD_OPTIONS:-}"
 echo "dastel package: building $VERSION in $SRC"
-(cd "$SRC" && dpkg-buildpackage -b -us -uc -j"${DASTEL_JOBS:-2}") > "$STAGE/build.log" 2>&1 || {
+(cd "$SRC" && dpkg-buildpackage -b -nc -us -uc -j"${DASTEL_JOBS:-2}") > "$STAGE/build.log" 2>&1 || {
   tail -n 60 "$STAGE/build.log" >&2
   echo "dastel package: dpkg-buildpackage failed; full log in $STAGE/build.log" >&2
   exit 1
