@@ -17,6 +17,7 @@ PACKAGES=(
   python3
   chromium
   nginx openssl
+  debhelper lintian systemd iproute2
 )
 
 missing=()
