@@ -125,6 +125,12 @@ if [[ $WITH_HEAP -eq 1 ]]; then
 fi
 stop_service
 
+# The clinical workflow (patient, states, service mode, axe-core) on a
+# service of its own: it writes the patient and plugs the cable.
+start_service workflow ""
+timeout 400 node --test --test-concurrency=1 workflow.test.mjs || status=$?
+stop_service
+
 # The same UI in front of a service that asks for an access token: every UI
 # test again, and the token prompt itself.
 export DASTEL_ACCESS_TOKEN="browser-test-$RANDOM$RANDOM"
