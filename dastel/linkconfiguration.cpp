@@ -103,7 +103,10 @@ void LinkConfiguration::build(const Settings& settings,
     m_jsonCommandFactory = std::make_unique<JsonCommandFactory>();
 
     // The signal converter is left as the recorder has it after connecting.
-    const std::unordered_set<Usb::UsbDeviceManagerFlags> flags = {Usb::UsbDeviceManagerFlags::NoAdcOn};
+    std::unordered_set<Usb::UsbDeviceManagerFlags> flags = {Usb::UsbDeviceManagerFlags::NoAdcOn};
+    // Without the poll, cable events never come and clients keep a stale state.
+    if (settings.followCable)
+        flags.insert(Usb::UsbDeviceManagerFlags::PollCable);
     m_usb = std::make_unique<Usb::UsbEventLoopWorker>(settings.errorLogPath.toStdString(), devices, cables,
                                                       m_complexCommandFactory.get(), flags);
     m_usb->deviceManager().queue()->setMaxWaitMs(settings.limits.commandQueueTimeoutMs);

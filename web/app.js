@@ -495,6 +495,8 @@ function renderPatient() {
   $('live-patient').textContent = `Patient: ${words}`;
   $('live-patient').dataset.known = known;
   const leads = Array.isArray(x?.Leads) && x.Leads.length ? `leads ${x.Leads.join(', ')}` : 'leads not named';
+  // The traces' text alternative: whose ECG and which leads.
+  $('plots').setAttribute('role', 'img');
   $('plots').setAttribute('aria-label', `Live ECG of ${x?.Known ? (patientName(x) || x.PatientId || 'an unnamed patient') : 'no patient written'}, ${leads}`);
 }
 async function readExamination() {
