@@ -85,7 +85,6 @@ test('the patient cable state follows the cable at once, both ways', async () =>
     await page.waitForSelector(`#cable-state[data-state=${st}]`, { timeout: 10000 });
     assert.equal(await textOf('#cable-state'), `patient cable: ${words}`);
   }
-  await page.screenshot({ path: join(ARTIFACTS, 'header.png'), clip: await page.$eval('header', (h) => { const r = h.getBoundingClientRect(); return { x: 0, y: 0, width: r.width, height: r.height }; }) });
   assert.equal((await simControl('cable off')).ok, true);
   await page.waitForSelector('#cable-state[data-state=disconnected]', { timeout: 10000 });
 });
@@ -156,7 +155,8 @@ test('the patient in force shows in the header and live view, after a reload and
   await view('live');
   assert.match(await textOf('#live-patient'), expected);
   assert.match(await page.$eval('#plots', (e) => e.getAttribute('aria-label')), /Иванов Пётр Сергеевич, leads I, II, V1, V2, V3, V4, V5, V6/);
-  await page.screenshot({ path: join(ARTIFACTS, 'patient-banner.png') });
+  await page.screenshot({ path: join(ARTIFACTS, 'header.png'), clip: await page.$eval('header', (h) => { const r = h.getBoundingClientRect(); return { x: 0, y: 0, width: r.width, height: r.height }; }) });
+  await page.screenshot({ path: join(ARTIFACTS, 'patient-banner.png'), clip: await page.$eval('#live-patient', (e) => { const r = e.getBoundingClientRect(); return { x: 0, y: 0, width: document.documentElement.clientWidth, height: r.bottom + 160 }; }) });
 
   // Another browser, which never saw the form, shows the same patient ...
   const second = await launchBrowser();
