@@ -5,7 +5,7 @@
 namespace Tavrix::DeviceWebApi {
 
 // Latin letters for names in other scripts, as machine-readable travel
-// documents write them (ICAO Doc 9303, part 3: Cyrillic by its table, Latin
+// documents write them (ICAO Doc 9303: Cyrillic by its table, Latin
 // letters with diacritics by its recommended equivalents, e.g. Ü → UE,
 // ß → SS, É → E). Used where a file format allows ASCII only, so that
 // "Иванов" becomes "Ivanov" and not "??????".
