@@ -91,7 +91,9 @@ void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* soc
     const QString name = request.value("cmd").toString();
     const uint32_t uid = readUid(request.value("uid"));
 
-    if (!isDeviceReady()) {
+    // The patient in force is the service's own: a page reloaded while the
+    // recorder is away still shows whose examination it is.
+    if (!isDeviceReady() && name != QLatin1String("GetExaminationInfo")) {
         answerFailureBeforeStart(name, uid, Usb::DeviceCommand::DEVICE_DISCONNECTED, socket);
         return;
     }

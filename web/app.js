@@ -222,7 +222,11 @@ function streamState(kind, on) {
   streams[kind] = on;
   const st = streams.adc && streams.event ? 'open' : (streams.adc || streams.event ? 'partial' : 'closed');
   setPill('stream-state', 'live data', st);
-  if (kind === 'event' && on) refreshAll(); // events are edges: read the state we missed
+  if (kind === 'event' && on) {
+    refreshAll(); // events are edges: read the state we missed
+    // The patient in force is the service's, recorder or not.
+    if (state.connected !== true) readExamination();
+  }
 }
 
 // ---------- live ECG ----------

@@ -84,6 +84,17 @@ TEST_F(GetExaminationInfoTest, AnswersTheAcceptedExaminationWithItsLeadNames)
     EXPECT_EQ(info["Leads"], QJsonValue(QJsonArray()));
 }
 
+TEST_F(GetExaminationInfoTest, AnswersWhileTheRecorderIsAway)
+{
+    ASSERT_EQ(answerOf("SetExaminationInfo", patient(1))["status"].toString(), "ok");
+    control("unplug");
+    ASSERT_TRUE(waitFor([this] { return answerOf("GetTime")["errorcode"].toString() == "DEVICE_DISCONNECTED"; }, 20000));
+    const QJsonObject info = examinationInfo();
+    EXPECT_EQ(info["Known"], QJsonValue(true));
+    EXPECT_EQ(info["PatientId"].toString(), "P-17");
+    EXPECT_EQ(info["Surname"].toString(), "Иванов");
+}
+
 TEST_F(GetExaminationInfoTest, IsListedWithItsAnswer)
 {
     const QJsonObject list = answerOf("GetCmdList");
