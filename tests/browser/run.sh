@@ -23,7 +23,7 @@ for f in dastel dastel-sim; do
   [[ -x "$BUILD_DIR/$f" ]] || { echo "browser tests: $BUILD_DIR/$f missing; build first" >&2; exit 1; }
 done
 [[ -x "${CHROMIUM:-/usr/bin/chromium}" ]] || { echo "browser tests: chromium missing (apt-get install chromium)" >&2; exit 1; }
-if [[ ! -d "$HERE/node_modules/playwright-core" ]]; then
+if [[ ! -d "$HERE/node_modules/playwright-core" || ! -d "$HERE/node_modules/axe-core" ]]; then
   (cd "$HERE" && npm ci --no-audit --no-fund)
 fi
 node "$HERE/vendor.mjs" >/dev/null
