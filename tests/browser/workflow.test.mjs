@@ -329,6 +329,19 @@ test('the page is usable by keyboard alone', async () => {
   await noAxeViolations('after keyboard use');
 });
 
+test('the log terminal page passes axe-core too', async () => {
+  const term = await browser.context.newPage();
+  try {
+    await term.goto(`${BASE_URL}terminal`);
+    await term.waitForSelector('#state[data-state=open]', { timeout: 10000 });
+    await postCommand('GetTime');
+    await term.waitForFunction(() => document.querySelectorAll('#log div').length > 0, null, { timeout: forCommands(1), polling: POLL_MS });
+    await noAxeViolations('the log terminal', term);
+  } finally {
+    await term.close();
+  }
+});
+
 test('axe-core ran on every state visited, and no script errors', () => {
   assert.ok(axeVisits.length >= 8, axeVisits.join(', '));
   assert.deepEqual(pageErrors, []);
