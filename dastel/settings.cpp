@@ -39,6 +39,7 @@ Settings Settings::fromVariantMap(const QVariantMap& map, const QString& appDir)
         if (settings.accessToken.isEmpty())
             settings.accessTokenError = QString("accessTokenFile \"%1\" cannot be read or is empty").arg(tokenFile);
     }
+    settings.followCable = map.value("followCable", true).toBool();
     const QVariantMap limits = map.value("limits").toMap();
     const auto readLimit = [&limits](const char* key, int& value) {
         bool ok = false;

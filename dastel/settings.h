@@ -46,6 +46,11 @@ struct Settings
         int commandQueueTimeoutMs = 10000;  // longest wait in the queue
     } limits;
 
+    // "followCable": ask the recorder every 300 ms whether the patient cable
+    // is attached, so that clients hear of it at once ("cableConnect",
+    // "cableDisconnect"). On unless false.
+    bool followCable = true;
+
     static Settings fromVariantMap(const QVariantMap& map, const QString& appDir);
     static quint16 portOf(const QVariantMap& map, const QString& section);
 };

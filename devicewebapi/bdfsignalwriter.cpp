@@ -1,6 +1,7 @@
 #include "devicewebapi/bdfsignalwriter.h"
 
 #include "common/regularfiles.h"
+#include "devicewebapi/latintransliteration.h"
 
 #include <edflib.h>
 
@@ -28,9 +29,11 @@ BdfSignalWriter::~BdfSignalWriter()
 
 std::string BdfSignalWriter::headerText(const std::string& text)
 {
+    // Names in other scripts keep their letters in Latin form, not as '?'.
+    const std::string latin = LatinTransliteration::toLatin(text);
     std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
+    out.reserve(latin.size());
+    for (const char c : latin) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte == ' ')
             out.push_back('_');
@@ -142,6 +145,19 @@ bool BdfSignalWriter::open(const QString& path, int sampleRate, const std::vecto
     m_annotations.clear();
     m_unstored.clear();
     m_beyondRoom = 0;
+    // The header holds the name in Latin letters only; the exact name goes
+    // into an annotation at the start, in UTF-8 as EDF+ annotations allow.
+    const auto exactWhereChanged = [](const std::string& label, const std::string& value) {
+        const std::string header = headerText(value);
+        std::string spaced = header;
+        std::replace(spaced.begin(), spaced.end(), '_', ' ');
+        return value.empty() || spaced == value || header == value ? std::string() : label + value;
+    };
+    for (const std::string& text : {exactWhereChanged("Patient: ", recording.patientName),
+                                    exactWhereChanged("Patient ID: ", recording.patientCode)}) {
+        if (!text.empty())
+            annotate(0, text);
+    }
     return true;
 }
 

@@ -113,7 +113,10 @@ public:
     const QString& error() const { return m_error; }
 
     // A header text field as EDF+ wants it: printable ASCII, no spaces
-    // (they become '_'), "X" when empty.
+    // (they become '_'), "X" when empty. Letters of other scripts are
+    // written in Latin letters (LatinTransliteration); what remains outside
+    // ASCII becomes '?'. open() keeps a patient name or code so changed in
+    // full in an annotation at the start ("Patient: …", "Patient ID: …").
     static std::string headerText(const std::string& text);
 
 private:

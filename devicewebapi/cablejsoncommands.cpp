@@ -7,6 +7,8 @@
 
 #include <QJsonArray>
 #include <QVariantMap>
+#include <string>
+#include <tuple>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -105,7 +107,7 @@ WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execu
 {
     const std::optional<QVariant> request = requestData(info);
     if (!request)
-        return badData();
+        return badData("data: the cable data are missing");
     const QVariantMap data = request->toMap();
     // Each number must fit the byte or word the cable keeps it in (the setup
     // counter goes out as one byte); a text or 300 for a byte is refused, not
@@ -115,8 +117,13 @@ WriteCableInfoJsonCommand::JsonCommandStatusPtr WriteCableInfoJsonCommand::execu
     const auto type = JsonArguments::toOptionalInteger(data.value(kCableType), 0, 0xFF, 0);
     const auto number = JsonArguments::toOptionalInteger(data.value(kCableNumber), 0, UINT32_MAX, 0);
     const auto counter = JsonArguments::toOptionalInteger(data.value(kSetupCounter), 0, 0xFF, 0);
-    if (!version || !regime || !type || !number || !counter)
-        return badData();
+    for (const auto& [key, value, limit] :
+         {std::tuple<const char*, const std::optional<int64_t>&, const char*>{kVersion, version, "255"},
+          {kCableRegime, regime, "255"}, {kCableType, type, "255"}, {kCableNumber, number, "4294967295"},
+          {kSetupCounter, counter, "255"}}) {
+        if (!value)
+            return badData(std::string(key) + ": must be a whole number 0–" + limit);
+    }
     Usb::CableInfo cable;
     cable.version = static_cast<uint8_t>(*version);
     cable.cableRegime = static_cast<uint8_t>(*regime);
@@ -142,10 +149,10 @@ WriteCableSetupCounterJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> inf
 {
     const std::optional<QVariant> request = requestData(info);
     if (!request)
-        return badData();
+        return badData("data: {\"SetupCounter\": 0–255} is missing");
     const auto counter = JsonArguments::toOptionalInteger(request->toMap().value(kSetupCounter), 0, 0xFF, 0);
     if (!counter)
-        return badData();
+        return badData(std::string(kSetupCounter) + ": must be a whole number 0–255");
     return startOperation<DeviceComplexCommands::WriteCableSetupCounterCommand>(
         *info, &WriteCableSetupCounterJsonCommand::handleAnswer, static_cast<unsigned>(*counter));
 }

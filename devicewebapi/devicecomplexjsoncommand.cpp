@@ -53,6 +53,14 @@ DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::badData
     return JsonCommandStatusCreator::create(Usb::DeviceCommand::BAD_DATA);
 }
 
+DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::badData(const std::string& reason)
+{
+    auto status = std::make_shared<Net::WebApi::ErrorJsonCommandStatus>(
+        JsonCommandStatusCreator::statusName(Usb::DeviceCommand::BAD_DATA));
+    status->setErrorText(reason);
+    return status;
+}
+
 DeviceComplexJsonCommand::JsonCommandStatusPtr DeviceComplexJsonCommand::uninterpretable()
 {
     std::cout << " json object interpretation error" << std::endl;

@@ -85,6 +85,9 @@ protected:
 
     // Status for a request whose arguments are malformed; execute() returns it.
     static JsonCommandStatusPtr badData();
+    // The same, telling the client which argument and why ("Surname: ü cannot
+    // be stored by the recorder"); the answer carries it as "errortext".
+    static JsonCommandStatusPtr badData(const std::string& reason);
     // badData() for a request whose "data" cannot be read at all, with the
     // trace line that says so.
     static JsonCommandStatusPtr uninterpretable();

@@ -91,7 +91,9 @@ void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* soc
     const QString name = request.value("cmd").toString();
     const uint32_t uid = readUid(request.value("uid"));
 
-    if (!isDeviceReady()) {
+    // The patient in force is the service's own: a page reloaded while the
+    // recorder is away still shows whose examination it is.
+    if (!isDeviceReady() && name != QLatin1String("GetExaminationInfo")) {
         answerFailureBeforeStart(name, uid, Usb::DeviceCommand::DEVICE_DISCONNECTED, socket);
         return;
     }
@@ -113,7 +115,11 @@ void DeviceWebApiJsonCommand::exe(ParsingURI&, QByteArray& body, QTcpSocket* soc
         }
         if (custom) {
             if (!isOneWellFormedFrame(launched->data)) {
-                answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket);
+                answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket,
+                                         QStringLiteral("data: must be exactly one frame: 0x7E, a length equal to "
+                                                        "the number of data bytes (at most %1), code, data, two "
+                                                        "check bytes, 0xBD")
+                                             .arg(maxCustomDataLength));
                 return;
             }
             launched->name = customSimpleCommandName;
@@ -201,9 +207,15 @@ void DeviceWebApiJsonCommand::startJsonCommand(const QString& name, uint32_t uid
     // What the command enqueues while it starts is sent for this client.
     Usb::ByteCommandQueue::RequesterScope scope(*m_deviceManager->queue(),
                                                 std::make_shared<SocketCommandRequester>(socket));
+    std::shared_ptr<JsonCommandStatus> failure;
     if (!JsonWebApiCommandWrapper::start(*item, info, socket, this,
-                                         &DeviceWebApiJsonCommand::handleComplexCommandAnswerIsReady))
-        answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket);
+                                         &DeviceWebApiJsonCommand::handleComplexCommandAnswerIsReady, &failure)) {
+        // Refused before anything was sent: BAD_DATA, with the reason when the
+        // command gave one.
+        const auto* error = dynamic_cast<const ErrorJsonCommandStatus*>(failure.get());
+        answerFailureBeforeStart(name, uid, Usb::DeviceCommand::BAD_DATA, socket,
+                                 error ? QString::fromStdString(error->errorText()) : QString());
+    }
 }
 
 void DeviceWebApiJsonCommand::handleComplexCommandAnswerIsReady(JsonWebApiCommandWrapper* wrapper,

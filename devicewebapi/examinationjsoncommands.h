@@ -16,10 +16,17 @@ public:
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 
-    // Empty when a value is of the wrong kind: a text key that holds no
-    // text, or a "LeadType" or "CableInfo" number that is no whole number in
-    // range. Missing keys read as empty text or 0.
-    static std::optional<DeviceComplexCommands::ExaminationInfo> parseRequest(const QVariantMap& data);
+    // Empty when a value cannot be written as it is: a text key that holds
+    // no text, a name the recorder cannot keep (a letter Windows-1251 lacks,
+    // more than 64 bytes), a date or time that is none or out of the
+    // recorder's range, a "LeadType" without lead set, or a "CableInfo"
+    // number that is no whole number in range; `refusal` then names the
+    // field and the reason. Missing keys read as empty text or 0.
+    static std::optional<DeviceComplexCommands::ExaminationInfo> parseRequest(const QVariantMap& data,
+                                                                              std::string* refusal = nullptr);
+    // The first character of `text` that Windows-1251 cannot hold; empty when
+    // it holds them all.
+    static QString firstUnstorable(const QString& text);
 
 private:
     // Keeps the examination for the signal recordings once the recorder took it.

@@ -24,12 +24,14 @@ SetPelJsonCommand::JsonCommandStatusPtr SetPelJsonCommand::execute(std::shared_p
 {
     const std::optional<QVariant> data = optionalRequestData(info);
     if (!data)
-        return badData();
+        return badData("data: cannot be read");
     // QVariant::toBool takes any text but "false" and "0" as true: "off"
     // would switch the pel on. No "data" at all still means off.
     const std::optional<bool> pel = data->isNull() ? std::optional<bool>(false) : JsonArguments::toSwitch(*data);
-    if (!pel)
-        return uninterpretable();
+    if (!pel) {
+        uninterpretable();
+        return badData("data: must be true or false (also \"on\", \"off\", 1, 0)");
+    }
     const bool pelOn = *pel;
     std::cout << " isPelOn = " << pelOn << std::endl;
     return startOperation<DeviceComplexCommands::SetPelCommand>(*info, &SetPelJsonCommand::handleAnswer, pelOn);

@@ -26,11 +26,11 @@ SetProgIdJsonCommand::JsonCommandStatusPtr SetProgIdJsonCommand::execute(std::sh
 {
     const std::optional<QVariant> data = requestData(info);
     if (!data)
-        return badData();
+        return badData("data: {\"ProgId\": 0–255} is missing");
     // The recorder keeps one byte: 300 must not become 44, nor "abc" 0.
     const std::optional<int64_t> value = JsonArguments::toInteger(data->toMap().value("ProgId"), 0, 0xFF);
     if (!value)
-        return badData();
+        return badData("ProgId: must be a whole number 0–255");
     const auto progId = static_cast<uint8_t>(*value);
     return startOperation<DeviceComplexCommands::SetProgIdCommand>(*info, &SetProgIdJsonCommand::handleAnswer,
                                                                    progId);

@@ -4,6 +4,8 @@
 #include "devicewebapi/jsonarguments.h"
 
 #include <algorithm>
+#include <string>
+#include <utility>
 #include <optional>
 
 namespace Tavrix::DeviceWebApi {
@@ -44,22 +46,33 @@ std::shared_ptr<JsonCommandDescription> SetTimeJsonCommand::createCommandDescrip
                                                     std::make_shared<NamelessEmptyJsonCommandUnit>());
 }
 
-bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObject& dateTime)
+bool SetTimeJsonCommand::parseDateTime(const QVariant& data, Common::DateTimeObject& dateTime, std::string* refusal)
 {
-    if (data.isNull() || !data.canConvert<QVariantMap>())
+    auto refuse = [refusal](const std::string& text) {
+        if (refusal)
+            *refusal = text;
         return false;
+    };
+    if (data.isNull() || !data.canConvert<QVariantMap>())
+        return refuse("data: must be an object with Year, Month, Day, Hours, Minutes and Seconds");
     const QVariantMap map = data.toMap();
     const std::optional<int64_t> givenYear = JsonArguments::toOptionalInteger(map.value("Year"), 0, UINT32_MAX, 0);
     const std::optional<uint8_t> month = clockField(map, "Month"), day = clockField(map, "Day"),
                                  hours = clockField(map, "Hours"), minutes = clockField(map, "Minutes"),
                                  seconds = clockField(map, "Seconds");
-    if (!givenYear || !month || !day || !hours || !minutes || !seconds)
-        return false;
+    if (!givenYear)
+        return refuse("Year: must be a whole number");
+    for (const auto& [key, field] : {std::pair<const char*, const std::optional<uint8_t>&>{"Month", month},
+                                     {"Day", day}, {"Hours", hours}, {"Minutes", minutes}, {"Seconds", seconds}}) {
+        if (!field)
+            return refuse(std::string(key) + ": must be a whole number");
+    }
     const auto year = static_cast<uint32_t>(*givenYear);
     // A year outside the recorder's two digits would be stored as another
     // year and reported as set.
     if (year < kFirstYear || year > kLastYear)
-        return false;
+        return refuse("Year: " + std::to_string(year) + " is outside the recorder's calendar, "
+                      + std::to_string(kFirstYear) + "–" + std::to_string(kLastYear));
 
     Common::DateTimeObject value;
     value.date.year = static_cast<int32_t>(year);
@@ -79,10 +92,11 @@ SetTimeJsonCommand::JsonCommandStatusPtr SetTimeJsonCommand::execute(std::shared
 {
     const std::optional<QVariant> data = requestData(info);
     if (!data)
-        return badData();
+        return badData("data: the date and time are missing");
     Common::DateTimeObject dateTime;
-    if (!parseDateTime(*data, dateTime))
-        return badData();
+    std::string refusal;
+    if (!parseDateTime(*data, dateTime, &refusal))
+        return badData(refusal);
     return startOperation<DeviceComplexCommands::SetTimeCommand>(*info, &SetTimeJsonCommand::handleAnswer, dateTime);
 }
 

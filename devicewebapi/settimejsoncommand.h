@@ -21,7 +21,9 @@ public:
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     // The clamped clock of a request's "data"; false when it cannot be
     // written: no object, or a year the recorder cannot hold (2000-2099).
-    static bool parseDateTime(const QVariant& data, Common::DateTimeObject& dateTime);
+    // False for a request that is no date and time the recorder can hold;
+    // `refusal` then names the field and the reason.
+    static bool parseDateTime(const QVariant& data, Common::DateTimeObject& dateTime, std::string* refusal = nullptr);
 
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 

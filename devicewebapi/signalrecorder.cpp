@@ -4,6 +4,7 @@
 #include "common/regularfiles.h"
 #include "devicewebapi/bdffilerepair.h"
 #include "devicewebapi/examinationinfostore.h"
+#include "devicewebapi/recordingpatient.h"
 #include "usb/framedecoder.h"
 
 #include <edflib.h>
@@ -482,8 +483,11 @@ QJsonArray SignalRecorder::list() const
 {
     QJsonArray entries;
     const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
-    for (const QString& file : files)
-        entries.append(describe(QDir(m_directory).filePath(file)));
+    for (const QString& file : files) {
+        QJsonObject entry = describe(QDir(m_directory).filePath(file));
+        entry.insert("patient", RecordingPatient::read(QDir(m_directory).filePath(file)));
+        entries.append(entry);
+    }
     return entries;
 }
 

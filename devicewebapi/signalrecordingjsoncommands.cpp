@@ -75,8 +75,10 @@ StartSignalRecordingJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
         return badData();
     const std::optional<QString> label = labelOf(request->m_data);
     // Labels go into a file header and an annotation: a line, not a document.
-    if (!label || label->size() > 200)
-        return badData();
+    if (!label)
+        return badData("Label: must be a text");
+    if (label->size() > 200)
+        return badData("Label: " + std::to_string(label->size()) + " characters, at most 200 are kept");
     m_label = *label;
     m_uid = request->m_uid;
     if (!m_recorder) {

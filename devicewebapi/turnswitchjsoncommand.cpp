@@ -30,10 +30,10 @@ TurnSwitchJsonCommand::JsonCommandStatusPtr TurnSwitchJsonCommand::execute(std::
 {
     const std::optional<QVariant> data = requestData(info);
     if (!data)
-        return badData();
+        return badData("data: {\"State\": \"on\" or \"off\"} is missing");
     const QString state = data->toMap().value("State").toString().toLower();
     if (state != "on" && state != "off")
-        return badData();
+        return badData("State: must be \"on\" or \"off\"");
     const auto sent = Usb::sendDescribedRequest(
         this, m_deviceManager, m_simpleCommand, {uint8_t(state == "on" ? 1 : 0)},
         [this](const std::vector<uint8_t>& answer, int32_t status) { handleAnswer(answer, status); });

@@ -36,7 +36,7 @@ WriteEcgModeJsonCommand::JsonCommandStatusPtr WriteEcgModeJsonCommand::execute(s
 {
     const std::optional<QVariant> request = optionalRequestData(info);
     if (!request)
-        return badData();
+        return badData("data: cannot be read");
     // The mode as text or number, 0 to 4; anything else (a word, 5, 2.5, true)
     // was written as mode 0 and reported as done.
     const QVariant& data = *request;
@@ -47,7 +47,7 @@ WriteEcgModeJsonCommand::JsonCommandStatusPtr WriteEcgModeJsonCommand::execute(s
     bool known = false;
     const int byte = text.toInt(&known);
     if (!textOrWholeNumber || !known || text != QString::number(byte) || byte < 0 || byte > 4)
-        return badData();
+        return badData("data: the ECG mode must be a whole number 0–4");
     return startOperation<DeviceComplexCommands::WriteEcgModeCommand>(*info, &WriteEcgModeJsonCommand::handleAnswer,
                                                                       parseMode(text));
 }

@@ -24,11 +24,13 @@ public:
     // Creates the item's command, connects its answer through a new wrapper to
     // `receiver`'s `slot` (before execute: a command may answer inside it) and
     // executes it. Returns false when execute failed; the wrapper is then
-    // discarded and the caller answers. The slot should release the wrapper
-    // with deleteLater(): it may run inside execute().
+    // discarded and the caller answers, with the status execute() gave in
+    // `failure` when asked (null when no command could be made). The slot
+    // should release the wrapper with deleteLater(): it may run inside execute().
     template<typename Receiver, typename Slot>
     static bool start(const JsonCommandFactoryItem& item, std::shared_ptr<IJsonCommandInfo> info,
-                      QTcpSocket* socket, Receiver* receiver, Slot slot);
+                      QTcpSocket* socket, Receiver* receiver, Slot slot,
+                      std::shared_ptr<JsonCommandStatus>* failure = nullptr);
 
 signals:
     void answerIsReady(JsonWebApiCommandWrapper* command, QJsonDocument answer,
@@ -47,7 +49,8 @@ private:
 
 template<typename Receiver, typename Slot>
 bool JsonWebApiCommandWrapper::start(const JsonCommandFactoryItem& item, std::shared_ptr<IJsonCommandInfo> info,
-                                     QTcpSocket* socket, Receiver* receiver, Slot slot)
+                                     QTcpSocket* socket, Receiver* receiver, Slot slot,
+                                     std::shared_ptr<JsonCommandStatus>* failure)
 {
     // The local copy keeps the command alive while execute() runs, even if it
     // answers inside and the wrapper is released.
@@ -58,6 +61,8 @@ bool JsonWebApiCommandWrapper::start(const JsonCommandFactoryItem& item, std::sh
     QObject::connect(wrapper, &JsonWebApiCommandWrapper::answerIsReady, receiver, slot);
     const std::shared_ptr<JsonCommandStatus> status = command->execute(std::move(info));
     if (!status || status->code() != 0) {
+        if (failure)
+            *failure = status;
         wrapper->disconnect();
         wrapper->deleteLater();
         return false;

@@ -575,8 +575,10 @@ class Service:
             self.ports[key] = free_port()
         settings = {key: {"port": port} for key, port in self.ports.items()}
         # Without it every server would listen on all addresses.
+        # followCable off: no requests of the service's own between an
+        # injected fault and the command it is meant for.
         settings.update({"listenAddress": HOST, "errorLogPath": "", "htmlDirectories": ["web"],
-                         "defaultHtmlDirectory": "web"})
+                         "defaultHtmlDirectory": "web", "followCable": False})
         with open(os.path.join(self.scratch, "settings.json"), "w") as out:
             json.dump(settings, out)
 

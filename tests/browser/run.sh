@@ -23,7 +23,7 @@ for f in dastel dastel-sim; do
   [[ -x "$BUILD_DIR/$f" ]] || { echo "browser tests: $BUILD_DIR/$f missing; build first" >&2; exit 1; }
 done
 [[ -x "${CHROMIUM:-/usr/bin/chromium}" ]] || { echo "browser tests: chromium missing (apt-get install chromium)" >&2; exit 1; }
-if [[ ! -d "$HERE/node_modules/playwright-core" ]]; then
+if [[ ! -d "$HERE/node_modules/playwright-core" || ! -d "$HERE/node_modules/axe-core" ]]; then
   (cd "$HERE" && npm ci --no-audit --no-fund)
 fi
 node "$HERE/vendor.mjs" >/dev/null
@@ -123,6 +123,12 @@ timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.tes
 if [[ $WITH_HEAP -eq 1 ]]; then
   timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?
 fi
+stop_service
+
+# The clinical workflow (patient, states, service mode, axe-core) on a
+# service of its own: it writes the patient and plugs the cable.
+start_service workflow ""
+timeout 400 node --test --test-concurrency=1 workflow.test.mjs || status=$?
 stop_service
 
 # The same UI in front of a service that asks for an access token: every UI

@@ -122,6 +122,8 @@ test('a button push is counted and marked', async () => {
 test('the console lists the described commands and runs one', async () => {
   await page.click('nav button[data-view=console]');
   await page.waitForFunction(() => document.querySelectorAll('#cmd-select option').length > 0, null, { timeout: 10000, polling: POLL_MS });
+  // Every command in service mode (the everyday ones alone without it).
+  await page.check('#service-mode');
   const names = await page.$$eval('#cmd-select option', (o) => o.map((e) => e.value));
   const listed = await postCommand('GetCmdList');
   assert.deepEqual(names, listed.data.map((d) => d.cmd).sort());
@@ -144,12 +146,16 @@ test('bad console input is refused in the page and raw bytes reach the recorder'
   // Read the clock (code 0x05) as a raw frame: the answer carries its payload bytes.
   await page.fill('#raw-bytes', '7E 00 00 05 FF FF BD');
   await page.click('#raw-send');
+  // Raw bytes are sent after the service-mode confirmation.
+  await page.waitForSelector('#confirm-box:not([hidden])', { timeout: 5000 });
+  await page.click('#confirm-yes');
   await page.waitForSelector('#cmd-answer:not([data-status=pending])', { timeout: 15000 });
   const answer = JSON.parse(await page.textContent('#cmd-answer'));
   assert.equal(answer.status, 'ok', JSON.stringify(answer));
   // Six BCD bytes: seconds, minutes, hours, day, month, year - 2000.
   assert.equal(answer.data.length, 6, JSON.stringify(answer));
   assert.ok(answer.data.every((b) => /^0x[0-9]{2}$/.test(b)), JSON.stringify(answer));
+  await page.uncheck('#service-mode');
 });
 
 test('the clock is set from the browser', async (t) => {

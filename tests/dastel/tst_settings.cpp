@@ -112,3 +112,10 @@ TEST(Settings, AccessSettings)
     EXPECT_TRUE(missing.accessToken.isEmpty());
     EXPECT_FALSE(missing.accessTokenError.isEmpty());
 }
+
+TEST(Settings, FollowCableUnlessTurnedOff)
+{
+    EXPECT_TRUE(settingsOf(R"({})").followCable);
+    EXPECT_TRUE(settingsOf(R"({"followCable": true})").followCable);
+    EXPECT_FALSE(settingsOf(R"({"followCable": false})").followCable);
+}

@@ -319,9 +319,10 @@ TEST(BdfSignalWriterHeaderText, KeepsHeaderFieldsPrintableAscii)
         {"", "X"},
         {"Anna", "Anna"},
         {"Anna Maria", "Anna_Maria"},
-        {u8"Иван", "????"},
+        {u8"Иван", "Ivan"},
         {"a\tb", "ab"},
-        {u8"Jürgen", "J?rgen"},
+        {u8"Jürgen", "Juergen"},
+        {u8"王", "?"}, // no Latin form in the scheme
     };
     for (const auto& [input, expected] : cases)
         EXPECT_EQ(BdfSignalWriter::headerText(input), expected) << input;
@@ -373,4 +374,58 @@ TEST_F(BdfSignalWriterTest, MneReadsTheSameFile)
     EXPECT_EQ(subject["sex"].toString(), "F");
     EXPECT_EQ(subject["birthday"].toString(), "1980-05-17");
     EXPECT_EQ(subject["name"].toString(), "Ivanova_Anna");
+}
+
+// A Cyrillic name: the header, ASCII only, holds it in Latin letters (as MNE
+// and every EDF reader show it); the exact name is the annotation at 0 s.
+TEST_F(BdfSignalWriterTest, CyrillicNameIsTransliteratedInTheHeaderAndExactInAnAnnotation)
+{
+    const QString file = path("cyrillic.bdf");
+    {
+        BdfSignalWriter writer;
+        BdfRecordingInfo recording;
+        recording.patientCode = "P-17";
+        recording.patientName = u8"Иванов Пётр Сергеевич";
+        recording.sex = 1;
+        ASSERT_TRUE(writer.open(file, 100, testSignals(), recording)) << writer.error().toStdString();
+        writer.setStartTime(QDateTime(QDate(2026, 12, 9), QTime(10, 20, 30)));
+        std::vector<int32_t> frame(3, 0);
+        for (int i = 0; i < 100; ++i)
+            ASSERT_TRUE(writer.addSample(frame.data()));
+        ASSERT_TRUE(writer.close());
+    }
+    const ReadBack back = readWithEdflib(file);
+    ASSERT_TRUE(back.opened);
+    EXPECT_STREQ(back.header.patient_name, "Ivanov Petr Sergeevich");
+    std::string exact;
+    for (const auto& annotation : back.annotations) {
+        if (annotation.first == 0)
+            exact += annotation.second;
+    }
+    EXPECT_EQ(exact, u8"Patient: Иванов Пётр Сергеевич");
+
+    QProcess python;
+    const QString interpreter = QFile::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+    python.start(interpreter, {QStringLiteral(DASTEL_CONFIG_DIR "/../tests/devicewebapi/read_bdf_with_mne.py"), file, "none"});
+    ASSERT_TRUE(python.waitForFinished(120000)) << "python3 did not finish";
+    if (python.exitCode() == 77)
+        GTEST_SKIP() << "python3-mne is not installed";
+    ASSERT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+    const QJsonObject read = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    EXPECT_EQ(read["subject"].toObject()["name"].toString(), "Ivanov_Petr_Sergeevich");
+    QString annotated;
+    for (const QJsonValue& annotation : read["annotations"].toArray()) {
+        if (annotation.toObject()["onset"].toDouble() == 0.0)
+            annotated += annotation.toObject()["description"].toString();
+    }
+    EXPECT_EQ(annotated, QString::fromUtf8(u8"Patient: Иванов Пётр Сергеевич"));
+}
+
+// An ASCII name needs no annotation: the header holds it whole.
+TEST_F(BdfSignalWriterTest, AsciiNameAddsNoAnnotation)
+{
+    const ReadBack back = readWithEdflib(writeFile(105));
+    ASSERT_TRUE(back.opened);
+    for (const auto& annotation : back.annotations)
+        EXPECT_EQ(annotation.second.rfind("Patient", 0), std::string::npos) << annotation.second;
 }

@@ -9,6 +9,16 @@ using ServiceTesting::PendingRequest;
 
 namespace {
 
+// A refusal's answer without its "errortext", which must say something.
+inline std::string withoutReason(const QByteArray& body)
+{
+    QJsonObject answer = QJsonDocument::fromJson(body).object();
+    EXPECT_FALSE(answer.value("errortext").toString().isEmpty()) << body.toStdString();
+    answer.remove("errortext");
+    return QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString();
+}
+
+
 class SingleOperationsTest : public ServiceTesting::ServiceFixture
 {
 };
@@ -64,7 +74,7 @@ TEST_F(SingleOperationsTest, WritesChangeTheRecorderAndReadBack)
     EXPECT_TRUE(model()["vent"].toBool());
     EXPECT_EQ(answerOf("SetPumpState", QJsonObject{{"State", "Off"}})["status"].toString(), "ok");
     EXPECT_FALSE(model()["pump"].toBool());
-    EXPECT_EQ(postRaw(QByteArray(R"({"cmd":"SetVentState","uid":4,"data":{"State":"half"}})")).toStdString(),
+    EXPECT_EQ(withoutReason(postRaw(QByteArray(R"({"cmd":"SetVentState","uid":4,"data":{"State":"half"}})"))),
               R"({"cmd":"SetVentState","errorcode":"BAD_DATA","status":"error","uid":4})");
     EXPECT_TRUE(model()["vent"].toBool());
 }
@@ -89,7 +99,7 @@ TEST_F(SingleOperationsTest, ArgumentsOfTheWrongKindAreRefusedBeforeAnythingIsSe
         R"({"cmd":"SetPel","uid":2,"data":{"Pel":false}})",
     };
     for (const QByteArray& body : refused)
-        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetPel","errorcode":"BAD_DATA","status":"error","uid":2})")
+        EXPECT_EQ(withoutReason(postRaw(body)), R"({"cmd":"SetPel","errorcode":"BAD_DATA","status":"error","uid":2})")
             << body.constData();
     EXPECT_TRUE(model()["pel"].toBool());
     // No "data" at all still switches it off.
@@ -100,7 +110,7 @@ TEST_F(SingleOperationsTest, ArgumentsOfTheWrongKindAreRefusedBeforeAnythingIsSe
     const QString before = model()["eeprom"].toString();
     for (const char* progId : {"300", "-1", "\"abc\"", "\"7\"", "1.5", "true", "null"}) {
         const QByteArray body = QByteArray(R"({"cmd":"SetProgId","uid":3,"data":{"ProgId":)") + progId + "}}";
-        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetProgId","errorcode":"BAD_DATA","status":"error","uid":3})")
+        EXPECT_EQ(withoutReason(postRaw(body)), R"({"cmd":"SetProgId","errorcode":"BAD_DATA","status":"error","uid":3})")
             << body.constData();
     }
     EXPECT_EQ(model()["eeprom"].toString(), before);
@@ -112,20 +122,20 @@ TEST_F(SingleOperationsTest, ArgumentsOfTheWrongKindAreRefusedBeforeAnythingIsSe
     const int mode = model()["ecgMode"].toInt();
     for (const char* data : {"\"abc\"", "5", "-1", "2.5", "true", "[2]"}) {
         const QByteArray body = QByteArray(R"({"cmd":"WriteEcgMode","uid":4,"data":)") + data + "}";
-        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"WriteEcgMode","errorcode":"BAD_DATA","status":"error","uid":4})")
+        EXPECT_EQ(withoutReason(postRaw(body)), R"({"cmd":"WriteEcgMode","errorcode":"BAD_DATA","status":"error","uid":4})")
             << body.constData();
     }
     EXPECT_EQ(model()["ecgMode"].toInt(), mode);
     for (const char* time : {R"({"Year":2030,"Month":"5"})", R"({"Year":"2030"})", R"({"Year":2030,"Hours":-1})",
                              R"({"Year":2030,"Day":1.5})"}) {
         const QByteArray body = QByteArray(R"({"cmd":"SetTime","uid":5,"data":)") + time + "}";
-        EXPECT_EQ(postRaw(body).toStdString(), R"({"cmd":"SetTime","errorcode":"BAD_DATA","status":"error","uid":5})")
+        EXPECT_EQ(withoutReason(postRaw(body)), R"({"cmd":"SetTime","errorcode":"BAD_DATA","status":"error","uid":5})")
             << body.constData();
     }
     EXPECT_NE(answerOf("GetTime")["data"].toObject()["Year"].toInt(), 2030);
     for (const char* counter : {"300", "\"3\"", "-2"}) {
         const QByteArray body = QByteArray(R"({"cmd":"WriteCableSetupCounter","uid":6,"data":{"SetupCounter":)") + counter + "}}";
-        EXPECT_EQ(postRaw(body).toStdString(),
+        EXPECT_EQ(withoutReason(postRaw(body)),
                   R"({"cmd":"WriteCableSetupCounter","errorcode":"BAD_DATA","status":"error","uid":6})")
             << body.constData();
     }
@@ -146,7 +156,7 @@ TEST_F(SingleOperationsTest, SetTimeIsReadBackClamped)
     // The recorder's clock runs on.
     EXPECT_LE(clock["Seconds"].toInt(), 3);
 
-    EXPECT_EQ(postRaw(QByteArray(R"({"cmd":"SetTime","uid":6})")).toStdString(),
+    EXPECT_EQ(withoutReason(postRaw(QByteArray(R"({"cmd":"SetTime","uid":6})"))),
               R"({"cmd":"SetTime","errorcode":"BAD_DATA","status":"error","uid":6})");
 }
 

@@ -112,7 +112,10 @@ private:
                              {"errorLogPath", ""},
                              {"htmlDirectories", QJsonArray{"web"}},
                              {"defaultHtmlDirectory", "web"},
-                             {"listenAddress", "127.0.0.1"}};
+                             {"listenAddress", "127.0.0.1"},
+                             // No requests of the service's own between a
+                             // test's injected fault and its command.
+                             {"followCable", false}};
         for (auto it = m_extraSettings.begin(); it != m_extraSettings.end(); ++it)
             settings.insert(it.key(), it.value());
         m_tree.write("settings.json", QJsonDocument(settings).toJson());
