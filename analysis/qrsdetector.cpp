@@ -335,6 +335,39 @@ void QrsDetector::process(const float *interleaved, int64_t frames, std::vector<
     }
 }
 
+void QrsDetector::finish(std::vector<Beat> &beats)
+{
+    if (m_fed == 0)
+        return;
+    // The filters stand a few tens of milliseconds behind: the signal is held at
+    // its last value (no step, so nothing new to detect) until they have caught up.
+    const int64_t end = m_fed;
+    const int64_t padding = samplesOf(kPeakHoldS + kIntegrationWindowS, m_fs) + m_rDelay;
+    std::vector<float> held(static_cast<size_t>(padding * m_leadCount));
+    for (int64_t k = 0; k < padding; ++k)
+        for (int i = 0; i < m_leadCount; ++i)
+            held[static_cast<size_t>(k * m_leadCount + i)] = m_leads[static_cast<size_t>(i)].window[4];
+    std::vector<Beat> found;
+    process(held.data(), padding, found);
+    if (!m_learned) {
+        finishLearning(found);
+        while (m_decided < m_fed) {
+            if (m_combined <= m_decided)
+                combine(m_combined++);
+            decide(m_decided++, found);
+        }
+    }
+    if (m_peakIndex >= 0 && m_peakMax > 0) {
+        const Peak peak = describePeak(m_peakMax, m_peakIndex);
+        m_peakIndex = -1;
+        m_peakMax = 0;
+        classify(peak, found);
+    }
+    for (const Beat &beat : found)
+        if (beat.sample < end)
+            beats.push_back(beat);
+}
+
 void QrsDetector::finishLearning(std::vector<Beat> &beats)
 {
     (void)beats;
@@ -344,7 +377,7 @@ void QrsDetector::finishLearning(std::vector<Beat> &beats)
         lead.invAmplitude = std::sqrt(lead.invLevel);
     }
     double maxMwi = 0;
-    while (m_combined < m_learning) {
+    while (m_combined < std::min<int64_t>(m_learning, m_fed)) {
         combine(m_combined);
         maxMwi = std::max(maxMwi, static_cast<double>(m_mwi[slot(m_combined)]));
         ++m_combined;

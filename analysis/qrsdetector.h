@@ -42,6 +42,11 @@ public:
     // Detected beats are appended to `beats`.
     void process(const float *interleaved, int64_t frames, std::vector<Beat> &beats);
 
+    // The signal has ended: runs the filters out and decides on the peak still
+    // being followed, so a beat in the last fraction of a second is not lost.
+    // Feed nothing more without a reset().
+    void finish(std::vector<Beat> &beats);
+
     // Forgets the signal (as after lost samples): learning starts again and
     // sample indices count from the next sample fed.
     void reset();
