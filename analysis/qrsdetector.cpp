@@ -32,6 +32,7 @@ constexpr double kFlatLeadMv = 0.02;      // a lead whose band-passed signal sta
 constexpr double kEnvelopeS = 2.0;        //   (envelope time constant)
 constexpr double kImplausibleMv = 8.0;    // no QRS is this tall after the band-pass: a lead jump
 constexpr double kHoldOffS = 1.0;         // a saturated or jumping lead stays out this long
+constexpr double kSettleS = 0.1;          // the band-pass's start-up (3 time constants of 5 Hz)
 // A lead's QRS level never drops below that of a 0.1 mV band-passed QRS (slope
 // about 2 pi 10 Hz x 0.1 mV), so a quiet lead is never amplified into beats.
 constexpr double kMinLeadLevel = 40.0;    // (mV/s)^2
@@ -52,6 +53,7 @@ struct QrsDetector::LeadState
     int primed = 0;
     double history[4] = {0, 0, 0, 0}; // band-passed x[n-1..n-4]
     double envelope = 0;
+    double offset = 0;
     int hold = 0;
     double low = -std::numeric_limits<double>::infinity();
     double high = std::numeric_limits<double>::infinity();
@@ -162,6 +164,7 @@ QrsDetector::QrsDetector(double samplingFrequencyHz, int leadCount)
     m_learning = samplesOf(kLearningS, m_fs);
     m_searchBackMin = samplesOf(kSearchBackMinS, m_fs);
     m_holdOff = samplesOf(kHoldOffS, m_fs);
+    m_settle = samplesOf(kSettleS, m_fs);
     m_envelopeDecay = std::exp(-1.0 / (kEnvelopeS * m_fs));
     // The median filter stands 2 samples behind its input; the band-pass adds
     // its group delay at the centre of the QRS band.
@@ -245,21 +248,28 @@ void QrsDetector::runLeadStage(LeadState &lead, int leadIndex, const float *inte
     const bool learning = !m_learned;
     for (int64_t k = 0; k < frames; ++k) {
         const int64_t n = start + k;
-        const float x = interleaved[k * m_leadCount + leadIndex];
-        if (!(x > lead.low && x < lead.high)) // also catches NaN
-            lead.hold = m_holdOff;
+        float x = interleaved[k * m_leadCount + leadIndex];
+        if (!std::isfinite(x))
+            x = lead.window[4];
         // Spike rejection: a pacing spike of a sample or two is not in the median of five.
         if (lead.primed < 5) {
-            for (int i = lead.primed; i < 5; ++i)
-                lead.window[i] = std::isfinite(x) ? x : 0.0f;
+            // The filters start from the first sample's level, not from a step up to it.
+            lead.offset = x;
+            for (float &w : lead.window)
+                w = x;
             lead.primed = 5;
         }
         lead.window[0] = lead.window[1];
         lead.window[1] = lead.window[2];
         lead.window[2] = lead.window[3];
         lead.window[3] = lead.window[4];
-        lead.window[4] = std::isfinite(x) ? std::clamp(x, -1e4f, 1e4f) : lead.window[3];
-        const double bp = lead.bandPass.step(median5(lead.window));
+        lead.window[4] = x;
+        const float median = median5(lead.window);
+        // Saturation is judged after the median too: a spike that touches the rail
+        // is not a lead at full scale.
+        if (!(median > lead.low && median < lead.high))
+            lead.hold = m_holdOff;
+        const double bp = lead.bandPass.step(static_cast<double>(median) - lead.offset);
         const double d = (2.0 * bp + lead.history[0] - lead.history[2] - 2.0 * lead.history[3]) * slopeScale;
         lead.history[3] = lead.history[2];
         lead.history[2] = lead.history[1];
@@ -269,7 +279,7 @@ void QrsDetector::runLeadStage(LeadState &lead, int leadIndex, const float *inte
         lead.envelope = std::max(magnitude, lead.envelope * m_envelopeDecay);
         if (magnitude > kImplausibleMv)
             lead.hold = m_holdOff;
-        const bool inUse = lead.hold == 0 && lead.envelope >= kFlatLeadMv;
+        const bool inUse = lead.hold == 0 && lead.envelope >= kFlatLeadMv && n >= m_settle;
         if (lead.hold > 0)
             --lead.hold;
         lead.inUse = inUse;
@@ -339,16 +349,9 @@ void QrsDetector::finish(std::vector<Beat> &beats)
 {
     if (m_fed == 0)
         return;
-    // The filters stand a few tens of milliseconds behind: the signal is held at
-    // its last value (no step, so nothing new to detect) until they have caught up.
-    const int64_t end = m_fed;
-    const int64_t padding = samplesOf(kPeakHoldS + kIntegrationWindowS, m_fs) + m_rDelay;
-    std::vector<float> held(static_cast<size_t>(padding * m_leadCount));
-    for (int64_t k = 0; k < padding; ++k)
-        for (int i = 0; i < m_leadCount; ++i)
-            held[static_cast<size_t>(k * m_leadCount + i)] = m_leads[static_cast<size_t>(i)].window[4];
+    // A beat whose R peak is closer to the end than the filters' delay is not
+    // seen: holding or mirroring the signal past its end would invent slopes.
     std::vector<Beat> found;
-    process(held.data(), padding, found);
     if (!m_learned) {
         finishLearning(found);
         while (m_decided < m_fed) {
@@ -363,9 +366,7 @@ void QrsDetector::finish(std::vector<Beat> &beats)
         m_peakMax = 0;
         classify(peak, found);
     }
-    for (const Beat &beat : found)
-        if (beat.sample < end)
-            beats.push_back(beat);
+    beats.insert(beats.end(), found.begin(), found.end());
 }
 
 void QrsDetector::finishLearning(std::vector<Beat> &beats)

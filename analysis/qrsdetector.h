@@ -42,8 +42,7 @@ public:
     // Detected beats are appended to `beats`.
     void process(const float *interleaved, int64_t frames, std::vector<Beat> &beats);
 
-    // The signal has ended: runs the filters out and decides on the peak still
-    // being followed, so a beat in the last fraction of a second is not lost.
+    // The signal has ended: decides on the peak still being followed.
     // Feed nothing more without a reset().
     void finish(std::vector<Beat> &beats);
 
@@ -119,7 +118,8 @@ private:
     int m_peakHold;
     int m_learning;
     int m_searchBackMin; // a missed beat is looked for only this far after the last one
-    int m_holdOff;       // a saturated lead stays out this long
+    int m_holdOff;
+    int m_settle;        // the filters' start-up, when no lead counts       // a saturated lead stays out this long
     int m_rDelay;        // from the band-passed sample to the input sample it stands for
     double m_envelopeDecay;
 

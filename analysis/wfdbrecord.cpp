@@ -344,7 +344,7 @@ bool WfdbAnnotations::parse(const std::vector<uint8_t> &bytes)
             return true; // end of file
         if (code == kSkip) {
             if (i + 4 > bytes.size())
-                break;
+                return failTruncated();
             // The interval is a 32-bit value stored as two words, high word first.
             const uint32_t high = bytes[i] | (bytes[i + 1] << 8);
             const uint32_t low = bytes[i + 2] | (bytes[i + 3] << 8);
@@ -352,6 +352,8 @@ bool WfdbAnnotations::parse(const std::vector<uint8_t> &bytes)
             i += 4;
         } else if (code == kAux) {
             i += static_cast<size_t>(value + (value & 1));
+            if (i > bytes.size())
+                return failTruncated();
         } else if (code == kNum || code == kSub || code == kChn) {
             // Field of the previous annotation; beat positions do not need it.
         } else {
@@ -359,18 +361,21 @@ bool WfdbAnnotations::parse(const std::vector<uint8_t> &bytes)
             m_annotations.push_back({time, code});
         }
     }
-    if (i > bytes.size()) {
-        m_error = "annotation file ends inside an entry";
+    if (i != bytes.size())
+        return failTruncated(); // half a word left over
+    // No end mark: accept what was read if anything was.
+    if (m_annotations.empty()) {
+        m_error = "annotation file holds no annotations";
         return false;
     }
-    if (i + 1 == bytes.size() || i == bytes.size()) {
-        // No end mark: accept what was read if anything was.
-        if (m_annotations.empty()) {
-            m_error = "annotation file holds no annotations";
-            return false;
-        }
-    }
     return true;
+}
+
+bool WfdbAnnotations::failTruncated()
+{
+    m_error = "annotation file ends inside an entry";
+    m_annotations.clear();
+    return false;
 }
 
 bool WfdbAnnotations::isBeatCode(int code)

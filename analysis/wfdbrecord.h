@@ -79,6 +79,8 @@ public:
     static bool isBeatCode(int code);
 
 private:
+    bool failTruncated();
+
     std::string m_error;
     std::vector<Annotation> m_annotations;
 };
