@@ -1,5 +1,6 @@
 #include "dastel/linkconfiguration.h"
 
+#include "devicewebapi/beatdetectorlink.h"
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
 #include "common/jmessagehandler.h"
@@ -233,6 +234,12 @@ void LinkConfiguration::build(const Settings& settings,
                     eventSocket->slotTransfer(packer.data());
                 });
         connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
+    }
+
+    if (DeviceWebApi::BeatDetectorLink* beats = m_services.beats.get()) {
+        // Queued: the beat is found inside the channel manager's frame handling.
+        connect(beats, &DeviceWebApi::BeatDetectorLink::beatIsReady, eventSocket, &WebSocketServer::slotTransfer,
+                Qt::QueuedConnection);
     }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
