@@ -46,6 +46,12 @@ void BeatDetectorLink::attach(const std::shared_ptr<Usb::AdcChannelsManager>& ch
         channels->addDecodedFrameSink(this);
 }
 
+void BeatDetectorLink::setFrameRate(int framesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    restartDetector(m_leads, framesPerSecond, nullptr);
+}
+
 double BeatDetectorLink::rateFromIntervals(std::vector<double> intervalsMs)
 {
     if (intervalsMs.empty())

@@ -44,6 +44,9 @@ public:
     ~BeatDetectorLink() override;
 
     void attach(const std::shared_ptr<Usb::AdcChannelsManager>& channels);
+    // Sets the frame rate instead of waiting for it to be measured (a
+    // measured known rate still replaces it).
+    void setFrameRate(int framesPerSecond);
 
     // Called by the channel manager, in its thread.
     void handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16_t frameNumber) override;
