@@ -28,8 +28,8 @@ constexpr double kLearningS = 2.0;        // thresholds and lead levels from the
 constexpr double kLeadLevelWeight = 0.125; // a lead's QRS level follows each beat by 1/8
 constexpr double kLocateMarginS = 0.050;  // the R peak is looked for this far before the window
 // Guards of this implementation, not from the papers:
-constexpr double kFlatLeadMv = 0.02;      // a lead whose band-passed signal stays under this is off
-constexpr double kEnvelopeS = 2.0;        //   (envelope time constant)
+constexpr double kFlatLeadMv = 0.01;      // a lead whose band-passed signal stays under this is off
+constexpr double kEnvelopeS = 0.5;        //   (envelope time constant: a lead that goes flat is out in 2-3 s)
 constexpr double kImplausibleMv = 8.0;    // no QRS is this tall after the band-pass: a lead jump
 constexpr double kHoldOffS = 1.0;         // a saturated or jumping lead stays out this long
 constexpr double kSettleS = 0.1;          // the band-pass's start-up (3 time constants of 5 Hz)
