@@ -33,8 +33,8 @@ bool EcgRecordPlayer::load(const std::string& basePath, std::string& error)
     }
     std::array<int, kLeads> source;
     source.fill(-1);
-    for (std::size_t s = 0; s < record.signals().size(); ++s) {
-        const int channel = channelOf(record.signals()[s].description);
+    for (std::size_t s = 0; s < record.signalList().size(); ++s) {
+        const int channel = channelOf(record.signalList()[s].description);
         if (channel >= 0 && source[static_cast<std::size_t>(channel)] < 0)
             source[static_cast<std::size_t>(channel)] = static_cast<int>(s);
     }
