@@ -106,7 +106,7 @@ TEST_F(HeartRateTest, BeatsOfRecord100MatchTheAnnotationsAndTheRateAgrees)
         },
         120000))
         << service.sim().output();
-    const QJsonObject rate = answerOf("GetHeartRate");
+    const QJsonObject rate = answerOf("GetHeartRate").value("data").toObject();
 
     // Frames mapped through the resampling to the record's own samples.
     auto toRecordSample = [&](int64_t frame) {
@@ -199,10 +199,10 @@ TEST_F(HeartRateTest, NoBeatsAndNoRateFromFlatLeads)
     ASSERT_TRUE(played.value("ok").toBool());
     const auto flatFrom = static_cast<int64_t>(played.value("frame").toDouble());
     // Six seconds of flat signal: no beat after the splice settles, and the rate goes stale.
-    ASSERT_TRUE(spinUntil([&] { return answerOf("GetHeartRate").value("HeartRate").isNull(); }, 30000))
+    ASSERT_TRUE(spinUntil([&] { return answerOf("GetHeartRate").value("data").toObject().value("HeartRate").isNull(); }, 30000))
         << QJsonDocument(answerOf("GetHeartRate")).toJson().toStdString();
     for (const BeatEvent& beat : beats())
         EXPECT_LT(beat.frame, flatFrom + 250) << "a beat from a flat signal";
-    const QJsonObject rate = answerOf("GetHeartRate");
+    const QJsonObject rate = answerOf("GetHeartRate").value("data").toObject();
     EXPECT_TRUE(rate.value("LastBeatFrame").isNull());
 }
