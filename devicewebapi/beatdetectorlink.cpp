@@ -117,11 +117,18 @@ void BeatDetectorLink::measureRate(Clock::time_point now)
 void BeatDetectorLink::handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16_t frameNumber)
 {
     const Usb::AdcChannelData* ecg = decoder.findGroup(ecgKey);
-    if (!ecg)
-        return; // a cable adapter frame, or a recorder without ECG channels
     std::vector<QByteArray> messages;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (!ecg) {
+            // The cable adapter's frames have no ECG; a recorder's should.
+            if (decoder.name() != "Cable" && !m_warnedNoEcg) {
+                JTerminal('1') << "beat detection: the recorder's frames (" << decoder.name()
+                               << ") carry no ECG channel; no beats";
+                m_warnedNoEcg = true;
+            }
+            return;
+        }
         measureRate(Clock::now());
         const int leads = static_cast<int>(std::min<size_t>(ecg->values.size(), ecg->count));
         if (leads == 0) {
