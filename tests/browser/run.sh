@@ -92,7 +92,8 @@ JSON
   # The log exists before the job starts: the loop below reads it at once,
   # and a read of a file not made yet would end the script (set -e).
   : >"$SCRATCH/service.log"
-  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
+  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" \
+     --ecg-record "$ROOT/data/ecg/s0010_re" -- ./dastel) \
     >"$SCRATCH/service.log" 2>&1 &
   SIM_PID=$!
 
