@@ -28,3 +28,10 @@ fi
 if [ "${DASTEL_BROWSER_TESTS:-1}" = 1 ]; then
   DASTEL_BUILD_DIR="$BUILD_DIR" bash "$ROOT/tests/browser/run.sh"
 fi
+
+# The Debian package: built twice, installed, upgraded, removed and purged on
+# this machine (root only; skipped with a message otherwise).
+# DASTEL_PACKAGE_TEST=0 skips it.
+if [ "${DASTEL_PACKAGE_TEST:-1}" = 1 ]; then
+  DASTEL_BUILD_DIR="$BUILD_DIR" bash "$ROOT/tests/packaging/run.sh"
+fi
