@@ -14,6 +14,10 @@
 
 #include <algorithm>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace Tavrix::DeviceWebApi {
 
 using DevicesInfo::DeviceChannelTypeInfo;
@@ -85,6 +89,25 @@ QString isoText(const QDateTime& time)
 }
 
 } // namespace
+
+SignalRecorder::Limits SignalRecorder::Limits::fromSettings(const QVariantMap& settings)
+{
+    Limits limits;
+    const auto positive = [&settings](const char* key, double& number) {
+        const QVariant value = settings.value(QLatin1String(key));
+        bool ok = false;
+        number = value.toDouble(&ok);
+        return value.isValid() && ok && value.type() != QVariant::String && value.type() != QVariant::Bool
+            && number > 0;
+    };
+    double number = 0;
+    if (positive(maxHoursSetting, number))
+        limits.maxDurationMs = static_cast<qint64>(number * 3600 * 1000);
+    if (positive(maxMiBSetting, number))
+        limits.maxBytes = static_cast<qint64>(number * Common::DiskReserve::mebibyte);
+    limits.reserve = Common::DiskReserve::fromSettings(settings);
+    return limits;
+}
 
 SignalRecorder::SignalRecorder(QString directory, QObject* parent)
     : QObject(parent)
@@ -231,6 +254,12 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
                                         examination->birthdayDate.day);
     }
 
+    QString why;
+    if (!m_limits.reserve.allows(m_directory, 0, &why)) {
+        tell(QStringLiteral("not enough free disk space for a recording: %1").arg(why));
+        JTerminal('1') << "signal recording not started:" << why;
+        return EStartResult::NoSpace;
+    }
     if (!QDir().mkpath(m_directory)) {
         tell(QStringLiteral("cannot create the directory %1").arg(m_directory));
         return EStartResult::FileError;
@@ -253,6 +282,7 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
     m_values.assign(signalCount, 0);
     m_firstSample = QDateTime();
     m_haveFrameNumber = false;
+    m_recordsChecked = 0;
     if (!request.label.isEmpty())
         m_writer.annotate(0, request.label.toStdString());
     JTerminal('2') << "signal recording started:" << m_fileName;
@@ -413,7 +443,33 @@ void SignalRecorder::handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16
     copyGroups(decoder);
     if (decoder.buttonFlag())
         annotateNow("Button pushed (frame " + std::to_string(decoder.frameCounter()) + ")");
-    writeCurrent();
+    if (writeCurrent())
+        checkLimits();
+}
+
+void SignalRecorder::checkLimits()
+{
+    // Judged as each data record reaches the file: the file ends on a whole
+    // record, at most one record (a tenth of a second) past a size bound.
+    const uint64_t records = m_writer.recordsWritten();
+    if (records == m_recordsChecked)
+        return;
+    m_recordsChecked = records;
+    const qint64 durationMs = static_cast<qint64>(records * 1000 / BdfSignalWriter::recordsPerSecond);
+    if (durationMs >= m_limits.maxDurationMs) {
+        stop(QString::fromLatin1(maxDurationReason));
+        return;
+    }
+    if (bytesWritten() >= m_limits.maxBytes) {
+        stop(QString::fromLatin1(maxSizeReason));
+        return;
+    }
+    // The free space is asked once a second of signal.
+    QString why;
+    if (records % BdfSignalWriter::recordsPerSecond == 0 && !m_limits.reserve.allows(m_directory, 0, &why)) {
+        JTerminal('1') << "signal recording" << m_fileName << "ends:" << why;
+        stop(QString::fromLatin1(lowSpaceReason));
+    }
 }
 
 void SignalRecorder::handleChannelLayoutChange(QString reason)
@@ -480,10 +536,49 @@ QJsonObject SignalRecorder::describe(const QString& path)
 
 QJsonArray SignalRecorder::list() const
 {
+    struct Found
+    {
+        QString name;
+        qint64 size;
+        qint64 modifiedNs;
+    };
+    std::vector<Found> found;
+    // One pass over the directory, one lstat() per entry: regular files
+    // only, never a link.
+    const QByteArray directory = QFile::encodeName(m_directory);
+    if (DIR* dir = ::opendir(directory.constData())) {
+        const int dirFd = ::dirfd(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            const QString name = QFile::decodeName(entry->d_name);
+            if (!name.startsWith(prefix) || !name.endsWith(suffix))
+                continue;
+            struct stat info{};
+            if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            found.push_back({name, static_cast<qint64>(info.st_size),
+                             static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
+        }
+        ::closedir(dir);
+    }
+    // Newest first.
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.modifiedNs != b.modifiedNs ? a.modifiedNs > b.modifiedNs : a.name > b.name;
+    });
+    QHash<QString, Described> described;
+    described.reserve(int(found.size()));
     QJsonArray entries;
-    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
-    for (const QString& file : files)
-        entries.append(describe(QDir(m_directory).filePath(file)));
+    for (const Found& file : found) {
+        const auto known = m_described.constFind(file.name);
+        Described entry;
+        if (known != m_described.constEnd() && known->size == file.size && known->modifiedNs == file.modifiedNs)
+            entry = *known;
+        else
+            entry = Described{file.size, file.modifiedNs, describe(QDir(m_directory).filePath(file.name))};
+        entries.append(entry.entry);
+        described.insert(file.name, entry);
+    }
+    // Files gone are forgotten.
+    m_described.swap(described);
     return entries;
 }
 
