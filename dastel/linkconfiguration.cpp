@@ -146,7 +146,7 @@ void LinkConfiguration::build(const Settings& settings,
         QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
             [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
-            [guarded] { return guarded ? guarded->list() : QJsonArray(); });
+            std::function<QByteArray()>([guarded] { return guarded ? guarded->listJson() : QByteArray("[]"); }));
         m_exeGet["recordings"] = m_recordingsExeGet.get();
     }
 

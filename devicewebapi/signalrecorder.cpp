@@ -11,12 +11,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <algorithm>
 
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -534,28 +537,30 @@ QJsonObject SignalRecorder::describe(const QString& path)
     return entry;
 }
 
-QJsonArray SignalRecorder::list() const
+std::vector<const SignalRecorder::Described*> SignalRecorder::scan() const
 {
     struct Found
     {
-        QString name;
+        QByteArray name;
         qint64 size;
         qint64 modifiedNs;
     };
     std::vector<Found> found;
-    // One pass over the directory, one lstat() per entry: regular files
+    const QByteArray nativePrefix = QFile::encodeName(prefix);
+    const QByteArray nativeSuffix = QFile::encodeName(suffix);
+    // One pass over the directory, one lstat() per recording: regular files
     // only, never a link.
     const QByteArray directory = QFile::encodeName(m_directory);
     if (DIR* dir = ::opendir(directory.constData())) {
         const int dirFd = ::dirfd(dir);
         while (const dirent* entry = ::readdir(dir)) {
-            const QString name = QFile::decodeName(entry->d_name);
-            if (!name.startsWith(prefix) || !name.endsWith(suffix))
+            const QByteArray name = QByteArray::fromRawData(entry->d_name, int(std::strlen(entry->d_name)));
+            if (!name.startsWith(nativePrefix) || !name.endsWith(nativeSuffix))
                 continue;
             struct stat info{};
             if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
                 continue;
-            found.push_back({name, static_cast<qint64>(info.st_size),
+            found.push_back({QByteArray(entry->d_name), static_cast<qint64>(info.st_size),
                              static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
         }
         ::closedir(dir);
@@ -564,22 +569,70 @@ QJsonArray SignalRecorder::list() const
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return a.modifiedNs != b.modifiedNs ? a.modifiedNs > b.modifiedNs : a.name > b.name;
     });
-    QHash<QString, Described> described;
+    QHash<QByteArray, Described> described;
     described.reserve(int(found.size()));
-    QJsonArray entries;
+    std::vector<const Described*> entries;
+    entries.reserve(found.size());
     for (const Found& file : found) {
         const auto known = m_described.constFind(file.name);
         Described entry;
-        if (known != m_described.constEnd() && known->size == file.size && known->modifiedNs == file.modifiedNs)
+        if (known != m_described.constEnd() && known->size == file.size && known->modifiedNs == file.modifiedNs) {
             entry = *known;
-        else
-            entry = Described{file.size, file.modifiedNs, describe(QDir(m_directory).filePath(file.name))};
-        entries.append(entry.entry);
-        described.insert(file.name, entry);
+        } else {
+            entry.size = file.size;
+            entry.modifiedNs = file.modifiedNs;
+            entry.entry = describe(QDir(m_directory).filePath(QFile::decodeName(file.name)));
+            entry.json = QJsonDocument(entry.entry).toJson(QJsonDocument::Compact);
+        }
+        entries.push_back(&*described.insert(file.name, entry));
     }
     // Files gone are forgotten.
     m_described.swap(described);
     return entries;
+}
+
+QJsonArray SignalRecorder::list() const
+{
+    QJsonArray entries;
+    for (const Described* entry : scan())
+        entries.append(entry->entry);
+    return entries;
+}
+
+QByteArray SignalRecorder::listJson() const
+{
+    // Recordings come and go by name (the service renames a finished
+    // ".part"), which moves the directory's own time: while that time
+    // stands, the last answer stands too. A time within a second of the
+    // scan that saw it may still be moved by a change in the same clock
+    // tick, so it is trusted only once it has settled (as git treats
+    // "racily clean" files).
+    struct stat directoryInfo{};
+    const bool known = ::stat(QFile::encodeName(m_directory).constData(), &directoryInfo) == 0;
+    const qint64 directoryNs =
+        known ? static_cast<qint64>(directoryInfo.st_mtim.tv_sec) * 1000000000 + directoryInfo.st_mtim.tv_nsec : -1;
+    if (known && !m_listAnswer.isNull() && directoryNs == m_listDirectoryNs
+        && m_listScannedNs - directoryNs > 1000000000)
+        return m_listAnswer;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::vector<const Described*> entries = scan();
+    QByteArray json;
+    qint64 size = 2;
+    for (const Described* entry : entries)
+        size += entry->json.size() + 1;
+    json.reserve(int(size));
+    json += '[';
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0)
+            json += ',';
+        json += entries[i]->json;
+    }
+    json += ']';
+    m_listAnswer = json;
+    m_listDirectoryNs = directoryNs;
+    m_listScannedNs = static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return json;
 }
 
 int SignalRecorder::repairUnfinished()

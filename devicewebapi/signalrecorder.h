@@ -125,6 +125,8 @@ public:
     // Each file's header is read once and kept while the file keeps its
     // size and time, so a long list costs a directory scan, not a parse.
     QJsonArray list() const;
+    // The same list as compact JSON text, built from each file's text kept.
+    QByteArray listJson() const;
     // name, size, start (ISO text), duration (seconds) of one BDF/EDF file.
     static QJsonObject describe(const QString& path);
 
@@ -185,14 +187,22 @@ private:
     uint16_t m_lastFrameNumber = 0;
     Limits m_limits;
     uint64_t m_recordsChecked = 0;
-    // What list() learnt of each file, by name.
+    // What list() learnt of each file, by name in the file system's encoding.
     struct Described
     {
         qint64 size = 0;
         qint64 modifiedNs = 0;
         QJsonObject entry;
+        QByteArray json;
     };
-    mutable QHash<QString, Described> m_described;
+    // The complete recordings, newest first; valid until the next scan.
+    std::vector<const Described*> scan() const;
+    mutable QHash<QByteArray, Described> m_described;
+    // The last listJson() answer, the directory time it was made for and
+    // when its scan began.
+    mutable QByteArray m_listAnswer;
+    mutable qint64 m_listDirectoryNs = -1;
+    mutable qint64 m_listScannedNs = 0;
 };
 
 } // namespace Tavrix::DeviceWebApi

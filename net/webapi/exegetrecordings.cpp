@@ -14,13 +14,25 @@ exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf
 {
 }
 
+exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf,
+                                   std::function<QByteArray()> listJson, QObject* parent)
+    : exeGet(parent)
+    , m_pathOf(std::move(pathOf))
+    , m_listJson(std::move(listJson))
+{
+}
+
 void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
 {
     if (!uri.m_queryAndRemainder.isEmpty()) {
         m_makeResponse->ret501();
     } else if (uri.m_subPath.isEmpty()) {
-        const QJsonArray entries = m_list ? m_list() : QJsonArray();
-        m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+        if (m_listJson) {
+            m_makeResponse->ret200(QStringLiteral("json"), m_listJson());
+        } else {
+            const QJsonArray entries = m_list ? m_list() : QJsonArray();
+            m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+        }
     } else {
         const QString path = m_pathOf ? m_pathOf(uri.m_subPath) : QString();
         // Recordings grow to hundreds of MiB: streamed from disk.

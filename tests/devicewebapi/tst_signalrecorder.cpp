@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
 #include <QSignalSpy>
@@ -353,8 +354,15 @@ TEST_F(SignalRecorderTest, TheListFollowsFilesAddedRemovedAndChanged)
             byName.insert(value.toObject()["name"].toString(), value.toObject()["duration"].toDouble());
         return byName;
     };
+    const auto jsonNames = [&recorder] {
+        QStringList names;
+        for (const QJsonValue& value : QJsonDocument::fromJson(recorder.listJson()).array())
+            names.append(value.toObject()["name"].toString());
+        return names;
+    };
     QMap<QString, double> listed = durations();
     ASSERT_EQ(listed.size(), 3);
+    EXPECT_EQ(QJsonDocument::fromJson(recorder.listJson()).array(), recorder.list());
     EXPECT_DOUBLE_EQ(listed.value(names[0]), 0.2);
     EXPECT_DOUBLE_EQ(listed.value(names[2]), 0.4);
 
@@ -366,6 +374,11 @@ TEST_F(SignalRecorderTest, TheListFollowsFilesAddedRemovedAndChanged)
     ASSERT_EQ(listed.size(), 2);
     EXPECT_FALSE(listed.contains(names[1]));
     EXPECT_DOUBLE_EQ(listed.value(names[0]), 0.4);
+    EXPECT_EQ(QJsonDocument::fromJson(recorder.listJson()).array(), recorder.list());
+    // A file gone right after a list is gone from the next one.
+    const QStringList before = jsonNames();
+    ASSERT_TRUE(QFile::remove(m_dir.filePath(names[2])));
+    EXPECT_EQ(jsonNames(), QStringList{names[0]}) << before.join(' ').toStdString();
 }
 
 TEST_F(SignalRecorderTest, StartAndStopRefuseClearly)
@@ -396,6 +409,10 @@ TEST_F(SignalRecorderTest, StartAndStopRefuseClearly)
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
 
     SignalRecorder unwritable("/proc/dastel-cannot-be-here");
+    // /proc has no free space at all: without a reserve the write itself fails.
+    SignalRecorder::Limits noReserve;
+    noReserve.reserve = Tavrix::Common::DiskReserve(0);
+    unwritable.setLimits(noReserve);
     EXPECT_EQ(unwritable.start(request(), &detail), SignalRecorder::EStartResult::FileError);
     EXPECT_FALSE(unwritable.isRunning());
 }
