@@ -1,5 +1,7 @@
 #include "common/jmessagehandler.h"
 
+#include "common/logtext.h"
+
 #include "common/jextterminal.h"
 #include "common/jterminal.h"
 
@@ -74,7 +76,10 @@ void JMessageHandler::handler(QtMsgType type, const QMessageLogContext&, const Q
     HandlerState& s = state();
     std::lock_guard<std::recursive_mutex> lock(s.mutex);
 
-    const QByteArray local = text.toLocal8Bit();
+    // Much of what is logged came from clients (hosts, origins, paths,
+    // command names): none of it may drive the console or a terminal
+    // client, nor end the line early to forge another.
+    const QByteArray local = LogText::escaped(text).toLocal8Bit();
     const size_t length = std::min<size_t>(local.size(), lineBufferSize - 1);
     std::memcpy(s.line, local.constData(), length);
     s.line[length] = '\0';

@@ -1,6 +1,8 @@
 #include "dastel/linkconfiguration.h"
 
 #include "devicewebapi/beatdetectorlink.h"
+#include "common/logtext.h"
+
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
 #include "common/jmessagehandler.h"
@@ -79,6 +81,11 @@ LinkConfiguration::LinkConfiguration(const QString& appDir, QObject* parent)
     const Settings settings = Settings::fromVariantMap(document.object().toVariantMap(), appDir);
 
     JTerminal('2') << "Start";
+    if (!settings.configurationError.isEmpty()) {
+        // As with a faulty description file: nothing is built, nothing served.
+        JTerminal('1') << "Error:" << settings.configurationError.toStdString();
+        return;
+    }
 
     // Description files are looked up beside the running executable.
     const QString exeDir = QCoreApplication::applicationDirPath();
@@ -144,7 +151,7 @@ void LinkConfiguration::build(const Settings& settings,
         QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
             [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
-            [guarded] { return guarded ? guarded->list() : QJsonArray(); });
+            std::function<QByteArray()>([guarded] { return guarded ? guarded->listJson() : QByteArray("[]"); }));
         m_exeGet["recordings"] = m_recordingsExeGet.get();
     }
 
@@ -299,7 +306,8 @@ void LinkConfiguration::slotError(std::string errorType, std::string message)
 {
     if (eventSocket == nullptr)
         return;
-    Usb::ErrorEventMessagePacker error(std::move(errorType), std::move(message));
+    // Error texts may carry client input; every event client reads them.
+    Usb::ErrorEventMessagePacker error(std::move(errorType), Common::LogText::escaped(message));
     Common::MessagePacker packer;
     packer.packMapHeader(2);
     packer << "type" << "event" << "data";

@@ -31,6 +31,9 @@ Settings Settings::fromVariantMap(const QVariantMap& map, const QString& appDir)
     settings.allowedOrigins = map.value("allowedOrigins").toStringList();
     settings.allowedHosts = map.value("allowedHosts").toStringList();
     settings.accessToken = map.value("accessToken").toString().trimmed().toUtf8();
+    if (map.contains("accessToken") && settings.accessToken.isEmpty())
+        settings.configurationError =
+            QStringLiteral("accessToken is blank: give a token, or leave the setting out to ask for none");
     const QString tokenFile = map.value("accessTokenFile").toString().trimmed();
     if (settings.accessToken.isEmpty() && !tokenFile.isEmpty()) {
         QFile file(QDir(appDir).filePath(tokenFile));

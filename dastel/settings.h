@@ -35,6 +35,10 @@ struct Settings
     // A file that cannot be read is reported in accessTokenError.
     QByteArray accessToken;
     QString accessTokenError;
+    // A setting that must not be taken at all (an "accessToken" that is
+    // present but blank would silently mean no token): start-up says so and
+    // builds nothing.
+    QString configurationError;
     // The "limits" object: what clients together can make the service hold.
     // A missing or non-positive value keeps the default.
     struct Limits

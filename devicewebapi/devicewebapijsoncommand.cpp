@@ -1,5 +1,7 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 
+#include "common/logtext.h"
+
 #include "common/jsontext.h"
 #include "common/stringcomparer.h"
 #include "devicesinfo/deviceinfojsonparser.h"
@@ -275,7 +277,9 @@ void DeviceWebApiJsonCommand::answerFailureBeforeStart(const QString& name, uint
     if ((status == Usb::DeviceCommand::DEVICE_DISCONNECTED || status == Usb::DeviceCommand::NOT_EXIST)
         && m_deviceManager) {
         emit m_deviceManager->signalError(Usb::UsbDeviceManager::errorType,
-                                          "Command \"" + name.toStdString()
+                                          // Told to every event client: a name as long as a
+                                          // whole request would be repeated to each.
+                                          "Command \"" + Common::LogText::capped(name).toStdString()
                                               + "\" was not started due to an error: " + statusName);
     }
     QJsonObject answer = JsonCommandAnswer::failureBeforeStart(name, uid, statusName);

@@ -31,6 +31,13 @@ std::unique_ptr<FlashReadoutStore> FlashDataLink::createStore(Usb::UsbEventLoopW
     // The blocks come from the USB thread; the store writes them on the main thread.
     auto readouts = std::make_unique<FlashReadoutStore>(readoutDirectory());
     readouts->setKeep(readoutsToKeep());
+    {
+        QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("settings.json")));
+        QVariantMap settings;
+        if (file.open(QIODevice::ReadOnly))
+            settings = QJsonDocument::fromJson(file.readAll()).object().toVariantMap();
+        readouts->setReserve(Common::DiskReserve::fromSettings(settings));
+    }
     QObject::connect(&worker.dataListener(), &Usb::UsbEndPoint::signalAnswer, readouts.get(),
                      &FlashReadoutStore::slotBlock, Qt::QueuedConnection);
     // A lost recorder ends its read-out; what was received stays a ".part" file.

@@ -131,15 +131,37 @@ void FlashReadoutStore::abandon()
     m_failed = false;
 }
 
+void FlashReadoutStore::fail(const QString& reason)
+{
+    m_failed = true;
+    if (m_file.isOpen()) {
+        m_file.close();
+        m_file.remove();
+    }
+    Common::JTerminal('1') << "flash read-out:" << reason.toStdString();
+    emit readoutFailed(reason);
+}
+
 void FlashReadoutStore::slotBlock(std::vector<uint8_t> block, int status)
 {
     const bool last = status == 1;
+    QString why;
     if (!m_file.isOpen() && !m_failed) {
-        if (!open()) {
+        if (!m_reserve.allows(m_directory, static_cast<qint64>(block.size()), &why)) {
+            fail(QStringLiteral("not enough free disk space for a read-out: %1").arg(why));
+        } else if (!open()) {
             m_failed = true;
             Common::JTerminal('1') << "flash read-out: cannot create a file in" << m_directory.toStdString();
             emit readoutFailed(QStringLiteral("cannot create the read-out file"));
         }
+        m_sinceCheck = 0;
+    }
+    // The free space is asked again after every MiB written.
+    m_sinceCheck += static_cast<qint64>(block.size());
+    if (m_file.isOpen() && m_sinceCheck >= Common::DiskReserve::mebibyte) {
+        m_sinceCheck = 0;
+        if (!m_reserve.allows(m_directory, static_cast<qint64>(block.size()), &why))
+            fail(QStringLiteral("free disk space fell below the reserve during the read-out: %1").arg(why));
     }
     if (m_file.isOpen() && !block.empty()) {
         const qint64 written = m_file.write(reinterpret_cast<const char*>(block.data()), static_cast<qint64>(block.size()));

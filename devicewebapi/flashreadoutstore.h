@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/diskreserve.h"
 #include "usb/ieventmessagepacker.h"
 
 #include <QDir>
@@ -43,6 +44,12 @@ public:
     // `keepSetting` of a settings map: a whole number of at least 1, else defaultKeep.
     static int keepFrom(const QVariantMap& settings);
 
+    // Free space left on the read-outs' disk: a read-out that would go
+    // below it is not written (or, once begun, ends and is removed), and
+    // readoutFailed says why.
+    void setReserve(const Common::DiskReserve& reserve) { m_reserve = reserve; }
+    const Common::DiskReserve& reserve() const { return m_reserve; }
+
     const QString& directory() const { return m_directory; }
     // The newest complete read-out's file name, empty when there is none.
     QString latestFile() const;
@@ -63,6 +70,8 @@ public slots:
 
 private:
     bool open();
+    // Ends the read-out being written, removes its file and says why.
+    void fail(const QString& reason);
     // Deletes the oldest read-out files beyond m_keep, never the open one.
     void prune();
     // Read-out files (complete and unfinished), newest first.
@@ -76,6 +85,9 @@ private:
     int m_keep = defaultKeep;
     QString m_lastTime;
     int m_lastNumber = 0;
+    Common::DiskReserve m_reserve;
+    // Bytes written since the free space was last asked.
+    qint64 m_sinceCheck = 0;
 };
 
 // The event of a finished read-out: {"type": "flashReadout", "file", "size", "url"}.

@@ -12,8 +12,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include <algorithm>
+
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <ctime>
 
 namespace Tavrix::DeviceWebApi {
 
@@ -86,6 +93,25 @@ QString isoText(const QDateTime& time)
 }
 
 } // namespace
+
+SignalRecorder::Limits SignalRecorder::Limits::fromSettings(const QVariantMap& settings)
+{
+    Limits limits;
+    const auto positive = [&settings](const char* key, double& number) {
+        const QVariant value = settings.value(QLatin1String(key));
+        bool ok = false;
+        number = value.toDouble(&ok);
+        return value.isValid() && ok && value.type() != QVariant::String && value.type() != QVariant::Bool
+            && number > 0;
+    };
+    double number = 0;
+    if (positive(maxHoursSetting, number))
+        limits.maxDurationMs = static_cast<qint64>(number * 3600 * 1000);
+    if (positive(maxMiBSetting, number))
+        limits.maxBytes = static_cast<qint64>(number * Common::DiskReserve::mebibyte);
+    limits.reserve = Common::DiskReserve::fromSettings(settings);
+    return limits;
+}
 
 SignalRecorder::SignalRecorder(QString directory, QObject* parent)
     : QObject(parent)
@@ -232,6 +258,12 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
                                         examination->birthdayDate.day);
     }
 
+    QString why;
+    if (!m_limits.reserve.allows(m_directory, 0, &why)) {
+        tell(QStringLiteral("not enough free disk space for a recording: %1").arg(why));
+        JTerminal('1') << "signal recording not started:" << why;
+        return EStartResult::NoSpace;
+    }
     if (!QDir().mkpath(m_directory)) {
         tell(QStringLiteral("cannot create the directory %1").arg(m_directory));
         return EStartResult::FileError;
@@ -254,6 +286,7 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
     m_values.assign(signalCount, 0);
     m_firstSample = QDateTime();
     m_haveFrameNumber = false;
+    m_recordsChecked = 0;
     if (!request.label.isEmpty())
         m_writer.annotate(0, request.label.toStdString());
     JTerminal('2') << "signal recording started:" << m_fileName;
@@ -414,7 +447,33 @@ void SignalRecorder::handleDecodedFrame(const Usb::FrameDecoder& decoder, uint16
     copyGroups(decoder);
     if (decoder.buttonFlag())
         annotateNow("Button pushed (frame " + std::to_string(decoder.frameCounter()) + ")");
-    writeCurrent();
+    if (writeCurrent())
+        checkLimits();
+}
+
+void SignalRecorder::checkLimits()
+{
+    // Judged as each data record reaches the file: the file ends on a whole
+    // record, at most one record (a tenth of a second) past a size bound.
+    const uint64_t records = m_writer.recordsWritten();
+    if (records == m_recordsChecked)
+        return;
+    m_recordsChecked = records;
+    const qint64 durationMs = static_cast<qint64>(records * 1000 / BdfSignalWriter::recordsPerSecond);
+    if (durationMs >= m_limits.maxDurationMs) {
+        stop(QString::fromLatin1(maxDurationReason));
+        return;
+    }
+    if (bytesWritten() >= m_limits.maxBytes) {
+        stop(QString::fromLatin1(maxSizeReason));
+        return;
+    }
+    // The free space is asked once a second of signal.
+    QString why;
+    if (records % BdfSignalWriter::recordsPerSecond == 0 && !m_limits.reserve.allows(m_directory, 0, &why)) {
+        JTerminal('1') << "signal recording" << m_fileName << "ends:" << why;
+        stop(QString::fromLatin1(lowSpaceReason));
+    }
 }
 
 void SignalRecorder::handleChannelLayoutChange(QString reason)
@@ -479,16 +538,104 @@ QJsonObject SignalRecorder::describe(const QString& path)
     return entry;
 }
 
+std::vector<const SignalRecorder::Described*> SignalRecorder::scan() const
+{
+    struct Found
+    {
+        QByteArray name;
+        qint64 size;
+        qint64 modifiedNs;
+    };
+    std::vector<Found> found;
+    const QByteArray nativePrefix = QFile::encodeName(prefix);
+    const QByteArray nativeSuffix = QFile::encodeName(suffix);
+    // One pass over the directory, one lstat() per recording: regular files
+    // only, never a link.
+    const QByteArray directory = QFile::encodeName(m_directory);
+    if (DIR* dir = ::opendir(directory.constData())) {
+        const int dirFd = ::dirfd(dir);
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name = QByteArray::fromRawData(entry->d_name, int(std::strlen(entry->d_name)));
+            if (!name.startsWith(nativePrefix) || !name.endsWith(nativeSuffix))
+                continue;
+            struct stat info{};
+            if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            found.push_back({QByteArray(entry->d_name), static_cast<qint64>(info.st_size),
+                             static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec});
+        }
+        ::closedir(dir);
+    }
+    // Newest first.
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.modifiedNs != b.modifiedNs ? a.modifiedNs > b.modifiedNs : a.name > b.name;
+    });
+    QHash<QByteArray, Described> described;
+    described.reserve(int(found.size()));
+    std::vector<const Described*> entries;
+    entries.reserve(found.size());
+    for (const Found& file : found) {
+        const auto known = m_described.constFind(file.name);
+        Described entry;
+        if (known != m_described.constEnd() && known->size == file.size && known->modifiedNs == file.modifiedNs) {
+            entry = *known;
+        } else {
+            entry.size = file.size;
+            entry.modifiedNs = file.modifiedNs;
+            const QString path = QDir(m_directory).filePath(QFile::decodeName(file.name));
+            entry.entry = describe(path);
+            entry.entry.insert("patient", RecordingPatient::read(path));
+            entry.json = QJsonDocument(entry.entry).toJson(QJsonDocument::Compact);
+        }
+        entries.push_back(&*described.insert(file.name, entry));
+    }
+    // Files gone are forgotten.
+    m_described.swap(described);
+    return entries;
+}
+
 QJsonArray SignalRecorder::list() const
 {
     QJsonArray entries;
-    const QStringList files = Common::RegularFiles::names(m_directory, {prefix + "*" + suffix}, QDir::Time);
-    for (const QString& file : files) {
-        QJsonObject entry = describe(QDir(m_directory).filePath(file));
-        entry.insert("patient", RecordingPatient::read(QDir(m_directory).filePath(file)));
-        entries.append(entry);
-    }
+    for (const Described* entry : scan())
+        entries.append(entry->entry);
     return entries;
+}
+
+QByteArray SignalRecorder::listJson() const
+{
+    // Recordings come and go by name (the service renames a finished
+    // ".part"), which moves the directory's own time: while that time
+    // stands, the last answer stands too. A time within a second of the
+    // scan that saw it may still be moved by a change in the same clock
+    // tick, so it is trusted only once it has settled (as git treats
+    // "racily clean" files).
+    struct stat directoryInfo{};
+    const bool known = ::stat(QFile::encodeName(m_directory).constData(), &directoryInfo) == 0;
+    const qint64 directoryNs =
+        known ? static_cast<qint64>(directoryInfo.st_mtim.tv_sec) * 1000000000 + directoryInfo.st_mtim.tv_nsec : -1;
+    if (known && !m_listAnswer.isNull() && directoryNs == m_listDirectoryNs
+        && m_listScannedNs - directoryNs > 1000000000)
+        return m_listAnswer;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::vector<const Described*> entries = scan();
+    QByteArray json;
+    qint64 size = 2;
+    for (const Described* entry : entries)
+        size += entry->json.size() + 1;
+    json.reserve(int(size));
+    json += '[';
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (i > 0)
+            json += ',';
+        json += entries[i]->json;
+    }
+    json += ']';
+    m_listAnswer = json;
+    m_listDirectoryNs = directoryNs;
+    m_listScannedNs = static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return json;
 }
 
 int SignalRecorder::repairUnfinished()

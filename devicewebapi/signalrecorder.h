@@ -1,14 +1,17 @@
 #pragma once
 
+#include "common/diskreserve.h"
 #include "devicewebapi/bdfsignalwriter.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/idecodedframesink.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QVariantMap>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,7 +47,31 @@ public:
         std::string equipment;
     };
 
-    enum class EStartResult { Started, AlreadyRunning, NoSignals, BadSampleRate, FileError };
+    enum class EStartResult { Started, AlreadyRunning, NoSignals, BadSampleRate, FileError, NoSpace };
+
+    // What one recording may take. A recording that reaches its duration
+    // or size, or leaves less than the reserve free on its disk, ends
+    // cleanly with that reason, as if stopped; while less than the reserve
+    // is free none starts.
+    struct Limits
+    {
+        static constexpr qint64 defaultMaxDurationMs = 24LL * 3600 * 1000;
+        // A day of the largest layout is about 8 GiB.
+        static constexpr qint64 defaultMaxBytes = 10LL * 1024 * 1024 * 1024;
+        // Settings keys: hours and MiB, each a positive number.
+        static constexpr const char* maxHoursSetting = "recordingMaxHours";
+        static constexpr const char* maxMiBSetting = "recordingMaxMiB";
+
+        qint64 maxDurationMs = defaultMaxDurationMs;
+        qint64 maxBytes = defaultMaxBytes;
+        Common::DiskReserve reserve;
+
+        static Limits fromSettings(const QVariantMap& settings);
+    };
+    // The reasons a recording ends by its limits, as annotated and announced.
+    static constexpr const char* maxDurationReason = "Maximum duration reached";
+    static constexpr const char* maxSizeReason = "Maximum size reached";
+    static constexpr const char* lowSpaceReason = "Free disk space below the reserve";
 
     struct Summary
     {
@@ -60,6 +87,9 @@ public:
 
     explicit SignalRecorder(QString directory, QObject* parent = nullptr);
     ~SignalRecorder() override;
+
+    void setLimits(const Limits& limits) { m_limits = limits; }
+    const Limits& limits() const { return m_limits; }
 
     // The channel manager that feeds this recorder; unregistered again when
     // the recorder goes.
@@ -92,7 +122,11 @@ public:
     // The newest complete recording's name; empty when there is none.
     QString latestFile() const;
     // The complete recordings, newest first: name, size, start, duration.
+    // Each file's header is read once and kept while the file keeps its
+    // size and time, so a long list costs a directory scan, not a parse.
     QJsonArray list() const;
+    // The same list as compact JSON text, built from each file's text kept.
+    QByteArray listJson() const;
     // name, size, start (ISO text), duration (seconds) of one BDF/EDF file.
     static QJsonObject describe(const QString& path);
 
@@ -137,6 +171,8 @@ private:
     // Ends the file after a failed write; the service keeps streaming.
     void failWrite();
     QString uniqueName(const QDateTime& time) const;
+    // Ends the recording when a data record took it to one of its limits.
+    void checkLimits();
     QString partPath() const;
 
     QString m_directory;
@@ -149,6 +185,24 @@ private:
     std::vector<int32_t> m_values;
     bool m_haveFrameNumber = false;
     uint16_t m_lastFrameNumber = 0;
+    Limits m_limits;
+    uint64_t m_recordsChecked = 0;
+    // What list() learnt of each file, by name in the file system's encoding.
+    struct Described
+    {
+        qint64 size = 0;
+        qint64 modifiedNs = 0;
+        QJsonObject entry;
+        QByteArray json;
+    };
+    // The complete recordings, newest first; valid until the next scan.
+    std::vector<const Described*> scan() const;
+    mutable QHash<QByteArray, Described> m_described;
+    // The last listJson() answer, the directory time it was made for and
+    // when its scan began.
+    mutable QByteArray m_listAnswer;
+    mutable qint64 m_listDirectoryNs = -1;
+    mutable qint64 m_listScannedNs = 0;
 };
 
 } // namespace Tavrix::DeviceWebApi

@@ -129,6 +129,9 @@ void StartSignalRecordingJsonCommand::handleFrequency(Usb::ComplexCommand*, uint
     case SignalRecorder::EStartResult::FileError:
         emit answerIsReady(this, QJsonDocument(), recordingError("FILE_ERROR", detail));
         return;
+    case SignalRecorder::EStartResult::NoSpace:
+        emit answerIsReady(this, QJsonDocument(), recordingError("NO_SPACE", detail));
+        return;
     }
 }
 

@@ -21,15 +21,21 @@ QString SignalRecordingLink::directoryFrom(const QVariantMap& settings, const QS
     return QDir::cleanPath(QDir(appDir).absoluteFilePath(configured));
 }
 
-QString SignalRecordingLink::recordingsDirectory()
+namespace {
+QVariantMap serviceSettings()
 {
-    // Read here, beside the directory it governs, as the read-out store does.
-    const QString appDir = QCoreApplication::applicationDirPath();
-    QFile file(QDir(appDir).filePath(QStringLiteral("settings.json")));
+    // Read here, beside what they govern, as the read-out store does.
+    QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("settings.json")));
     QVariantMap settings;
     if (file.open(QIODevice::ReadOnly))
         settings = QJsonDocument::fromJson(file.readAll()).object().toVariantMap();
-    return directoryFrom(settings, appDir);
+    return settings;
+}
+} // namespace
+
+QString SignalRecordingLink::recordingsDirectory()
+{
+    return directoryFrom(serviceSettings(), QCoreApplication::applicationDirPath());
 }
 
 std::unique_ptr<SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEventLoopWorker& worker)
@@ -37,7 +43,9 @@ std::unique_ptr<SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEven
     // A file size limit must end the write with an error, not the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    auto recorder = std::make_unique<SignalRecorder>(recordingsDirectory());
+    const QVariantMap settings = serviceSettings();
+    auto recorder = std::make_unique<SignalRecorder>(directoryFrom(settings, QCoreApplication::applicationDirPath()));
+    recorder->setLimits(SignalRecorder::Limits::fromSettings(settings));
     recorder->repairUnfinished();
     recorder->attach(worker.channelsManager());
     QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, recorder.get(),

@@ -232,8 +232,12 @@ bool AccessPolicy::firstRefusal(const QString& what) const
     if (m_refused.contains(what))
         return false;
     // Bounded: a scan of many names must not grow the service without end.
-    if (m_refused.size() < 1000)
-        m_refused.insert(what);
+    if (int(m_refusalOrder.size()) >= rememberedRefusals) {
+        m_refused.remove(m_refusalOrder.front());
+        m_refusalOrder.pop_front();
+    }
+    m_refused.insert(what);
+    m_refusalOrder.push_back(what);
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <deque>
+
 namespace Tavrix::Net::WebApi {
 
 class ParsingHttp;
@@ -51,8 +53,12 @@ public:
     EVerdict check(const ParsingHttp& request, const ParsingURI& uri, bool guarded, bool tokenFromQuery) const;
 
     // True the first time a refused origin or host is seen, so that a page
-    // retrying in a loop does not flood the log.
+    // retrying in a loop does not flood the log. The last
+    // rememberedRefusals names are remembered; a scan of more names forgets
+    // the oldest first, so the memory stays bounded and a name just refused
+    // is never logged twice in a row.
     bool firstRefusal(const QString& what) const;
+    static constexpr int rememberedRefusals = 1000;
 
     // A header's value by name, ignoring letter case; empty when absent.
     static QString headerValue(const ParsingHttp& request, const QString& name, bool* present = nullptr);
@@ -77,6 +83,7 @@ private:
     bool m_localNamesSet = false;
     QByteArray m_token;
     mutable QSet<QString> m_refused;
+    mutable std::deque<QString> m_refusalOrder; // oldest first
 };
 
 } // namespace Tavrix::Net::WebApi

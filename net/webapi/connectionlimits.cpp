@@ -1,5 +1,7 @@
 #include "net/webapi/connectionlimits.h"
 
+#include "net/webapi/securityheaders.h"
+
 #include "common/jterminal.h"
 
 #include <QTcpSocket>
@@ -120,7 +122,8 @@ int ConnectionLimits::fitToDescriptorLimit()
 
 void ConnectionLimits::refuse(QTcpSocket* socket)
 {
-    socket->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->write("HTTP/1.1 503 Service Unavailable\r\n" + SecurityHeaders::lines()
+                  + "Content-Length: 0\r\nConnection: close\r\n\r\n");
     QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     // A peer that takes nothing does not keep the descriptor either.
     QTimer::singleShot(refusalLingerMs, socket, &QTcpSocket::abort);

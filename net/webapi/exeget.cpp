@@ -2,6 +2,7 @@
 
 #include "common/jterminal.h"
 #include "net/webapi/accesspolicy.h"
+#include "net/webapi/filesender.h"
 
 #include <QFile>
 #include <QTcpSocket>
@@ -60,6 +61,30 @@ bool exeGet::buildAnswer(ParsingURI&)
 void exeGet::sentResponse(QTcpSocket* socket)
 {
     writeAndClose(socket, *m_makeResponse);
+}
+
+bool exeGet::sendFile(QTcpSocket* socket, const QString& path, const QString& extension)
+{
+    // Opened before anything is answered: the length announced is that of
+    // the file sent.
+    FileSender* sender = FileSender::open(socket, path);
+    if (!sender)
+        return false;
+    m_makeResponse->ret200(extension, QByteArray());
+    m_makeResponse->m_headers.append(HttpHeader{"Content-Length", QString::number(sender->size())});
+    // The connection ends with the file, as after every answer; with a
+    // length and no word of that, an HTTP/1.1 client would take it for kept
+    // alive and send its next request into a closing socket (which the
+    // closing side answers with a reset, losing the tail of this body at
+    // the client).
+    m_makeResponse->m_headers.append(HttpHeader{"Connection", "close"});
+    m_makeResponse->m_raw.clear();
+    m_makeResponse->assemble();
+    if (write(socket, *m_makeResponse))
+        sender->start();
+    else
+        delete sender;
+    return true;
 }
 
 void exeGet::file_reader(const QString& path, const QString& extension)

@@ -39,6 +39,13 @@ public:
     // Writes the built response and closes the connection once it is sent.
     void sentResponse(QTcpSocket* socket);
 
+    // Answers 200 with the regular file at `path` (never through a symbolic
+    // link) as its body, read from disk a piece at a time as the client
+    // takes it, so that no download is ever held whole in memory; then
+    // closes the connection. False, with nothing written, when the file
+    // cannot be opened.
+    bool sendFile(QTcpSocket* socket, const QString& path, const QString& extension);
+
 protected:
     MakeResponse m_response;
     MakeResponse* m_makeResponse = &m_response;

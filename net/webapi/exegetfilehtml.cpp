@@ -1,6 +1,7 @@
 #include "net/webapi/exegetfilehtml.h"
 
 #include "common/jterminal.h"
+#include "common/logtext.h"
 #include "net/webapi/directoryqueue.h"
 
 #include <QCoreApplication>
@@ -93,101 +94,145 @@ bool exeGetFileHtml::climbsOut(const QString& path)
 
 void exeGetFileHtml::exe(ParsingURI& uri, QTcpSocket* socket)
 {
-    buildAnswer(uri);
+    if (answer(uri, socket))
+        return;
     sentResponse(socket);
 }
 
 bool exeGetFileHtml::buildAnswer(ParsingURI& uri)
 {
-    QString path = uri.m_path;
-    QString extension = uri.m_extension;
-    QString directory = m_defaultDirectory;
-    const QString appDir = applicationDirectory();
-    std::printf("exeGetFileHtml (1): %s\n", path.toLocal8Bit().constData());
-    std::printf("exeGetFileHtml (2): %s\n", appDir.toLocal8Bit().constData());
-    std::fflush(stdout);
+    // A file too large to keep is streamed, which needs the socket.
+    return !answer(uri, nullptr);
+}
 
-    const bool indexPage = path.isEmpty();
-    if (indexPage) {
-        path = QStringLiteral("index.html");
-        extension = QStringLiteral("html");
-        if (m_directories)
-            m_directories->SetLastName(m_defaultDirectory);
-    } else if (climbsOut(path)) {
+bool exeGetFileHtml::answer(ParsingURI& uri, QTcpSocket* socket)
+{
+    const Request request = requestOf(uri);
+    if (request.climbsOut) {
         // Refused before any file system access, with the answer of a missing file.
-        const QString refused = appDir + "/" + directory + "/" + path;
+        const QString refused = m_applicationDirectory + "/" + m_defaultDirectory + "/" + request.path;
         Common::JTerminal('1') << "refused file path" << refused.toLocal8Bit().constData();
         m_makeResponse->ret404(refused);
-        return true;
+        return false;
     }
+    const Located found = locate(request);
+    if (found.plain) {
+        if (found.info.st_size <= m_cache.maxFileBytes()) {
+            QByteArray contents;
+            if (m_cache.read(found.native, found.info, contents)) {
+                m_makeResponse->ret200(request.extension, contents);
+                return false;
+            }
+        } else {
+            return stream(QFile::decodeName(found.native), request.extension, socket);
+        }
+    }
+    const QString filePath = m_applicationDirectory + "/" + found.directory + "/" + request.path;
+    QString readPath;
+    if (!judgeRealPath(filePath, found.directory, request.path, readPath)) {
+        m_makeResponse->ret404(filePath);
+        return false;
+    }
+    if (QFileInfo(readPath).size() > m_cache.maxFileBytes())
+        return stream(readPath, request.extension, socket);
+    readKept(readPath, filePath, request.extension);
+    return false;
+}
 
-    // Served at once when the web directory holds the file under the names
+exeGetFileHtml::Request exeGetFileHtml::requestOf(const ParsingURI& uri)
+{
+    Request request{uri.m_path, uri.m_extension, false, false};
+    applicationDirectory(); // fills the cached forms of the directory
+    std::printf("exeGetFileHtml (1): %s\n", Common::LogText::escaped(request.path).toLocal8Bit().constData());
+    std::printf("exeGetFileHtml (2): %s\n", m_applicationDirectory.toLocal8Bit().constData());
+    std::fflush(stdout);
+    request.indexPage = request.path.isEmpty();
+    if (request.indexPage) {
+        request.path = QStringLiteral("index.html");
+        request.extension = QStringLiteral("html");
+        if (m_directories)
+            m_directories->SetLastName(m_defaultDirectory);
+    } else {
+        request.climbsOut = climbsOut(request.path);
+    }
+    return request;
+}
+
+exeGetFileHtml::Located exeGetFileHtml::locate(const Request& request) const
+{
+    // Found at once when the web directory holds the file under the names
     // asked for, without links: one lstat() per component both finds the
     // directory and tells the cache whether its bytes are still the file's.
-    // Everything else (links, odd paths, missing or unreadable files) takes
-    // the full way below, which judges and answers it.
-    const QByteArray nativePath = QFile::encodeName(path);
-    struct stat info{};
-    const auto probe = [&](const QString& name, QByteArray& native) {
-        native = m_nativeApplicationDirectory;
-        native += '/';
-        native += QFile::encodeName(name);
-        const int rootLength = native.size();
-        native += '/';
-        native += nativePath;
-        return walkBelow(native, rootLength, info);
-    };
-    QByteArray native;
+    // Everything else (links, odd paths, missing or unreadable files) is
+    // judged by where it really is.
+    Located found;
+    found.directory = m_defaultDirectory;
+    const QByteArray nativePath = QFile::encodeName(request.path);
     EWalk walk = EWalk::Missing;
-    if (m_directories && !indexPage) {
+    const auto probe = [&](const QString& name) {
+        found.native = m_nativeApplicationDirectory;
+        found.native += '/';
+        found.native += QFile::encodeName(name);
+        const int rootLength = found.native.size();
+        found.native += '/';
+        found.native += nativePath;
+        return walkBelow(found.native, rootLength, found.info);
+    };
+    if (m_directories && !request.indexPage) {
         // Which directory holds the file, in queue order, as GetDirectoryName
         // decides it: a file that exists, links followed.
         for (const QString& name : m_directories->names()) {
-            walk = probe(name, native);
+            walk = probe(name);
             if (walk == EWalk::Plain
-                || (walk == EWalk::Unusual && QFileInfo::exists(appDir + "/" + name + "/" + path))) {
-                directory = name;
-                break;
+                || (walk == EWalk::Unusual
+                    && QFileInfo::exists(m_applicationDirectory + "/" + name + "/" + request.path))) {
+                found.directory = name;
+                found.plain = walk == EWalk::Plain;
+                return found;
             }
-            walk = EWalk::Missing;
         }
-    } else {
-        walk = probe(directory, native);
+        return found;
     }
-    if (walk == EWalk::Plain) {
-        QByteArray contents;
-        if (m_cache.read(native, info, contents)) {
-            m_makeResponse->ret200(extension, contents);
-            return true;
-        }
-    }
+    found.plain = probe(found.directory) == EWalk::Plain;
+    return found;
+}
 
-    const QString filePath = appDir + "/" + directory + "/" + path;
+bool exeGetFileHtml::judgeRealPath(const QString& filePath, const QString& directory, const QString& path,
+                                   QString& readPath) const
+{
     // A symbolic link inside the web directory may point anywhere: what is
     // served is judged by where it really is, and read from there.
-    const QString root = QFileInfo(appDir + "/" + directory).canonicalFilePath();
-    // Only links, odd paths and missing or unreadable files come here: the
-    // plain case was served above without realpath().
+    const QString root = QFileInfo(m_applicationDirectory + "/" + directory).canonicalFilePath();
     const QString real = root.isEmpty() ? QString() : QFileInfo(root + "/" + path).canonicalFilePath();
-    if (!real.isEmpty()) {
-        if (!real.startsWith(root + QLatin1Char('/'))) {
-            Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
-            m_makeResponse->ret404(filePath);
-            return true;
-        }
+    if (!real.isEmpty() && !real.startsWith(root + QLatin1Char('/'))) {
+        Common::JTerminal('1') << "refused file outside the web directory" << filePath.toLocal8Bit().constData();
+        return false;
     }
-    const QString readPath = real.isEmpty() ? filePath : real;
+    readPath = real.isEmpty() ? filePath : real;
+    return true;
+}
+
+void exeGetFileHtml::readKept(const QString& readPath, const QString& filePath, const QString& extension)
+{
     QByteArray contents;
     if (m_cache.read(readPath, contents)) {
         m_makeResponse->ret200(extension, contents);
-    } else {
-        m_makeResponse->ret404(readPath);
-        Common::JTerminal('1') << "file read error" << readPath.toLocal8Bit().constData();
+        return;
     }
+    Common::JTerminal('1') << "file read error" << readPath.toLocal8Bit().constData();
     // A refusal names the path as requested, not where it led.
-    if (!real.isEmpty() && real != filePath && m_makeResponse->m_startLine.startsWith(QLatin1String("HTTP/1.1 404")))
-        m_makeResponse->ret404(filePath);
-    return true;
+    m_makeResponse->ret404(filePath);
+}
+
+bool exeGetFileHtml::stream(const QString& path, const QString& extension, QTcpSocket* socket)
+{
+    if (!socket)
+        return true;
+    if (sendFile(socket, path, extension))
+        return true;
+    Common::JTerminal('1') << "file read error" << path.toLocal8Bit().constData();
+    m_makeResponse->ret404(path);
+    return false;
 }
 
 } // namespace Tavrix::Net::WebApi

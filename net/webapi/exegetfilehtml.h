@@ -3,6 +3,8 @@
 #include "net/webapi/exeget.h"
 #include "net/webapi/staticfilecache.h"
 
+#include <sys/stat.h>
+
 namespace Tavrix::Net::WebApi {
 
 class DirectoryQueue;
@@ -34,6 +36,41 @@ public:
     void setCacheSettleTime(qint64 ns) { m_cache = StaticFileCache(StaticFileCache::defaultMaxFileBytes, StaticFileCache::defaultMaxTotalBytes, ns); }
 
 private:
+    // What a request asks for: the index page stands for the empty path.
+    struct Request
+    {
+        QString path;
+        QString extension;
+        bool indexPage = false;
+        bool climbsOut = false;
+    };
+    // Where it was found: the web directory that holds it and, when every
+    // component of its path is a plain name without links (`plain`), the
+    // path in the file system's encoding and the file's lstat().
+    struct Located
+    {
+        QString directory;
+        QByteArray native;
+        struct stat info{};
+        bool plain = false;
+    };
+
+    // The whole answer: true when it was sent already (a file too large to
+    // keep, streamed from disk), false when it is built in the response for
+    // the caller to write. Without a socket, a file to stream is left
+    // unanswered (true).
+    bool answer(ParsingURI& uri, QTcpSocket* socket);
+    Request requestOf(const ParsingURI& uri);
+    Located locate(const Request& request) const;
+    // False (logged) when the file really lies outside its web directory;
+    // else the path to read it from in `readPath`.
+    bool judgeRealPath(const QString& filePath, const QString& directory, const QString& path,
+                       QString& readPath) const;
+    // Builds the answer from the kept bytes or the file; a file that cannot
+    // be read is answered as missing under the path asked for.
+    void readKept(const QString& readPath, const QString& filePath, const QString& extension);
+    bool stream(const QString& path, const QString& extension, QTcpSocket* socket);
+
     DirectoryQueue* m_directories;
     QString m_defaultDirectory;
     mutable QString m_applicationDirectory;

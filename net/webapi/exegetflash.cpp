@@ -74,12 +74,12 @@ void exeGetFlash::exe(ParsingURI& uri, QTcpSocket* socket)
         m_makeResponse->ret200();
         emit signalSetFlash();
     } else {
+        // Read-outs reach hundreds of MiB (and more than fits a QByteArray):
+        // streamed from disk, never read whole.
         const QString path = readoutPath(uri.m_subPath);
-        QFile file;
-        if (path.isEmpty() || !Common::RegularFiles::open(file, path))
-            m_makeResponse->ret404(uri.m_path);
-        else
-            m_makeResponse->ret200(QStringLiteral("bin"), file.readAll());
+        if (!path.isEmpty() && sendFile(socket, path, QStringLiteral("bin")))
+            return;
+        m_makeResponse->ret404(uri.m_path);
     }
     sentResponse(socket);
 }

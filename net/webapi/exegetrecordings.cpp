@@ -1,6 +1,5 @@
 #include "net/webapi/exegetrecordings.h"
 
-#include "net/webapi/filesender.h"
 
 #include <QJsonDocument>
 #include <QTcpSocket>
@@ -15,38 +14,31 @@ exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf
 {
 }
 
+exeGetRecordings::exeGetRecordings(std::function<QString(const QString&)> pathOf,
+                                   std::function<QByteArray()> listJson, QObject* parent)
+    : exeGet(parent)
+    , m_pathOf(std::move(pathOf))
+    , m_listJson(std::move(listJson))
+{
+}
+
 void exeGetRecordings::exe(ParsingURI& uri, QTcpSocket* socket)
 {
     if (!uri.m_queryAndRemainder.isEmpty()) {
         m_makeResponse->ret501();
     } else if (uri.m_subPath.isEmpty()) {
-        const QJsonArray entries = m_list ? m_list() : QJsonArray();
-        m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+        if (m_listJson) {
+            m_makeResponse->ret200(QStringLiteral("json"), m_listJson());
+        } else {
+            const QJsonArray entries = m_list ? m_list() : QJsonArray();
+            m_makeResponse->ret200(QStringLiteral("json"), QJsonDocument(entries).toJson(QJsonDocument::Compact));
+        }
     } else {
         const QString path = m_pathOf ? m_pathOf(uri.m_subPath) : QString();
-        // Opened before anything is answered, never through a symbolic link:
-        // the length announced is that of the file sent.
-        FileSender* sender = path.isEmpty() ? nullptr : FileSender::open(socket, path);
-        if (!sender) {
-            m_makeResponse->ret404(uri.m_path);
-        } else {
-            // Recordings grow to hundreds of MiB: the head now, the file in pieces.
-            m_makeResponse->ret200(QStringLiteral("bin"), QByteArray());
-            m_makeResponse->m_headers.append(HttpHeader{"Content-Length", QString::number(sender->size())});
-            // The connection ends with the file, as after every answer; with
-            // a length and no word of that, an HTTP/1.1 client would take it
-            // for kept alive and send its next request into a closing socket
-            // (which the closing side answers with a reset, losing the tail
-            // of this body at the client).
-            m_makeResponse->m_headers.append(HttpHeader{"Connection", "close"});
-            m_makeResponse->m_raw.clear();
-            m_makeResponse->assemble();
-            if (write(socket, *m_makeResponse))
-                sender->start();
-            else
-                delete sender;
+        // Recordings grow to hundreds of MiB: streamed from disk.
+        if (!path.isEmpty() && sendFile(socket, path, QStringLiteral("bin")))
             return;
-        }
+        m_makeResponse->ret404(uri.m_path);
     }
     sentResponse(socket);
 }

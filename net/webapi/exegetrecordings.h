@@ -23,6 +23,9 @@ public:
     // "latest"), empty for anything else; `list` gives the list.
     exeGetRecordings(std::function<QString(const QString&)> pathOf, std::function<QJsonArray()> list,
                      QObject* parent = nullptr);
+    // The list given as its JSON text: a long list costs no JSON objects.
+    exeGetRecordings(std::function<QString(const QString&)> pathOf, std::function<QByteArray()> listJson,
+                     QObject* parent = nullptr);
 
     void exe(ParsingURI& uri, QTcpSocket* socket) override;
     bool servesSubpaths() const override { return true; }
@@ -30,6 +33,7 @@ public:
 private:
     std::function<QString(const QString&)> m_pathOf;
     std::function<QJsonArray()> m_list;
+    std::function<QByteArray()> m_listJson;
 };
 
 } // namespace Tavrix::Net::WebApi

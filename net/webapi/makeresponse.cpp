@@ -1,5 +1,7 @@
 #include "net/webapi/makeresponse.h"
 
+#include "net/webapi/securityheaders.h"
+
 namespace Tavrix::Net::WebApi {
 
 const QMap<QString, QString>& MakeResponse::getMapExt()
@@ -34,6 +36,8 @@ void MakeResponse::addCorsHeaders()
 {
     m_headers.append(HttpHeader{"Access-Control-Allow-Origin", "*"});
     m_headers.append(HttpHeader{"Access-Control-Allow-Headers", "Content-Type"});
+    // Every answer goes through here, so every answer carries them.
+    m_headers.append(SecurityHeaders::list());
 }
 
 void MakeResponse::ret200()

@@ -39,6 +39,8 @@ public:
     // and the file is not opened should a link have taken its place since.
     bool read(const QByteArray& nativePath, const struct stat& current, QByteArray& contents);
 
+    // Larger files are never kept; their callers had better stream them.
+    qint64 maxFileBytes() const { return m_maxFileBytes; }
     int entries() const { return m_entries.size(); }
     qint64 bytes() const { return m_bytes; }
 

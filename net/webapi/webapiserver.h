@@ -44,6 +44,10 @@ public:
     // Time from connecting to the end of the header block, however steadily
     // its bytes trickle in.
     static constexpr int defaultHeaderTimeoutMs = 10000;
+    // Time from connecting to the end of the body: a body trickling in a
+    // byte at a time would otherwise hold its share of the body budget for
+    // good, each byte restarting the idle time.
+    static constexpr int defaultRequestTimeoutMs = 30000;
     // Body bytes all incomplete requests together may announce.
     static constexpr qint64 defaultMaxPendingBodyBytes = 32 * 1024 * 1024;
 
@@ -55,6 +59,7 @@ public:
     // Time a client may stay silent while its request is incomplete.
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
     void setHeaderTimeout(int milliseconds) { m_headerTimeoutMs = milliseconds; }
+    void setRequestTimeout(int milliseconds) { m_requestTimeoutMs = milliseconds; }
     // A request whose body would take the bytes announced by all incomplete
     // requests past this bound is answered "503 Service Unavailable".
     void setMaxPendingBodyBytes(qint64 bytes) { m_maxPendingBodyBytes = bytes; }
@@ -99,6 +104,7 @@ private:
         bool m_dispatched = false;
         QTimer* m_idleTimer = nullptr;
         QTimer* m_headerTimer = nullptr;
+        QTimer* m_requestTimer = nullptr;
     };
 
     void dispatch(ParsingQuery& query, QTcpSocket* socket);
@@ -138,6 +144,7 @@ private:
     QHash<QTcpSocket*, Connection> m_connections;
     int m_idleTimeoutMs = defaultIdleTimeoutMs;
     int m_headerTimeoutMs = defaultHeaderTimeoutMs;
+    int m_requestTimeoutMs = defaultRequestTimeoutMs;
     qint64 m_maxPendingBodyBytes = defaultMaxPendingBodyBytes;
     qint64 m_pendingBodyBytes = 0;
     ConnectionLimits* m_limits = nullptr;

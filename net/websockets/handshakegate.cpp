@@ -3,6 +3,7 @@
 #include "common/jterminal.h"
 #include "net/webapi/acceptretry.h"
 #include "net/webapi/parsingquery.h"
+#include "net/webapi/securityheaders.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -158,7 +159,8 @@ void HandshakeGate::adopt(QWebSocket* webSocket)
 void HandshakeGate::refuse(QTcpSocket* socket, const QByteArray& status, const QByteArray& extraHeaders)
 {
     socket->disconnect(this);
-    socket->write("HTTP/1.1 " + status + "\r\n" + extraHeaders + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+    socket->write("HTTP/1.1 " + status + "\r\n" + extraHeaders + WebApi::SecurityHeaders::lines()
+                  + "Content-Length: 0\r\nConnection: close\r\n\r\n");
     socket->disconnectFromHost();
 }
 

@@ -120,7 +120,7 @@ mkdir -p "$DASTEL_ARTIFACTS"
 cd "$HERE"
 status=0
 start_service open ""
-timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.test.mjs || status=$?
+timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.test.mjs frame.test.mjs || status=$?
 if [[ $WITH_HEAP -eq 1 ]]; then
   timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?
 fi

@@ -119,3 +119,19 @@ TEST(Settings, FollowCableUnlessTurnedOff)
     EXPECT_TRUE(settingsOf(R"({"followCable": true})").followCable);
     EXPECT_FALSE(settingsOf(R"({"followCable": false})").followCable);
 }
+
+TEST(Settings, ABlankAccessTokenIsAConfigurationErrorNotAnOpenService)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {R"({})", false},
+        {R"({"accessToken": "t"})", false},
+        {R"({"accessToken": "   "})", true},
+        {R"({"accessToken": ""})", true},
+        {R"({"accessToken": "\t\n"})", true},
+        {R"({"accessToken": null})", true},
+        // A blank token with a token file beside it is still a mistake.
+        {R"({"accessToken": " ", "accessTokenFile": "token"})", true},
+    };
+    for (const auto& [json, error] : cases)
+        EXPECT_EQ(!settingsOf(json).configurationError.isEmpty(), error) << json;
+}

@@ -185,3 +185,15 @@ TEST_F(StartupTest, AListenAddressThatIsNoAddressIsReportedAndLoopbackIsUsed)
         << m_output.toStdString();
     EXPECT_EQ(m_process.state(), QProcess::Running);
 }
+
+TEST_F(StartupTest, ABlankAccessTokenIsReportedAndNothingIsServed)
+{
+    installBinary();
+    installShippedConfiguration();
+    m_tree.write("settings.json", R"({"listenAddress": "127.0.0.1", "deviceAdapter": {"port": 0}, "accessToken": "   "})");
+    start();
+    ASSERT_TRUE(waitForOutput("start the program")) << m_output.toStdString();
+    EXPECT_TRUE(m_output.contains("accessToken is blank")) << m_output.toStdString();
+    // No server was built: nothing listens, so nothing is open without a token.
+    EXPECT_FALSE(m_output.contains("listen....")) << m_output.toStdString();
+}

@@ -1,6 +1,7 @@
 // Who may drive the recorder: the real service under the simulated recorder,
 // asked by clients that name foreign origins, foreign hosts or no token.
 
+#include "net/webapi/securityheaders.h"
 #include "support/serviceundersimulator.h"
 
 #include <QCoreApplication>
@@ -209,10 +210,11 @@ TEST_F(OriginAndHostChecks, RequestsWithoutOriginKeepTheirAnswerBytes)
 {
     const QByteArray answer = command(R"({"cmd":"GetPower","uid":1})", "Content-Type: text/plain\r\n");
     EXPECT_EQ(headerBlock(answer), "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\n"
-                                   "Access-Control-Allow-Headers: Content-Type\r\nContent-Type: application/json\r\n\r\n");
+                                   "Access-Control-Allow-Headers: Content-Type\r\n"
+                                       + Tavrix::Net::WebApi::SecurityHeaders::lines() + "Content-Type: application/json\r\n\r\n");
     const QByteArray preflight = exchange(service.httpPort(), "OPTIONS /cmd HTTP/1.1\r\n\r\n");
     EXPECT_EQ(preflight, "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n"
-                         "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\nAccess-Control-Max-Age: 86400\r\n\r\n");
+                             + Tavrix::Net::WebApi::SecurityHeaders::lines() + "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\nAccess-Control-Max-Age: 86400\r\n\r\n");
 }
 
 TEST_F(OriginAndHostChecks, WebSocketPortsRefuseForeignPagesAndHosts)
@@ -220,8 +222,10 @@ TEST_F(OriginAndHostChecks, WebSocketPortsRefuseForeignPagesAndHosts)
     const QByteArray port = QByteArray::number(service.httpPort());
     for (const quint16 wsPort : webSocketPorts()) {
         const QByteArray ownHost = "Host: 127.0.0.1:" + QByteArray::number(wsPort) + "\r\n";
-        EXPECT_EQ(statusLine(exchange(wsPort, handshake("/", ownHost + "Origin: http://evil.example\r\n"))),
-                  "HTTP/1.1 403 Forbidden") << wsPort;
+        const QByteArray refused = exchange(wsPort, handshake("/", ownHost + "Origin: http://evil.example\r\n"));
+        EXPECT_EQ(statusLine(refused), "HTTP/1.1 403 Forbidden") << wsPort;
+        // A refusal on a stream port is an HTTP answer like any other.
+        EXPECT_TRUE(refused.contains("\r\nX-Frame-Options: SAMEORIGIN\r\n")) << refused.constData();
         EXPECT_EQ(statusLine(exchange(wsPort, handshake("/", "Host: attacker-rebound.example:" + QByteArray::number(wsPort)
                                                                 + "\r\nOrigin: http://attacker-rebound.example:" + port + "\r\n"))),
                   "HTTP/1.1 403 Forbidden") << wsPort;

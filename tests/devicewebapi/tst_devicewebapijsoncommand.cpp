@@ -408,6 +408,24 @@ TEST_F(DeviceWebApiJsonCommandTest, byteDataThatIsNotAListOfByteTextsIsABadReque
     EXPECT_TRUE(errors.empty());
 }
 
+// An unknown name is told to every event client: it goes there capped and
+// with its control characters written out, however long or hostile.
+TEST_F(DeviceWebApiJsonCommandTest, anUnknownNameIsPassedOnCappedAndEscaped)
+{
+    identify();
+    const QByteArray longName = "Evil\\u001b]0;X\\u0007" + QByteArray(100000, 'n');
+    const HttpAnswer answer = request(R"({"cmd":")" + longName + R"(","uid":5})");
+    EXPECT_TRUE(answer.body.contains("NOT_EXIST")) << answer.body.left(200).constData();
+    ASSERT_EQ(errors.size(), 1u);
+    const std::string& error = errors.front();
+    EXPECT_LT(error.size(), 200u) << error.substr(0, 200);
+    EXPECT_EQ(error.find('\x1b'), std::string::npos);
+    EXPECT_EQ(error.find('\x07'), std::string::npos);
+    EXPECT_NE(error.find("Evil\\x1B]0;X\\x07nnn"), std::string::npos) << error;
+    // How much was left out is said, so the cut is no silent one.
+    EXPECT_NE(error.find("(+"), std::string::npos) << error;
+}
+
 TEST_F(DeviceWebApiJsonCommandTest, failuresBeforeStartNameTheCommandAndOnlySomeRaiseAnError)
 {
     identify();

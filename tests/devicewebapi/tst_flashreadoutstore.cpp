@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -126,3 +127,31 @@ TEST(FlashReadoutStore, TheSettingIsAWholeNumberOfAtLeastOne)
 }
 
 } // namespace
+
+// A read-out that would leave less than the reserve free on its disk is not
+// written: the read-outs already there stay, and the reason is told.
+TEST(FlashReadoutStore, AReadoutBelowTheFreeSpaceReserveIsRefusedWithItsReason)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    FlashReadoutStore store(dir.path());
+    const QString kept = readOut(store);
+    ASSERT_FALSE(kept.isEmpty());
+    const qint64 free = Tavrix::Common::DiskReserve::freeBytes(dir.path());
+    ASSERT_GT(free, 0);
+
+    // More than is free: nothing new fits.
+    store.setReserve(Tavrix::Common::DiskReserve(free + 1024LL * 1024 * 1024 * 1024));
+    QSignalSpy failed(&store, &FlashReadoutStore::readoutFailed);
+    QSignalSpy complete(&store, &FlashReadoutStore::readoutIsComplete);
+    store.slotBlock(std::vector<uint8_t>(1024, 0xAB), 0);
+    store.slotBlock(std::vector<uint8_t>(16, 0xCD), 1);
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_TRUE(failed.at(0).at(0).toString().contains("reserve")) << failed.at(0).at(0).toString().toStdString();
+    EXPECT_EQ(complete.count(), 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{kept});
+
+    // With room again the next read-out is written as ever.
+    store.setReserve(Tavrix::Common::DiskReserve(0));
+    EXPECT_FALSE(readOut(store).isEmpty());
+}

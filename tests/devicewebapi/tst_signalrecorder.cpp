@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -252,6 +254,133 @@ TEST_F(SignalRecorderTest, EndsTheFileWhenTheRecorderGoesOrChanges)
     }
 }
 
+// A recording that reaches one of its limits ends as if stopped: a whole,
+// readable file, the reason annotated at its last sample and announced.
+TEST_F(SignalRecorderTest, ARecordingEndsCleanlyAtItsLimitsWithTheirReason)
+{
+    const qint64 hugeReserve = 1024LL * 1024 * 1024 * 1024 * 1024;
+    struct Case
+    {
+        const char* what;
+        std::function<void(SignalRecorder::Limits&)> limit;
+        bool whileRunning; // set after the start (the disk filling up)
+        std::string reason;
+        std::size_t samples;
+    };
+    const std::vector<Case> cases = {
+        {"duration", [](SignalRecorder::Limits& l) { l.maxDurationMs = 300; }, false,
+         SignalRecorder::maxDurationReason, 30},
+        {"size", [](SignalRecorder::Limits& l) { l.maxBytes = 1; }, false, SignalRecorder::maxSizeReason, 10},
+        // The free space is asked once a second of signal.
+        {"free space", [&](SignalRecorder::Limits& l) { l.reserve = Tavrix::Common::DiskReserve(hugeReserve); }, true,
+         SignalRecorder::lowSpaceReason, 100},
+    };
+    for (const Case& c : cases) {
+        SignalRecorder recorder(m_dir.path());
+        SignalRecorder::Limits limits;
+        limits.reserve = Tavrix::Common::DiskReserve(0);
+        if (!c.whileRunning)
+            c.limit(limits);
+        recorder.setLimits(limits);
+        QSignalSpy complete(&recorder, &SignalRecorder::recordingIsComplete);
+        startRecording(recorder);
+        if (c.whileRunning) {
+            c.limit(limits);
+            recorder.setLimits(limits);
+        }
+        for (uint16_t n = 0; n < 150; ++n)
+            frame(recorder, n, n);
+        EXPECT_FALSE(recorder.isRunning()) << c.what;
+        ASSERT_EQ(complete.count(), 1) << c.what;
+        EXPECT_EQ(complete.at(0).at(3).toString().toStdString(), c.reason) << c.what;
+        const ReadBack back = read(path());
+        ASSERT_TRUE(back.opened) << c.what;
+        EXPECT_EQ(back.samples[0].size(), c.samples) << c.what;
+        ASSERT_EQ(back.annotations.count(c.reason), 1u) << c.what;
+        EXPECT_EQ(back.annotations.at(c.reason), EDFLIB_TIME_DIMENSION * (c.samples - 1) / rate) << c.what;
+    }
+}
+
+TEST_F(SignalRecorderTest, NoRecordingStartsBelowTheFreeSpaceReserve)
+{
+    SignalRecorder recorder(m_dir.path());
+    SignalRecorder::Limits limits;
+    limits.reserve = Tavrix::Common::DiskReserve(Tavrix::Common::DiskReserve::freeBytes(m_dir.path())
+                                                 + 1024LL * 1024 * 1024 * 1024);
+    recorder.setLimits(limits);
+    QString detail;
+    EXPECT_EQ(recorder.start(request(), &detail), SignalRecorder::EStartResult::NoSpace);
+    EXPECT_TRUE(detail.contains("reserve")) << detail.toStdString();
+    EXPECT_FALSE(recorder.isRunning());
+    EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST(SignalRecorderLimits, SettingsGiveTheBoundsAndSensibleDefaults)
+{
+    using Limits = SignalRecorder::Limits;
+    const Limits defaults = Limits::fromSettings({});
+    EXPECT_EQ(defaults.maxDurationMs, 24LL * 3600 * 1000);
+    EXPECT_GT(defaults.maxBytes, 0);
+    EXPECT_GT(defaults.reserve.bytes(), 0);
+    const Limits set = Limits::fromSettings(
+        QVariantMap{{"recordingMaxHours", 0.5}, {"recordingMaxMiB", 100}, {"diskReserveMiB", 0}});
+    EXPECT_EQ(set.maxDurationMs, 1800LL * 1000);
+    EXPECT_EQ(set.maxBytes, 100LL * 1024 * 1024);
+    EXPECT_EQ(set.reserve.bytes(), 0);
+    // Nonsense keeps the defaults: no recording without a bound.
+    const Limits nonsense = Limits::fromSettings(
+        QVariantMap{{"recordingMaxHours", -1}, {"recordingMaxMiB", "lots"}, {"diskReserveMiB", true}});
+    EXPECT_EQ(nonsense.maxDurationMs, defaults.maxDurationMs);
+    EXPECT_EQ(nonsense.maxBytes, defaults.maxBytes);
+    EXPECT_EQ(nonsense.reserve.bytes(), defaults.reserve.bytes());
+}
+
+// The list keeps what it read of each file, and follows the directory:
+// files added, removed, or changed in place are listed as they are now.
+TEST_F(SignalRecorderTest, TheListFollowsFilesAddedRemovedAndChanged)
+{
+    SignalRecorder recorder(m_dir.path());
+    QStringList names;
+    for (int i = 0; i < 3; ++i) {
+        startRecording(recorder);
+        for (uint16_t n = 0; n < 20 + 10 * i; ++n)
+            frame(recorder, n, n);
+        ASSERT_TRUE(recorder.stop("stopped"));
+        names.append(m_name);
+    }
+    const auto durations = [&recorder] {
+        QMap<QString, double> byName;
+        for (const QJsonValue& value : recorder.list())
+            byName.insert(value.toObject()["name"].toString(), value.toObject()["duration"].toDouble());
+        return byName;
+    };
+    const auto jsonNames = [&recorder] {
+        QStringList names;
+        for (const QJsonValue& value : QJsonDocument::fromJson(recorder.listJson()).array())
+            names.append(value.toObject()["name"].toString());
+        return names;
+    };
+    QMap<QString, double> listed = durations();
+    ASSERT_EQ(listed.size(), 3);
+    EXPECT_EQ(QJsonDocument::fromJson(recorder.listJson()).array(), recorder.list());
+    EXPECT_DOUBLE_EQ(listed.value(names[0]), 0.2);
+    EXPECT_DOUBLE_EQ(listed.value(names[2]), 0.4);
+
+    ASSERT_TRUE(QFile::remove(m_dir.filePath(names[1])));
+    // Another recording written over the first one's name.
+    ASSERT_TRUE(QFile::remove(m_dir.filePath(names[0])));
+    ASSERT_TRUE(QFile::copy(m_dir.filePath(names[2]), m_dir.filePath(names[0])));
+    listed = durations();
+    ASSERT_EQ(listed.size(), 2);
+    EXPECT_FALSE(listed.contains(names[1]));
+    EXPECT_DOUBLE_EQ(listed.value(names[0]), 0.4);
+    EXPECT_EQ(QJsonDocument::fromJson(recorder.listJson()).array(), recorder.list());
+    // A file gone right after a list is gone from the next one.
+    const QStringList before = jsonNames();
+    ASSERT_TRUE(QFile::remove(m_dir.filePath(names[2])));
+    EXPECT_EQ(jsonNames(), QStringList{names[0]}) << before.join(' ').toStdString();
+}
+
 TEST_F(SignalRecorderTest, StartAndStopRefuseClearly)
 {
     SignalRecorder recorder(m_dir.path());
@@ -280,6 +409,10 @@ TEST_F(SignalRecorderTest, StartAndStopRefuseClearly)
     EXPECT_TRUE(QDir(m_dir.path()).entryList(QDir::Files).isEmpty());
 
     SignalRecorder unwritable("/proc/dastel-cannot-be-here");
+    // /proc has no free space at all: without a reserve the write itself fails.
+    SignalRecorder::Limits noReserve;
+    noReserve.reserve = Tavrix::Common::DiskReserve(0);
+    unwritable.setLimits(noReserve);
     EXPECT_EQ(unwritable.start(request(), &detail), SignalRecorder::EStartResult::FileError);
     EXPECT_FALSE(unwritable.isRunning());
 }

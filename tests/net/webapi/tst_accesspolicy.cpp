@@ -133,3 +133,22 @@ TEST(AccessPolicy, RequestVerdicts)
         EXPECT_EQ(policy.check(query.m_http, query.m_uri, c.guarded, c.tokenFromQuery), c.verdict) << c.what;
     }
 }
+
+// Refusals are logged once per name; a scan of more names than are
+// remembered forgets the oldest, never the ones just seen.
+TEST(AccessPolicy, ARefusedNameIsLoggedOnceEvenAfterAScanOfManyNames)
+{
+    AccessPolicy policy;
+    const auto name = [](int i) { return QStringLiteral("host scan-%1.example").arg(i); };
+    const int scanned = AccessPolicy::rememberedRefusals + 500;
+    for (int i = 0; i < scanned; ++i)
+        ASSERT_TRUE(policy.firstRefusal(name(i))) << i;
+    int loggedAgain = 0;
+    // The newest names are all still known, seen again in any order.
+    for (int i = scanned - 1; i >= scanned - AccessPolicy::rememberedRefusals; --i)
+        loggedAgain += policy.firstRefusal(name(i));
+    EXPECT_EQ(loggedAgain, 0);
+    // The oldest were forgotten: the memory is bounded.
+    EXPECT_TRUE(policy.firstRefusal(name(0)));
+    EXPECT_FALSE(policy.firstRefusal(name(0)));
+}

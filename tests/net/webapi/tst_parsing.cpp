@@ -3,6 +3,7 @@
 #include "net/webapi/parsinghttp.h"
 #include "net/webapi/parsingquery.h"
 #include "net/webapi/parsinguri.h"
+#include "net/webapi/securityheaders.h"
 
 #include <gtest/gtest.h>
 
@@ -133,7 +134,7 @@ TEST(ParsingQuery, AcceptsOnlyThreePieceHttp11RequestLines)
 
 TEST(MakeResponse, BuildsExactResponses)
 {
-    const QByteArray cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n";
+    const QByteArray cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n" + SecurityHeaders::lines();
     MakeResponse response;
     response.ret200();
     EXPECT_EQ(response.m_raw, "HTTP/1.1 200 OK\r\n" + cors + "\r\n");

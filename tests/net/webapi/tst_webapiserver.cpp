@@ -14,6 +14,7 @@
 #include "net/webapi/jsoncommandanswer.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "net/webapi/jsonwebapicommandwrapper.h"
+#include "net/webapi/securityheaders.h"
 #include "net/webapi/webapiserver.h"
 
 #include <QDir>
@@ -44,7 +45,8 @@ using namespace Tavrix::Net::WebApi;
 
 namespace {
 
-const QByteArray cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n";
+// Every answer carries the security headers right after the CORS ones.
+const QByteArray cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n" + SecurityHeaders::lines();
 
 QByteArray statusOnly(const QByteArray& status)
 {
@@ -54,6 +56,14 @@ QByteArray statusOnly(const QByteArray& status)
 QByteArray ok(const QByteArray& contentType, const QByteArray& body)
 {
     return "HTTP/1.1 200 OK\r\n" + cors + "Content-Type: " + contentType + "\r\n\r\n" + body;
+}
+
+// A file sent from disk a piece at a time: its length announced, the
+// connection closed after it.
+QByteArray streamed(const QByteArray& contentType, const QByteArray& body)
+{
+    return "HTTP/1.1 200 OK\r\n" + cors + "Content-Type: " + contentType + "\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 QByteArray postRequest(const QByteArray& route, const QByteArray& body)
@@ -311,6 +321,75 @@ TEST_F(WebApiServerTest, AnswersWithExactStatusLinesAndClosesTheConnection)
     }
 }
 
+// Spelled out here rather than taken from the server's code: these are
+// what browsers must see on every answer, refusals included.
+TEST_F(WebApiServerTest, EveryAnswerForbidsForeignFramesInlineScriptsAndSniffing)
+{
+    const QByteArray required[] = {
+        "\r\nX-Frame-Options: SAMEORIGIN\r\n",
+        "\r\nX-Content-Type-Options: nosniff\r\n",
+        "\r\nReferrer-Policy: no-referrer\r\n",
+    };
+    const QByteArray overLongHeader = "GET / HTTP/1.1\r\nX-Filler: " + QByteArray(70 * 1024, 'f') + "\r\n\r\n";
+    const QByteArray requests[] = {
+        "GET / HTTP/1.1\r\n\r\n",
+        "GET /style.css HTTP/1.1\r\n\r\n",
+        "GET /missing.html HTTP/1.1\r\n\r\n",
+        "GET /../secret.txt HTTP/1.1\r\n\r\n",
+        "GET /flash/ HTTP/1.1\r\n\r\n",
+        "OPTIONS /cmd HTTP/1.1\r\n\r\n",
+        postRequest("echo", "x"),
+        postRequest("cmd", "[]"),
+        "POST /echo HTTP/1.1\r\nContent-Length: x\r\n\r\n",
+        "PUT / HTTP/1.1\r\n\r\n",
+        overLongHeader,
+    };
+    for (const QByteArray& request : requests) {
+        const Exchange result = exchange(m_port, {request});
+        const QByteArray head = result.received.left(result.received.indexOf("\r\n\r\n") + 2);
+        ASSERT_TRUE(head.startsWith("HTTP/1.1 ")) << request.left(40).constData();
+        for (const QByteArray& line : required)
+            EXPECT_TRUE(head.contains(line)) << request.left(40).constData() << " lacks " << line.constData();
+        const int policy = head.indexOf("\r\nContent-Security-Policy: ");
+        ASSERT_GE(policy, 0) << request.left(40).constData();
+        const QByteArray csp = head.mid(policy + 2, head.indexOf("\r\n", policy + 2) - policy - 2);
+        EXPECT_TRUE(csp.contains("frame-ancestors 'self'")) << csp.constData();
+        // Scripts from the service's own files only: no inline script, no eval.
+        EXPECT_TRUE(csp.contains("script-src 'self';")) << csp.constData();
+    }
+}
+
+// A transfer coding this server does not decode must never run a request
+// whose end it would judge differently from a proxy in front of it.
+TEST_F(WebApiServerTest, RequestsWithATransferCodingAreRefusedAndNeverRun)
+{
+    struct Case
+    {
+        const char* name;
+        QByteArray request;
+        QByteArray status;
+    };
+    const Case cases[] = {
+        {"length and chunked", "POST /echo HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\nhello",
+         "400 Bad Request"},
+        {"chunked and length, lower case",
+         "POST /echo HTTP/1.1\r\ntransfer-encoding: chunked\r\ncontent-length: 4\r\n\r\n0\r\n\r\n", "400 Bad Request"},
+        {"chunked alone", "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+         "501 Not Implemented"},
+        {"identity", "POST /echo HTTP/1.1\r\nTransfer-Encoding: identity\r\n\r\nhello", "501 Not Implemented"},
+        {"empty value", "POST /echo HTTP/1.1\r\nTransfer-Encoding:\r\nContent-Length: 2\r\n\r\nhi", "400 Bad Request"},
+        {"on a GET of a UI file", "GET /style.css HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
+         "501 Not Implemented"},
+    };
+    for (const Case& c : cases) {
+        m_echo.calls = 0;
+        const Exchange result = exchange(m_port, {c.request});
+        EXPECT_TRUE(result.closedByServer) << c.name;
+        EXPECT_EQ(result.received, statusOnly(c.status)) << c.name;
+        EXPECT_EQ(m_echo.calls, 0) << c.name;
+    }
+}
+
 // An accept error that is not temporary (no descriptor left) makes
 // QTcpServer pause accepting; the server resumes on its own and answers again.
 TEST_F(WebApiServerTest, AcceptsAgainAfterAnAcceptErrorThatIsNotTemporary)
@@ -551,7 +630,8 @@ TEST_F(WebApiServerTest, AccessPolicyGuardsRoutesButNotTheUi)
     const Exchange listed = exchange(m_port, {post(host + bearer + "Origin: https://app.example\r\n")});
     EXPECT_EQ(listed.received, "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: https://app.example\r\n"
                                "Access-Control-Allow-Headers: Content-Type, Authorization\r\n"
-                               "Content-Type: text/plain; charset=utf8;\r\nVary: Origin\r\n\r\nhi");
+                                   + SecurityHeaders::lines()
+                                   + "Content-Type: text/plain; charset=utf8;\r\nVary: Origin\r\n\r\nhi");
     const Exchange plain = exchange(m_port, {post(bearer)});
     EXPECT_EQ(plain.received, ok("text/plain; charset=utf8;", "hi"));
 }
@@ -702,6 +782,39 @@ TEST_F(WebApiServerTest, AHeaderBlockTricklingInPastItsDeadlineIsRefused)
     EXPECT_EQ(received, statusOnly("408 Request Timeout"));
 }
 
+// A body that trickles in a byte at a time, each byte well within the idle
+// time, is cut off by the request's own deadline: its share of the body
+// budget is given back and a later request with a body is taken again.
+TEST_F(WebApiServerTest, ABodyTricklingInPastTheRequestDeadlineIsRefusedAndItsShareFreed)
+{
+    m_server->setIdleTimeout(60000);
+    m_server->setRequestTimeout(300);
+    m_server->setMaxPendingBodyBytes(1000);
+    auto socket = openConnection(m_port);
+    ASSERT_TRUE(socket);
+    QByteArray received;
+    QObject::connect(socket.get(), &QTcpSocket::readyRead, [&] { received += socket->readAll(); });
+    socket->write("POST /echo HTTP/1.1\r\nContent-Length: 1000\r\n\r\n");
+    socket->flush();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server->pendingBodyBytes() == 1000; }, 5000));
+    for (int i = 0; i < 200 && socket->state() == QAbstractSocket::ConnectedState; ++i) {
+        socket->write("b");
+        socket->flush();
+        QTest::qWait(25);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 5000));
+    received += socket->readAll();
+    EXPECT_EQ(received, statusOnly("408 Request Timeout"));
+    EXPECT_EQ(m_server->pendingBodyBytes(), 0);
+    EXPECT_EQ(m_echo.calls, 0);
+
+    m_server->setRequestTimeout(WebApiServer::defaultRequestTimeoutMs);
+    const QByteArray body(600, 'c');
+    const QByteArray request = postRequest("echo", body);
+    EXPECT_EQ(exchange(m_port, {request.left(request.size() - 300), request.right(300)}).received,
+              ok("text/plain; charset=utf8;", body));
+}
+
 TEST_F(WebApiServerTest, BodiesOwedByAllClientsTogetherAreBounded)
 {
     m_server->setMaxPendingBodyBytes(1000);
@@ -742,8 +855,8 @@ TEST_F(WebApiServerTest, ConnectionsBeyondTheSharedBoundsAreRefused)
 
     auto sameAddress = openConnection(m_port, one);
     ASSERT_TRUE(sameAddress);
-    EXPECT_TRUE(closedWith(*sameAddress, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
-                                         "Connection: close\r\n\r\n"));
+    EXPECT_TRUE(closedWith(*sameAddress, "HTTP/1.1 503 Service Unavailable\r\n" + SecurityHeaders::lines()
+                                             + "Content-Length: 0\r\nConnection: close\r\n\r\n"));
 
     held.push_back(openConnection(m_port, two));
     ASSERT_TRUE(held[2]);
@@ -752,8 +865,8 @@ TEST_F(WebApiServerTest, ConnectionsBeyondTheSharedBoundsAreRefused)
     EXPECT_EQ(limits.openCount(two), 1);
     auto overAll = openConnection(m_port, three);
     ASSERT_TRUE(overAll);
-    EXPECT_TRUE(closedWith(*overAll, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n"
-                                     "Connection: close\r\n\r\n"));
+    EXPECT_TRUE(closedWith(*overAll, "HTTP/1.1 503 Service Unavailable\r\n" + SecurityHeaders::lines()
+                                         + "Content-Length: 0\r\nConnection: close\r\n\r\n"));
 
     // A connection that ends frees its place.
     held[0]->abort();
@@ -921,6 +1034,9 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     ASSERT_TRUE(large.contains("Content-Length: 1048699\r\n")) << large.left(300).constData();
     EXPECT_TRUE(large.mid(large.indexOf("\r\n\r\n") + 4) == big) << large.size() << " bytes came";
 
+    EXPECT_EQ(fetch("/flash/readout-1.bin"), streamed("application/octet-stream;", "RAW"));
+    EXPECT_TRUE(fetch("/flash/readout-2.bin.part").startsWith("HTTP/1.1 404"));
+
     // Only complete read-outs are listed; "GET /flash" still asks for a new one.
     const QByteArray readouts = fetch("/flash/");
     ASSERT_TRUE(readouts.startsWith("HTTP/1.1 200 OK")) << readouts.constData();
@@ -932,6 +1048,44 @@ TEST_F(WebApiServerTest, RecordingsAndReadOutsAreListedAndOnlyTheirFilesServed)
     QSignalSpy flashRequests(&flash, &exeGetFlash::signalSetFlash);
     EXPECT_EQ(fetch("/flash"), statusOnly("200 OK"));
     EXPECT_EQ(flashRequests.count(), 1);
+}
+
+// A download is read from disk as the client takes it, never whole: a
+// read-out larger than a byte array can hold is served too, and a client
+// that reads only the head of it costs the service a few pieces.
+TEST_F(WebApiServerTest, ReadoutsAndRecordingsLargerThanMemoryCanHoldAreStreamed)
+{
+    const qint64 size = (qint64(1) << 31) + 1;
+    QDir().mkpath(path("flash"));
+    QDir().mkpath(path("rec"));
+    for (const QString& name : {QString("flash/readout-huge.bin"), QString("rec/recording-huge.bdf")}) {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        // Sparse: no disk space taken.
+        ASSERT_TRUE(file.resize(size));
+    }
+    exeGetFlash flash(path("flash"));
+    exeGetRecordings recordings([&](const QString&) { return path("rec/recording-huge.bdf"); }, [] { return QJsonArray(); });
+    QMap<QString, exeGet*> get = m_get;
+    get.insert("flash", &flash);
+    get.insert("recordings", &recordings);
+    WebApiServer server(0, get, m_post, nullptr, QHostAddress::LocalHost);
+    ASSERT_TRUE(server.isListening());
+    for (const QByteArray target : {QByteArray("/flash/readout-huge.bin"), QByteArray("/recordings/recording-huge.bdf")}) {
+        QTcpSocket socket;
+        QByteArray received;
+        QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        ASSERT_TRUE(socket.waitForConnected(5000));
+        socket.write("GET " + target + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() > 1024 * 1024; }, 30000))
+            << target.constData() << ": " << received.left(300).constData();
+        EXPECT_TRUE(received.startsWith("HTTP/1.1 200 OK\r\n")) << received.left(300).constData();
+        EXPECT_TRUE(received.contains("\r\nContent-Length: 2147483649\r\n")) << received.left(300).constData();
+        socket.abort();
+    }
+    // The service still answers at once.
+    EXPECT_EQ(exchange(server.serverPort(), {"GET /style.css HTTP/1.1\r\n\r\n"}).received, ok("text/css; charset=utf8;", "b{}"));
 }
 
 // Only regular files that really are in the recordings or read-out directory
@@ -1239,16 +1393,19 @@ TEST_F(DirectAnswerTest, ALargeFileIsSentWholeToAClientThatReadsLate)
         large[i] = char((i * 7 + i / 251) & 0xff);
     write("web/large.bin", large);
     const QList<QByteArray> request{"GET /large.bin HTTP/1.1\r\n\r\n"};
-    EXPECT_TRUE(sameBothWays(request, "large", 200));
+    // Too large to keep in memory: streamed from disk on the socket path.
+    EXPECT_FALSE(sameBothWays(request, "large", 200));
     const Seen direct = run(true, request, 200);
-    EXPECT_TRUE(direct.exchange.received == ok("application/octet-stream;", large));
+    // Larger than the files kept in memory: streamed from disk.
+    EXPECT_TRUE(direct.exchange.received == streamed("application/octet-stream;", large));
 }
 
 TEST_F(DirectAnswerTest, AClientLeavingEarlyGivesItsPlaceBackAndNothingElseIsDisturbed)
 {
     ConnectionLimits limits(8, 4);
     m_server->setConnectionLimits(&limits);
-    write("web/large.bin", QByteArray(6 * 1024 * 1024, 'x'));
+    // Far more than a send buffer, small enough to be kept and answered directly.
+    write("web/large.bin", QByteArray(3 * 1024 * 1024, 'x'));
     for (int i = 0; i < 6; ++i) {
         const qint64 before = m_server->directAnswerCount();
         rawExchange(m_port, {"GET /large.bin HTTP/1.1\r\n\r\n"}, 0, 20);
@@ -1329,7 +1486,7 @@ TEST_F(DirectAnswerTest, AClientThatStopsTakingItsAnswerIsCutOffAndGivesItsPlace
         ASSERT_GE(fd, 0);
         const QByteArray received = readToEnd(fd, 20, 60000);
         ::close(fd);
-        EXPECT_TRUE(received == ok("application/octet-stream;", large))
+        EXPECT_TRUE(received == streamed("application/octet-stream;", large))
             << "direct " << direct << ": " << received.size() << " bytes";
         EXPECT_FALSE(consoleSince(offset).contains("answer not taken by the client")) << "direct " << direct;
     }
@@ -1346,7 +1503,8 @@ TEST_F(DirectAnswerTest, ConnectionBoundsHoldForDirectAnswers)
     ASSERT_TRUE(held[0] && held[1]);
     ASSERT_TRUE(QTest::qWaitFor([&] { return limits.openCount() == 2; }, 5000));
 
-    const QByteArray refusal = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const QByteArray refusal = "HTTP/1.1 503 Service Unavailable\r\n" + SecurityHeaders::lines()
+                               + "Content-Length: 0\r\nConnection: close\r\n\r\n";
     const qint64 before = m_server->directAnswerCount();
     EXPECT_EQ(rawExchange(m_port, {"GET /data.json HTTP/1.1\r\n\r\n"}).received, refusal);
     EXPECT_EQ(m_server->directAnswerCount(), before);
@@ -1417,6 +1575,39 @@ TEST_F(DirectAnswerTest, AccessChecksDecideAsOnTheSocketPath)
         const Seen seen = run(true, {c.request});
         EXPECT_TRUE(seen.exchange.received.startsWith("HTTP/1.1 " + c.status + "\r\n"))
             << c.name << seen.exchange.received.constData();
+    }
+}
+
+// What a client sends reaches the log only with its control characters
+// written out: no escape sequence of a client reaches the console (or every
+// log terminal), and no line end of a client starts a forged log line.
+TEST_F(DirectAnswerTest, ClientInputIsLoggedWithItsControlCharactersEscaped)
+{
+    auto policy = std::make_shared<AccessPolicy>();
+    policy->setServicePort(m_port);
+    m_server->setAccessPolicy(policy);
+    const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n";
+    struct Case
+    {
+        const char* name;
+        QByteArray request;
+        QByteArray raw;
+        QByteArray written;
+    };
+    const Case cases[] = {
+        {"host", "GET /flash HTTP/1.1\r\nHost: a\x1b]0;X\x07\r\n\r\n", "\x1b]0;X\x07", "a\\x1B]0;X\\x07"},
+        {"origin", "POST /echo HTTP/1.1\r\n" + host + "Origin: http://e\x1b[2Jvil\r\nContent-Length: 0\r\n\r\n",
+         "\x1b[2J", "http://e\\x1B[2Jvil"},
+        {"path", "GET /x\x1b[31m\x7fy.html HTTP/1.1\r\n" + host + "\r\n", "\x1b[31m\x7f", "x\\x1B[31m\\x7Fy.html"},
+        {"a line of its own", "GET /flash HTTP/1.1\r\nHost: b\rforged line\r\n\r\n", "\rforged", "b\\x0Dforged line"},
+    };
+    for (const Case& c : cases) {
+        const long offset = consoleEnd();
+        const Exchange result = rawExchange(m_port, {c.request});
+        EXPECT_TRUE(result.received.startsWith("HTTP/1.1 ")) << c.name;
+        const QByteArray log = consoleSince(offset);
+        EXPECT_FALSE(log.contains(c.raw)) << c.name << ": " << log.toPercentEncoding(" :/\"").constData();
+        EXPECT_TRUE(log.contains(c.written)) << c.name << ": " << log.constData();
     }
 }
 

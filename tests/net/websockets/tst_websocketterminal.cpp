@@ -3,6 +3,7 @@
 #include "common/jterminal.h"
 #include "net/webapi/exeget.h"
 #include "net/webapi/exepost.h"
+#include "net/webapi/securityheaders.h"
 #include "net/webapi/webapiserver.h"
 #include "net/websockets/websocketterminal.h"
 #include "net/websockets/webterminalexeget.h"
@@ -360,7 +361,7 @@ protected:
         return received + socket.readAll();
     }
 
-    const QByteArray m_cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n";
+    const QByteArray m_cors = "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Headers: Content-Type\r\n" + SecurityHeaders::lines();
     QMap<QString, QVariant> m_saved;
     QTemporaryDir m_appDir;
     WebTerminalExeGet m_page;
