@@ -17,6 +17,7 @@ PACKAGES=(
   python3
   chromium
   nginx openssl
+  libdcmtk-dev dcmtk python3-pydicom dicom3tools orthanc
 )
 
 missing=()
