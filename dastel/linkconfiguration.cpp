@@ -1,5 +1,6 @@
 #include "dastel/linkconfiguration.h"
 
+#include "archive/restingecgarchive.h"
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
 #include "common/jmessagehandler.h"
@@ -137,9 +138,21 @@ void LinkConfiguration::build(const Settings& settings,
     m_exeGet["flash"] = m_flashExeGet.get();
     if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
         QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
+        // The resting ECG files live beside the BDF recordings and are listed and served with them.
+        QPointer<Archive::RestingEcgArchive> ecgs(m_services.restingEcg.get());
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
-            [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
-            [guarded] { return guarded ? guarded->list() : QJsonArray(); });
+            [guarded, ecgs](const QString& name) {
+                const QString path = guarded ? guarded->pathOf(name) : QString();
+                return path.isEmpty() && ecgs ? ecgs->pathOf(name) : path;
+            },
+            [guarded, ecgs] {
+                QJsonArray list = guarded ? guarded->list() : QJsonArray();
+                if (ecgs) {
+                    for (const QJsonValue& entry : ecgs->list())
+                        list.append(entry);
+                }
+                return list;
+            });
         m_exeGet["recordings"] = m_recordingsExeGet.get();
     }
 
@@ -233,6 +246,25 @@ void LinkConfiguration::build(const Settings& settings,
                     eventSocket->slotTransfer(packer.data());
                 });
         connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
+    }
+
+    if (Archive::RestingEcgArchive* ecgs = m_services.restingEcg.get()) {
+        connect(ecgs, &Archive::RestingEcgArchive::archiveEvent, this, [this](const QJsonObject& event) {
+            Common::MessagePacker packer;
+            packer.packMapHeader(2);
+            packer << "type" << "event" << "data";
+            packer.packArrayHeader(1);
+            packer.packMapHeader(static_cast<uint8_t>(event.size()));
+            for (auto it = event.begin(); it != event.end(); ++it) {
+                packer << it.key().toStdString();
+                if (it.value().isBool()) // MessagePack's true and false
+                    packer.data().append(static_cast<char>(it.value().toBool() ? 0xC3 : 0xC2));
+                else
+                    packer << it.value().toString().toStdString();
+            }
+            eventSocket->slotTransfer(packer.data());
+        });
+        connect(ecgs, &Archive::RestingEcgArchive::signalError, this, &LinkConfiguration::slotError);
     }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);

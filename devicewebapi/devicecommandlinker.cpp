@@ -1,5 +1,8 @@
 #include "devicewebapi/devicecommandlinker.h"
 
+#include "archive/restingecglink.h"
+#include "archive/restingecgarchive.h"
+
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
 #include "devicewebapi/operationbindings.h"
@@ -21,6 +24,7 @@ LinkServices LinkServices::create(Usb::UsbEventLoopWorker& worker)
     LinkServices services;
     services.readouts = FlashDataLink::createStore(worker);
     services.recorder = SignalRecordingLink::createRecorder(worker);
+    services.restingEcg = Archive::RestingEcgLink::createArchive(worker, SignalRecordingLink::recordingsDirectory());
     return services;
 }
 
@@ -36,7 +40,8 @@ void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker,
                               worker.channelsManager(),
                               &factory,
                               services.readouts.get(),
-                              services.recorder.get()};
+                              services.recorder.get(),
+                              services.restingEcg.get()};
     Usb::ComplexCommandFactory* const operations = manager->complexCommandFactory();
     for (const OperationBinding& row : operationBindings()) {
         if (operations && row.makeCreator)

@@ -9,6 +9,10 @@ namespace Tavrix::Net::WebApi {
 class JsonCommandFactory;
 }
 
+namespace Tavrix::Archive {
+class RestingEcgArchive;
+}
+
 namespace Tavrix::DeviceWebApi {
 
 class FlashReadoutStore;
@@ -31,6 +35,8 @@ struct LinkServices
 
     std::unique_ptr<FlashReadoutStore> readouts;
     std::unique_ptr<SignalRecorder> recorder;
+    // Resting ECGs, written beside the recordings and sent to the PACS.
+    std::unique_ptr<Archive::RestingEcgArchive> restingEcg;
 };
 
 // Fills both registries once at start-up, after the USB worker exists and

@@ -26,6 +26,10 @@ class JsonCommandDescription;
 class JsonCommandFactory;
 }
 
+namespace Tavrix::Archive {
+class RestingEcgArchive;
+}
+
 namespace Tavrix::DeviceWebApi {
 
 class FlashReadoutStore;
@@ -43,6 +47,7 @@ struct LinkContext
     Net::WebApi::JsonCommandFactory* webCommands;
     FlashReadoutStore* readouts;
     SignalRecorder* recorder;
+    Archive::RestingEcgArchive* restingEcg = nullptr;
 };
 
 // One row of an operation family: the web command, the handler name that

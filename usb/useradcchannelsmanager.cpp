@@ -128,8 +128,11 @@ void UserAdcChannelsManager::handleFrame(std::vector<Outgoing>& out)
     decoder->setFrameCounter(frameCounter);
     decoder->setButtonFlag(decoder->hasButtonLabel(m_frame));
     decoder->parseData(m_frame);
+    const auto frameNumber = static_cast<uint16_t>(decoder->getFrameNumber(m_frame));
     if (m_sink)
-        m_sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
+        m_sink->handleDecodedFrame(*decoder, frameNumber);
+    for (IDecodedFrameSink* tap : m_taps)
+        tap->handleDecodedFrame(*decoder, frameNumber);
 
     if (decoder->buttonFlag()) {
         std::cout << "Button event" << std::endl;
@@ -278,6 +281,19 @@ void UserAdcChannelsManager::setDecodedFrameSink(IDecodedFrameSink* sink)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sink = sink;
+}
+
+void UserAdcChannelsManager::addDecodedFrameTap(IDecodedFrameSink* tap)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (tap && std::find(m_taps.begin(), m_taps.end(), tap) == m_taps.end())
+        m_taps.push_back(tap);
+}
+
+void UserAdcChannelsManager::removeDecodedFrameTap(IDecodedFrameSink* tap)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_taps.erase(std::remove(m_taps.begin(), m_taps.end(), tap), m_taps.end());
 }
 
 std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const
