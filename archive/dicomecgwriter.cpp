@@ -22,21 +22,21 @@ std::string decimal(double value)
 
 std::string twoDigits(int value)
 {
-    char text[8];
+    char text[16];
     std::snprintf(text, sizeof text, "%02d", value);
     return text;
 }
 
 std::string dateText(int year, int month, int day)
 {
-    char text[16];
+    char text[40];
     std::snprintf(text, sizeof text, "%04d%02d%02d", year, month, day);
     return text;
 }
 
 std::string timeText(const EcgDateTime& time)
 {
-    char text[24];
+    char text[64];
     std::snprintf(text, sizeof text, "%02d%02d%02d.%06d", time.hour, time.minute, time.second, time.microsecond);
     return text;
 }

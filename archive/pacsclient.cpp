@@ -61,6 +61,13 @@ PacsResult negotiationFailure(const OFCondition& condition, const PacsSettings& 
     return result(EPacsStatus::Unreachable, "cannot reach the PACS at " + where + ": " + condition.text());
 }
 
+// DcmSCU keeps the switch to TLS for its subclasses.
+class StoreScu : public DcmSCU
+{
+public:
+    using DcmSCU::useSecureConnection;
+};
+
 // A C-STORE answer status: success, a warning (stored with a remark) or a failure.
 bool storedDespite(Uint16 status)
 {
@@ -113,7 +120,9 @@ PacsResult PacsClient::store(const PacsSettings& settings, const std::string& pa
     if (sopClass.empty() || sopInstance.empty())
         return result(EPacsStatus::FileError, path + " is not a DICOM object with SOP class and instance");
 
-    DcmSCU scu;
+    // The transport layer outlives the association that uses it.
+    DcmTLSTransportLayer tls(NET_REQUESTOR, nullptr, OFTrue);
+    StoreScu scu;
     scu.setAETitle(settings.callingAeTitle.c_str());
     scu.setPeerAETitle(settings.calledAeTitle.c_str());
     scu.setPeerHostName(settings.host.c_str());
@@ -127,7 +136,6 @@ PacsResult PacsClient::store(const PacsSettings& settings, const std::string& pa
     syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
     scu.addPresentationContext(sopClass, syntaxes);
 
-    DcmTLSTransportLayer tls(NET_REQUESTOR, nullptr, OFTrue);
     if (settings.tls) {
         OFCondition set = tls.setTLSProfile(TSP_Profile_BCP195);
         if (set.good())
@@ -174,9 +182,9 @@ PacsResult PacsClient::store(const PacsSettings& settings, const std::string& pa
         // Some PACS (Orthanc among them) answer a store they will not take,
         // e.g. from an AE title not allowed to store, by aborting.
         if (condition == DUL_PEERABORTEDASSOCIATION)
-            return result(EPacsStatus::StoreRefused, "the PACS aborted the association instead of storing the file "
-                                                     "(is AE title "" + settings.callingAeTitle
-                                                         + "" allowed to store there?)");
+            return result(EPacsStatus::StoreRefused,
+                          "the PACS aborted the association instead of storing the file (is AE title \""
+                              + settings.callingAeTitle + "\" allowed to store there?)");
         return result(EPacsStatus::Failed, std::string("the store did not complete: ") + condition.text());
     }
     scu.releaseAssociation();
