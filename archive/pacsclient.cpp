@@ -153,14 +153,17 @@ PacsResult PacsClient::store(const PacsSettings& settings, const std::string& pa
         if (set.bad())
             return result(EPacsStatus::TlsFailed, std::string("the TLS settings cannot be used: ") + set.text());
         tls.setCertificateVerification(DCV_requireCertificate);
-        set = scu.useSecureConnection(&tls);
-        if (set.bad())
-            return result(EPacsStatus::TlsFailed, std::string("TLS cannot be set up: ") + set.text());
     }
 
     OFCondition condition = scu.initNetwork();
     if (condition.bad())
         return result(EPacsStatus::Failed, std::string("the network cannot be set up: ") + condition.text());
+    if (settings.tls) {
+        // The network must exist before it can be made secure.
+        condition = scu.useSecureConnection(&tls);
+        if (condition.bad())
+            return result(EPacsStatus::TlsFailed, std::string("TLS cannot be set up: ") + condition.text());
+    }
     condition = scu.negotiateAssociation();
     if (condition.bad())
         return negotiationFailure(condition, settings);
@@ -180,11 +183,12 @@ PacsResult PacsClient::store(const PacsSettings& settings, const std::string& pa
             return result(EPacsStatus::Timeout, "the PACS did not answer the store within "
                                                     + std::to_string(settings.timeoutSeconds) + " s");
         // Some PACS (Orthanc among them) answer a store they will not take,
-        // e.g. from an AE title not allowed to store, by aborting.
-        if (condition == DUL_PEERABORTEDASSOCIATION)
+        // e.g. from an AE title not allowed to store, by aborting the
+        // association, often while the file is still being sent.
+        if (condition == DUL_PEERABORTEDASSOCIATION || mentions(condition, "reset by peer"))
             return result(EPacsStatus::StoreRefused,
-                          "the PACS aborted the association instead of storing the file (is AE title \""
-                              + settings.callingAeTitle + "\" allowed to store there?)");
+                          "the PACS broke off the association instead of storing the file (is AE title \""
+                              + settings.callingAeTitle + "\" allowed to store there?): " + condition.text());
         return result(EPacsStatus::Failed, std::string("the store did not complete: ") + condition.text());
     }
     scu.releaseAssociation();

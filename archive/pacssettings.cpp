@@ -37,7 +37,11 @@ PacsSettings PacsSettings::fromVariantMap(const QVariantMap& settings, const QSt
             return fallback;
         bool converted = false;
         const double n = item.toDouble(&converted);
-        if (!converted || n != static_cast<int>(n) || n < low || n > high) {
+        // JSON numbers only: a port written as text is a mistake worth telling.
+        const bool isNumber = item.type() == QVariant::Double || item.type() == QVariant::Int
+                              || item.type() == QVariant::LongLong || item.type() == QVariant::UInt
+                              || item.type() == QVariant::ULongLong;
+        if (!isNumber || !converted || n != static_cast<int>(n) || n < low || n > high) {
             ok = false;
             return fallback;
         }

@@ -13,6 +13,8 @@
 #include "dcmtk/dcmdata/dctk.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
+#include <functional>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
