@@ -14,7 +14,6 @@
 #include "dcmtk/config/osconfig.h"
 #include "dcmtk/dcmdata/dctk.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QHostInfo>
@@ -64,11 +63,6 @@ QJsonObject describe(const QString& path)
     const double frequency = QString::fromLatin1(rate.c_str()).toDouble();
     entry.insert("duration", frequency > 0 ? QJsonValue(samples / frequency) : QJsonValue(QJsonValue::Null));
     return entry;
-}
-
-std::string versionText(uint16_t version)
-{
-    return QStringLiteral("%1.%2").arg(version >> 8).arg(version & 0xFF, 2, 10, QLatin1Char('0')).toStdString();
 }
 
 } // namespace
@@ -359,7 +353,7 @@ void RestingEcgArchive::finishTake()
     record.equipment.model = request.model;
     record.equipment.serialNumber = request.serialNumber;
     record.equipment.softwareVersions = request.versions;
-    record.equipment.softwareVersions.push_back("Dastel " + QCoreApplication::applicationVersion().toStdString());
+    record.equipment.softwareVersions.push_back("Dastel " DASTEL_VERSION);
     record.equipment.stationName = QHostInfo::localHostName().left(16).toStdString();
     record.equipment.institutionName = m_institution;
     const QDateTime start = take->firstFrame.isValid() ? take->firstFrame : QDateTime::currentDateTime();

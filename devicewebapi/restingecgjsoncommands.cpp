@@ -4,6 +4,7 @@
 #include "devicecomplexcommands/readnumbercommand.h"
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
+#include "usb/devicebaseinfoaggregator.h"
 
 #include <QJsonObject>
 #include <QVariantMap>
@@ -33,11 +34,6 @@ std::shared_ptr<ErrorJsonCommandStatus> errorStatus(const QString& code, const Q
     auto status = std::make_shared<ErrorJsonCommandStatus>(code.toStdString());
     status->setErrorText(text.toStdString());
     return status;
-}
-
-std::string versionText(uint16_t version)
-{
-    return QStringLiteral("%1.%2").arg(version >> 8).arg(version & 0xFF).toStdString();
 }
 
 } // namespace
@@ -128,8 +124,12 @@ void TakeRestingEcgJsonCommand::handleNumber(Usb::ComplexCommand*, uint32_t numb
     if (m_deviceManager) {
         const Usb::DeviceInfo& device = m_deviceManager->connectedDeviceInfo();
         request.model = device.name;
-        request.versions = {"firmware " + versionText(device.softwareVersion),
-                            "hardware " + versionText(device.hardwareVersion)};
+        using Usb::DeviceBaseInfoAggregator;
+        std::string firmware = "firmware " + DeviceBaseInfoAggregator::toVersionText(device.softwareVersion).toStdString();
+        if (!device.versionExtension.empty())
+            firmware += " " + device.versionExtension;
+        request.versions = {firmware,
+                            "hardware " + DeviceBaseInfoAggregator::toVersionText(device.hardwareVersion).toStdString()};
     }
     connect(m_archive.data(), &RestingEcgArchive::outcomeIsReady, this, &TakeRestingEcgJsonCommand::handleOutcome);
     RestingEcgArchive::Outcome refusal;

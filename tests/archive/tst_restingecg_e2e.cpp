@@ -97,10 +97,10 @@ std::vector<double> samplesOf(const QJsonObject& file, int lead)
 }
 
 // Where the file's recorded leads (I, II, V1–V6 at file positions 0, 1,
-// 6–11) are the simulator's waveform at consecutive frames, each within
-// `tolerance` µV: the first frame's index since the converter went on, or
-// -1 when no stretch matches.
-int64_t firstFrameOfWaveform(const QJsonObject& file, double tolerance)
+// 6–11) are the simulator's waveform at every `step`-th of consecutive
+// frames, each within `tolerance` µV: the first frame's index since the
+// converter went on, or -1 when no stretch matches.
+int64_t firstFrameOfWaveform(const QJsonObject& file, double tolerance, int rate = frequency, int step = 1)
 {
     const Tavrix::Simulator::EcgWaveform waveform(72.0);
     const int fileLead[8] = {0, 1, 6, 7, 8, 9, 10, 11};
@@ -110,7 +110,8 @@ int64_t firstFrameOfWaveform(const QJsonObject& file, double tolerance)
     const std::size_t count = leads[0].size();
     auto matches = [&](int64_t first, std::size_t from, std::size_t to) {
         for (std::size_t i = from; i < to; ++i) {
-            const auto sent = waveform.leads(static_cast<double>(first + static_cast<int64_t>(i)) / frequency);
+            const auto sent =
+                waveform.leads(static_cast<double>(first + static_cast<int64_t>(i) * step) / rate);
             for (std::size_t lead = 0; lead < 8; ++lead) {
                 if (std::abs(leads[lead][i] - sent[lead]) > tolerance)
                     return false;
@@ -119,8 +120,8 @@ int64_t firstFrameOfWaveform(const QJsonObject& file, double tolerance)
         return true;
     };
     // The flat stretches between beats match many places: anchor on two seconds.
-    const std::size_t anchor = std::min<std::size_t>(count, 2 * frequency);
-    for (int64_t first = 0; first < 300 * frequency; ++first) {
+    const std::size_t anchor = std::min<std::size_t>(count, 2 * static_cast<std::size_t>(rate / step));
+    for (int64_t first = 0; first < 300 * rate; ++first) {
         if (matches(first, 0, anchor))
             return matches(first, anchor, count) ? first : -1;
     }
@@ -243,7 +244,8 @@ TEST_F(RestingEcgTest, TwelveLeadEcgReachesOrthancAsTheSimulatorSentIt)
     ASSERT_TRUE(events.waitConnected());
 
     ASSERT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
-    const QJsonObject answer = slowAnswerOf("TakeRestingEcg", QJsonObject{{"Seconds", 5}});
+    // No "Seconds": the usual 10 s.
+    const QJsonObject answer = slowAnswerOf("TakeRestingEcg");
     ASSERT_EQ(answer["status"].toString(), "ok") << QJsonDocument(answer).toJson().toStdString()
                                                  << service.sim().output();
     const QJsonObject data = answer["data"].toObject();
@@ -282,6 +284,11 @@ TEST_F(RestingEcgTest, TwelveLeadEcgReachesOrthancAsTheSimulatorSentIt)
     EXPECT_EQ(file["modality"].toString(), "ECG");
     EXPECT_EQ(file["model"].toString(), "Orvim Ferrow 8");
     EXPECT_FALSE(file["serialNumber"].toString().isEmpty());
+    const QJsonArray versions = file["softwareVersions"].toArray();
+    ASSERT_EQ(versions.size(), 3);
+    EXPECT_TRUE(versions[0].toString().startsWith("firmware ")) << versions[0].toString().toStdString();
+    EXPECT_TRUE(versions[1].toString().startsWith("hardware ")) << versions[1].toString().toStdString();
+    EXPECT_EQ(versions[2].toString(), "Dastel " DASTEL_TEST_VERSION);
     EXPECT_TRUE(file["studyInstance"].toString().startsWith("2.25."));
     EXPECT_EQ(labelsOf(file), "I II III aVR aVL aVF V1 V2 V3 V4 V5 V6");
     const char* codes[12] = {"1", "2", "61", "62", "63", "64", "3", "4", "5", "6", "7", "8"};
@@ -293,7 +300,7 @@ TEST_F(RestingEcgTest, TwelveLeadEcgReachesOrthancAsTheSimulatorSentIt)
     }
     EXPECT_EQ(file["samplingFrequency"].toDouble(), frequency);
     EXPECT_EQ(file["originality"].toString(), "ORIGINAL");
-    EXPECT_EQ(file["samples"].toInt(), 5 * frequency);
+    EXPECT_EQ(file["samples"].toInt(), 10 * frequency);
 
     // Every recorded lead is the simulator's waveform over one span of
     // consecutive frames, within one unit of the file's resolution (the
@@ -328,13 +335,21 @@ TEST_F(RestingEcgTest, TwelveLeadEcgReachesOrthancAsTheSimulatorSentIt)
     const QJsonArray listed = QJsonDocument::fromJson(httpGet(service.httpPort(), "/recordings/").body).array();
     ASSERT_EQ(listed.size(), 1);
     EXPECT_EQ(listed[0].toObject()["name"].toString(), name);
-    EXPECT_DOUBLE_EQ(listed[0].toObject()["duration"].toDouble(), 5.0);
+    EXPECT_DOUBLE_EQ(listed[0].toObject()["duration"].toDouble(), 10.0);
     EXPECT_EQ(listed[0].toObject()["pacsStatus"].toString(), "sent");
     EXPECT_TRUE(httpGet(service.httpPort(), "/recordings/" + name).body == keptBytes);
 
     ASSERT_TRUE(pump([&] { return !events.ecgs().empty(); }, 10000)) << "no restingEcg event";
     EXPECT_EQ(events.ecgs().at(0)["file"].text, name.toStdString());
     EXPECT_EQ(events.ecgs().at(0)["pacsStatus"].text, "sent");
+
+    // docs/example-resting-ecg.dcm is this file:
+    // DASTEL_EXAMPLE_DCM=docs/example-resting-ecg.dcm build/tests/tst_archive --gtest_filter='*TwelveLead*'
+    const QString example = qEnvironmentVariable("DASTEL_EXAMPLE_DCM");
+    if (!example.isEmpty()) {
+        QFile::remove(example);
+        EXPECT_TRUE(QFile::copy(pathOf(name), example)) << example.toStdString();
+    }
 }
 
 // Every way the PACS can fail keeps the file and says which it was, on the
@@ -468,4 +483,62 @@ TEST_F(RestingEcgTest, TlsSendReachesOrthanc)
     EXPECT_EQ(orthanc.instanceTags(instances.first())["SOPInstanceUID"].toString(),
               readWithPydicom(pathOf(answer["data"].toObject()["FileName"].toString()), &readProblem)["sopInstance"]
                   .toString());
+}
+
+// A recorder faster than a file may hold (2000 frames/s) is resampled to
+// 1000 samples/s behind the anti-alias filter, and the file says so; the
+// ECG itself is still the simulator's, every other frame, within what the
+// filter takes off the steepest slopes.
+TEST_F(RestingEcgTest, FasterRecorderIsResampledAndTheFileSaysSo)
+{
+    startWith({}, 2000);
+    ASSERT_EQ(answerOf("SetExaminationInfo", patient)["status"].toString(), "ok");
+    const QJsonObject answer = slowAnswerOf("TakeRestingEcg", QJsonObject{{"Seconds", 5}});
+    ASSERT_EQ(answer["status"].toString(), "ok") << QJsonDocument(answer).toJson().toStdString();
+    const QJsonObject data = answer["data"].toObject();
+    EXPECT_FALSE(data["Sent"].toBool());
+    EXPECT_EQ(data["PacsStatus"].toString(), "notConfigured");
+
+    QString readProblem;
+    const QJsonObject file = readWithPydicom(pathOf(data["FileName"].toString()), &readProblem);
+    ASSERT_FALSE(file.isEmpty()) << readProblem.toStdString();
+    EXPECT_EQ(file["samplingFrequency"].toDouble(), 1000);
+    EXPECT_EQ(file["samples"].toInt(), 5000);
+    EXPECT_EQ(file["originality"].toString(), "DERIVED");
+    EXPECT_EQ(file["leads"].toArray().at(0).toObject()["filterHigh"].toDouble(), 400);
+    const QJsonArray annotations = file["annotations"].toArray();
+    ASSERT_FALSE(annotations.isEmpty());
+    EXPECT_EQ(annotations.at(0).toObject()["text"].toString(),
+              "Resampled from 2000 Hz to 1000 Hz after an anti-alias low-pass filter at 400 Hz");
+    EXPECT_GE(firstFrameOfWaveform(file, 25, 2000, 2), 0)
+        << "the resampled leads are not the simulator's waveform at every other frame";
+
+    const ToolRun verify = runTool("dciodvfy", {pathOf(data["FileName"].toString())});
+    ASSERT_TRUE(verify.ran);
+    EXPECT_FALSE(verify.output.contains("Error")) << verify.output.toStdString();
+}
+
+// Requests that cannot be served are answered at once and take nothing;
+// a second take while one runs is told BUSY.
+TEST_F(RestingEcgTest, BadRequestsAndASecondTakeAreRefused)
+{
+    startWith({});
+    for (const QJsonValue& bad : {QJsonValue(QJsonObject{{"Seconds", 4}}), QJsonValue(QJsonObject{{"Seconds", 61}}),
+                                  QJsonValue(QJsonObject{{"Seconds", "10"}}), QJsonValue(QJsonObject{{"Seconds", 10.5}}),
+                                  QJsonValue(QJsonArray{10}), QJsonValue("ten")})
+        EXPECT_EQ(answerOf("TakeRestingEcg", bad)["errorcode"].toString(), "BAD_DATA")
+            << QJsonDocument(QJsonArray{bad}).toJson().toStdString();
+    EXPECT_EQ(answerOf("SendToPacs", QJsonObject{{"FileName", 3}})["errorcode"].toString(), "BAD_DATA");
+
+    const QByteArray take = R"({"cmd":"TakeRestingEcg","uid":1,"data":{"Seconds":5}})";
+    ServiceTesting::PendingRequest first(service.httpPort(), take);
+    ServiceTesting::PendingRequest second(service.httpPort(), take);
+    const QJsonObject one = QJsonDocument::fromJson(first.body(300000)).object();
+    const QJsonObject two = QJsonDocument::fromJson(second.body(300000)).object();
+    QStringList outcomes{one["status"].toString() == "ok" ? "ok" : one["errorcode"].toString(),
+                         two["status"].toString() == "ok" ? "ok" : two["errorcode"].toString()};
+    outcomes.sort();
+    EXPECT_EQ(outcomes, (QStringList{"BUSY", "ok"}));
+    const QJsonArray listed = QJsonDocument::fromJson(httpGet(service.httpPort(), "/recordings/").body).array();
+    EXPECT_EQ(listed.size(), 1);
 }
