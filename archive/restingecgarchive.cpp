@@ -120,7 +120,7 @@ RestingEcgArchive::RestingEcgArchive(QString directory, PacsSettings pacs, std::
 RestingEcgArchive::~RestingEcgArchive()
 {
     if (const auto channels = m_channels.lock())
-        channels->removeDecodedFrameTap(this);
+        channels->removeDecodedFrameSink(this);
     // A send under way ends within the PACS time-out; its file stays either way.
     m_pacsThread.quit();
     m_pacsThread.wait();
@@ -147,7 +147,7 @@ void RestingEcgArchive::attach(const std::shared_ptr<Usb::AdcChannelsManager>& c
     m_channels = channels;
     if (!channels)
         return;
-    channels->addDecodedFrameTap(this);
+    channels->addDecodedFrameSink(this);
     connect(channels.get(), &Usb::AdcChannelsManager::channelLayoutIsChanged, this,
             &RestingEcgArchive::handleChannelLayoutChange);
 }

@@ -55,10 +55,10 @@ public:
     // The decoded frames also go to `sink` (null: to nobody). Managers that
     // do not decode ignore it.
     virtual void setDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
-    // A further receiver of the decoded frames beside the sink (a resting
-    // ECG being taken); it must be removed before it goes.
-    virtual void addDecodedFrameTap(IDecodedFrameSink* tap) { Q_UNUSED(tap); }
-    virtual void removeDecodedFrameTap(IDecodedFrameSink* tap) { Q_UNUSED(tap); }
+    // Another receiver of every decoded frame, after the one set above.
+    virtual void addDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
+    // Takes an added receiver off again, before it goes.
+    virtual void removeDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
     // The streamed channels in message order; empty when nothing is decoded.
     virtual std::vector<DecodedChannelLayout> channelLayout() const { return {}; }
 

@@ -128,11 +128,10 @@ void UserAdcChannelsManager::handleFrame(std::vector<Outgoing>& out)
     decoder->setFrameCounter(frameCounter);
     decoder->setButtonFlag(decoder->hasButtonLabel(m_frame));
     decoder->parseData(m_frame);
-    const auto frameNumber = static_cast<uint16_t>(decoder->getFrameNumber(m_frame));
     if (m_sink)
-        m_sink->handleDecodedFrame(*decoder, frameNumber);
-    for (IDecodedFrameSink* tap : m_taps)
-        tap->handleDecodedFrame(*decoder, frameNumber);
+        m_sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
+    for (IDecodedFrameSink* sink : m_moreSinks)
+        sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
 
     if (decoder->buttonFlag()) {
         std::cout << "Button event" << std::endl;
@@ -283,17 +282,17 @@ void UserAdcChannelsManager::setDecodedFrameSink(IDecodedFrameSink* sink)
     m_sink = sink;
 }
 
-void UserAdcChannelsManager::addDecodedFrameTap(IDecodedFrameSink* tap)
+void UserAdcChannelsManager::addDecodedFrameSink(IDecodedFrameSink* sink)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (tap && std::find(m_taps.begin(), m_taps.end(), tap) == m_taps.end())
-        m_taps.push_back(tap);
+    if (sink)
+        m_moreSinks.push_back(sink);
 }
 
-void UserAdcChannelsManager::removeDecodedFrameTap(IDecodedFrameSink* tap)
+void UserAdcChannelsManager::removeDecodedFrameSink(IDecodedFrameSink* sink)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_taps.erase(std::remove(m_taps.begin(), m_taps.end(), tap), m_taps.end());
+    m_moreSinks.erase(std::remove(m_moreSinks.begin(), m_moreSinks.end(), sink), m_moreSinks.end());
 }
 
 std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const

@@ -10,6 +10,7 @@
 #include "ecgwaveform.h"
 #include "support/msgpackreader.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QProcess>
 #include <QTcpServer>
@@ -541,4 +542,20 @@ TEST_F(RestingEcgTest, BadRequestsAndASecondTakeAreRefused)
     EXPECT_EQ(outcomes, (QStringList{"BUSY", "ok"}));
     const QJsonArray listed = QJsonDocument::fromJson(httpGet(service.httpPort(), "/recordings/").body).array();
     EXPECT_EQ(listed.size(), 1);
+}
+
+// A recorder unplugged during the span ends the take with
+// DEVICE_DISCONNECTED, and nothing is written.
+TEST_F(RestingEcgTest, UnpluggedRecorderEndsTheTakeWithNothingWritten)
+{
+    startWith({});
+    const std::size_t from = service.sim().output().size();
+    ServiceTesting::PendingRequest take(service.httpPort(), R"({"cmd":"TakeRestingEcg","uid":1,"data":{"Seconds":30}})");
+    ASSERT_NE(service.sim().waitForOutput("resting ECG: taking", 60000, from), std::string::npos)
+        << service.sim().output();
+    control("unplug");
+    const QJsonObject answer = QJsonDocument::fromJson(take.body(120000)).object();
+    EXPECT_EQ(answer["errorcode"].toString(), "DEVICE_DISCONNECTED") << QJsonDocument(answer).toJson().toStdString();
+    EXPECT_FALSE(answer["errortext"].toString().isEmpty());
+    EXPECT_TRUE(QDir(service.directory() + "/recordings").entryList({"ecg-*"}, QDir::Files).isEmpty());
 }
