@@ -1,13 +1,13 @@
 #include "dastel/linkconfiguration.h"
 
-#include "devicewebapi/beatdetectorlink.h"
-#include "common/logtext.h"
-
+#include "archive/restingecgarchive.h"
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
 #include "common/jmessagehandler.h"
 #include "common/jterminal.h"
+#include "common/logtext.h"
 #include "common/messagepacker.h"
+#include "devicewebapi/beatdetectorlink.h"
 #include "devicewebapi/devicecommandlinker.h"
 #include "devicewebapi/devicewebapijsoncommand.h"
 #include "devicewebapi/examinationinfostore.h"
@@ -39,6 +39,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -149,9 +150,25 @@ void LinkConfiguration::build(const Settings& settings,
     m_exeGet["flash"] = m_flashExeGet.get();
     if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
         QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
+        // The resting ECG files live beside the BDF recordings and are listed and served with them.
+        QPointer<Archive::RestingEcgArchive> ecgs(m_services.restingEcg.get());
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
-            [guarded](const QString& name) { return guarded ? guarded->pathOf(name) : QString(); },
-            std::function<QByteArray()>([guarded] { return guarded ? guarded->listJson() : QByteArray("[]"); }));
+            [guarded, ecgs](const QString& name) {
+                const QString path = guarded ? guarded->pathOf(name) : QString();
+                return path.isEmpty() && ecgs ? ecgs->pathOf(name) : path;
+            },
+            std::function<QByteArray()>([guarded, ecgs] {
+                // The recordings' list is kept as JSON text; the resting ECGs join it.
+                QByteArray list = guarded ? guarded->listJson() : QByteArray("[]");
+                const QJsonArray more = ecgs ? ecgs->list() : QJsonArray();
+                if (!more.isEmpty()) {
+                    list.chop(1);
+                    if (list != "[")
+                        list.append(',');
+                    list.append(QJsonDocument(more).toJson(QJsonDocument::Compact).mid(1));
+                }
+                return list;
+            }));
         m_exeGet["recordings"] = m_recordingsExeGet.get();
     }
 
@@ -253,6 +270,24 @@ void LinkConfiguration::build(const Settings& settings,
         // Queued: the beat is found inside the channel manager's frame handling.
         connect(beats, &DeviceWebApi::BeatDetectorLink::beatIsReady, eventSocket, &WebSocketServer::slotTransfer,
                 Qt::QueuedConnection);
+    }
+    if (Archive::RestingEcgArchive* ecgs = m_services.restingEcg.get()) {
+        connect(ecgs, &Archive::RestingEcgArchive::archiveEvent, this, [this](const QJsonObject& event) {
+            Common::MessagePacker packer;
+            packer.packMapHeader(2);
+            packer << "type" << "event" << "data";
+            packer.packArrayHeader(1);
+            packer.packMapHeader(static_cast<uint8_t>(event.size()));
+            for (auto it = event.begin(); it != event.end(); ++it) {
+                packer << it.key().toStdString();
+                if (it.value().isBool()) // MessagePack's true and false
+                    packer.data().append(static_cast<char>(it.value().toBool() ? 0xC3 : 0xC2));
+                else
+                    packer << it.value().toString().toStdString();
+            }
+            eventSocket->slotTransfer(packer.data());
+        });
+        connect(ecgs, &Archive::RestingEcgArchive::signalError, this, &LinkConfiguration::slotError);
     }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);

@@ -1,5 +1,7 @@
 #include "devicewebapi/devicecommandlinker.h"
 
+#include "archive/restingecgarchive.h"
+#include "archive/restingecglink.h"
 #include "devicewebapi/beatdetectorlink.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
@@ -24,6 +26,7 @@ LinkServices LinkServices::create(Usb::UsbEventLoopWorker& worker)
     services.recorder = SignalRecordingLink::createRecorder(worker);
     services.beats = std::make_unique<BeatDetectorLink>();
     services.beats->attach(worker.channelsManager());
+    services.restingEcg = Archive::RestingEcgLink::createArchive(worker, SignalRecordingLink::recordingsDirectory());
     return services;
 }
 
@@ -40,7 +43,8 @@ void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker,
                               &factory,
                               services.readouts.get(),
                               services.recorder.get(),
-                              services.beats.get()};
+                              services.beats.get(),
+                              services.restingEcg.get()};
     Usb::ComplexCommandFactory* const operations = manager->complexCommandFactory();
     for (const OperationBinding& row : operationBindings()) {
         if (operations && row.makeCreator)

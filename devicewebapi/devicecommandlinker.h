@@ -9,6 +9,10 @@ namespace Tavrix::Net::WebApi {
 class JsonCommandFactory;
 }
 
+namespace Tavrix::Archive {
+class RestingEcgArchive;
+}
+
 namespace Tavrix::DeviceWebApi {
 
 class FlashReadoutStore;
@@ -34,6 +38,8 @@ struct LinkServices
     std::unique_ptr<SignalRecorder> recorder;
     // The live beat detector, fed by the same channel manager.
     std::unique_ptr<BeatDetectorLink> beats;
+    // Resting ECGs, written beside the recordings and sent to the PACS.
+    std::unique_ptr<Archive::RestingEcgArchive> restingEcg;
 };
 
 // Fills both registries once at start-up, after the USB worker exists and

@@ -30,6 +30,7 @@
 #include "devicewebapi/gettimejsoncommand.h"
 #include "devicewebapi/getwritingstatejsoncommand.h"
 #include "devicewebapi/readecgmodejsoncommand.h"
+#include "devicewebapi/restingecgjsoncommands.h"
 #include "devicewebapi/restartjsoncommand.h"
 #include "devicewebapi/setpeljsoncommand.h"
 #include "devicewebapi/setprogidjsoncommand.h"
@@ -290,6 +291,22 @@ std::vector<OperationBinding> makeBindings()
                                                         d, c.recorder, std::weak_ptr<Usb::AdcChannelsManager>(c.channels));
                                                 },
                                                 none),
+
+        // --- resting ECG and the PACS ------------------------------------------
+        web<TakeRestingEcgJsonCommand>({}, nullptr, {},
+                                       [](const LinkContext& c, DescriptionPtr d) {
+                                           if (c.restingEcg)
+                                               c.webCommands->add<TakeRestingEcgJsonCommand>(
+                                                   d, c.manager, c.restingEcg,
+                                                   std::weak_ptr<Usb::AdcChannelsManager>(c.channels));
+                                       },
+                                       {"GetFrequency", "ReadNumber"}),
+        web<SendToPacsJsonCommand>({}, nullptr, {},
+                                   [](const LinkContext& c, DescriptionPtr d) {
+                                       if (c.restingEcg)
+                                           c.webCommands->add<SendToPacsJsonCommand>(d, c.restingEcg);
+                                   },
+                                   none),
     };
 }
 

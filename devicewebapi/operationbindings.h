@@ -26,6 +26,10 @@ class JsonCommandDescription;
 class JsonCommandFactory;
 }
 
+namespace Tavrix::Archive {
+class RestingEcgArchive;
+}
+
 namespace Tavrix::DeviceWebApi {
 
 class BeatDetectorLink;
@@ -44,7 +48,8 @@ struct LinkContext
     Net::WebApi::JsonCommandFactory* webCommands;
     FlashReadoutStore* readouts;
     SignalRecorder* recorder;
-    BeatDetectorLink* beats;
+    BeatDetectorLink* beats = nullptr;
+    Archive::RestingEcgArchive* restingEcg = nullptr;
 };
 
 // One row of an operation family: the web command, the handler name that

@@ -18,6 +18,7 @@ PACKAGES=(
   chromium
   nginx openssl
   debhelper lintian systemd iproute2
+  libdcmtk-dev dcmtk python3-pydicom dicom3tools orthanc
 )
 
 missing=()

@@ -57,6 +57,8 @@ public:
     virtual void setDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
     // Another receiver of every decoded frame, after the one set above.
     virtual void addDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
+    // Takes an added receiver off again, before it goes.
+    virtual void removeDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
     // The streamed channels in message order; empty when nothing is decoded.
     virtual std::vector<DecodedChannelLayout> channelLayout() const { return {}; }
 

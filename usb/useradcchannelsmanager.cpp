@@ -289,6 +289,12 @@ void UserAdcChannelsManager::addDecodedFrameSink(IDecodedFrameSink* sink)
         m_moreSinks.push_back(sink);
 }
 
+void UserAdcChannelsManager::removeDecodedFrameSink(IDecodedFrameSink* sink)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_moreSinks.erase(std::remove(m_moreSinks.begin(), m_moreSinks.end(), sink), m_moreSinks.end());
+}
+
 std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -54,6 +54,7 @@ public:
     void setSignalCount(const DevicesInfo::DeviceChannelTypeInfo& key, uint8_t count) override;
     void setDecodedFrameSink(IDecodedFrameSink* sink) override;
     void addDecodedFrameSink(IDecodedFrameSink* sink) override;
+    void removeDecodedFrameSink(IDecodedFrameSink* sink) override;
     std::vector<DecodedChannelLayout> channelLayout() const override;
 
     // Frames no decoder accepted since construction.
