@@ -1,5 +1,6 @@
 import { sendCommand, openStream, parseByteText, templateFor } from './api.js';
 import { EcgView } from './ecg.js';
+import { bindEcgControls } from './ecgcontrols.js';
 
 const $ = (id) => document.getElementById(id);
 const show = (el, obj) => { el.textContent = typeof obj === 'string' ? obj : JSON.stringify(obj, null, 2); };
@@ -146,6 +147,7 @@ function handleEvent(msg) {
         break;
       case 'deviceDisconnect':
         setConnected(false);
+        ecg.signalLost();
         break;
       case 'cableConnect': setPill('cable-state', 'cable', 'connected'); break;
       case 'cableDisconnect': setPill('cable-state', 'cable', 'disconnected'); break;
@@ -184,21 +186,21 @@ function streamState(kind, on) {
 }
 
 // ---------- live ECG ----------
-const ecg = new EcgView($('plots'), {
-  onStats: ({ rate, channels }) => {
+const ecg = new EcgView($('view-live'), {
+  onStats: ({ rate, channels, lost }) => {
     const gaps = channels.reduce((a, c) => a + c.gaps, 0);
-    $('rate').textContent = `${Math.round(rate)} points/s${gaps ? `, ${gaps} gaps` : ''}`;
+    const text = lost ? '0 points/s (signal lost)' : `${Math.round(rate)} points/s${gaps ? `, ${gaps} gaps` : ''}`;
+    if ($('rate').textContent !== text) $('rate').textContent = text;
   },
 });
+bindEcgControls(ecg, { recorderText: () => $('dev-name').textContent });
 $('pause').addEventListener('click', () => {
   ecg.setPaused(!ecg.paused);
   $('pause').textContent = ecg.paused ? 'Resume' : 'Pause';
 });
-$('window').addEventListener('change', (e) => ecg.setWindow(Number(e.target.value)));
-$('gain').addEventListener('change', (e) => ecg.setGain(e.target.value));
 
 openStream('adc', { binary: true, onMessage: (m) => ecg.handleMessage(m), onState: (on) => streamState('adc', on) });
-openStream('event', { binary: true, onMessage: handleEvent, onState: (on) => streamState('event', on) });
+openStream('event', { binary: true, onMessage: (m) => { ecg.handleEvent(m); handleEvent(m); }, onState: (on) => streamState('event', on) });
 
 // ---------- command console ----------
 async function loadCommands() {
@@ -350,6 +352,7 @@ async function readRecordingState() {
   const a = await sendCommand('GetSignalRecordingState');
   const d = a.status === 'ok' ? a.data : null;
   if (Array.isArray(d?.Channels)) ecg.setLabels(d.Channels);
+  await readEcgContext();
   rec.running = !!d?.Running;
   if (rec.running) {
     rec.file = d.FileName;
@@ -358,6 +361,18 @@ async function readRecordingState() {
     rec.size = d.Size;
   }
   renderRecording();
+}
+
+// The lead set and the heart rate in force, for the ECG view.
+async function readEcgContext() {
+  if (state.commands?.has('GetExaminationInfo')) {
+    const a = await sendCommand('GetExaminationInfo');
+    if (a.status === 'ok') ecg.setExamination(a.data);
+  }
+  if (state.commands?.has('GetHeartRate')) {
+    const a = await sendCommand('GetHeartRate');
+    if (a.status === 'ok') ecg.setHeartRate(a.data);
+  }
 }
 
 function recordingEnded(ev) {

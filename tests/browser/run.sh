@@ -92,7 +92,7 @@ JSON
   # The log exists before the job starts: the loop below reads it at once,
   # and a read of a file not made yet would end the script (set -e).
   : >"$SCRATCH/service.log"
-  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" -- ./dastel) \
+  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" "${SIM_EXTRA[@]}" -- ./dastel) \
     >"$SCRATCH/service.log" 2>&1 &
   SIM_PID=$!
 
@@ -115,10 +115,21 @@ JSON
   export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
 }
 
+# The simulator plays the PTB 12-lead record where it can, so the ECG view's
+# derived leads are checked against the record's own.
+SIM_EXTRA=()
+PTB_RECORD="$ROOT/data/ecg/s0010_re"
+if [[ -f "$PTB_RECORD.hea" ]] && timeout 10 "$BUILD_DIR/dastel-sim" --help 2>&1 | grep -q -- '--ecg-record'; then
+  SIM_EXTRA=(--ecg-record "$PTB_RECORD")
+  export DASTEL_ECG_RECORD="$PTB_RECORD"
+fi
+
 mkdir -p "$DASTEL_ARTIFACTS"
 cd "$HERE"
 status=0
 start_service open ""
+# The ECG view first: it sees the service before any lead set is written.
+timeout 400 node --test --test-concurrency=1 ecgview.test.mjs || status=$?
 timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.test.mjs || status=$?
 if [[ $WITH_HEAP -eq 1 ]]; then
   timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?
