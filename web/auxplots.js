@@ -105,7 +105,7 @@ export class AuxPlots {
       cursor: { show: false },
       scales: { x: { time: false, range: () => [-WINDOW_S, 0] }, y: { auto: true } },
       axes: [
-        { stroke: '#555', grid: { stroke: '#eee' }, values: (u, v) => v.map((t) => `${t.toFixed(0)} s`) },
+        { stroke: '#555', grid: { stroke: '#eee' }, values: (u, v) => v.map((t) => `${+t.toFixed(1)} s`) },
         { stroke: '#555', grid: { stroke: '#eee' }, size: 70, label: `${c.name}${unit ? ` (${unit})` : ''}`, labelSize: 18 },
       ],
       series,

@@ -45,6 +45,7 @@ export class EcgView {
     this.caliper = [];
     this.drawTimes = new Float32Array(4096);
     this.drawCount = 0;
+    this.handleMs = 0; // time spent taking in signal messages
     this.lost = false;
     this.lastMessageAt = 0;
     this.resetData();
@@ -176,6 +177,7 @@ export class EcgView {
     if (this.paused) return;
     const now = performance.now();
     this.lastMessageAt = now;
+    this.handleStart = now;
     if (this.lost) { this.lost = false; this.needFull = true; this.updateTexts(); }
     let ecgPoints = 0;
     for (const ch of msg.channels) {
@@ -189,6 +191,7 @@ export class EcgView {
       if (ch && ch.signalCount && Array.isArray(ch.data) && !/^ecg$/i.test(ch.name)) this.aux.push(ch, this.total);
     }
     if (ecgPoints) this.trackRate(ecgPoints);
+    this.handleMs += performance.now() - this.handleStart;
   }
 
   pushEcg(ch) {
@@ -379,7 +382,11 @@ export class EcgView {
     if (this.needFull) this.fullDraw();
     else if (!this.lost && this.total - 1 > this.drawnUpTo) this.drawSince(this.drawnUpTo);
     this.onStats?.({ rate: this.lost ? 0 : this.rate, channels: [{ gaps: this.gaps }], lost: this.lost });
-    if (this.wrap.dataset.points !== String(this.total)) this.wrap.dataset.points = String(this.total);
+    if (this.wrap.dataset.points !== String(this.total)) {
+      this.wrap.dataset.points = String(this.total);
+      const hint = document.getElementById('no-signal');
+      if (hint && hint.hidden !== (this.total > 0 || this.lost)) hint.hidden = this.total > 0 || this.lost;
+    }
   }
 
   fullDraw() {
@@ -399,6 +406,7 @@ export class EcgView {
       c.style.width = `${wpx / dpr}px`;
       c.style.height = `${hpx / dpr}px`;
     }
+    if (!wpx || !hpx) return;
     const bctx = this.bg.getContext('2d');
     drawPaperCanvas(bctx, geo, scale, this.gainInForce(), { autoGain: this.settings.gain === 'auto' });
     this.ctx.drawImage(this.bg, 0, 0);
@@ -447,7 +455,8 @@ export class EcgView {
   }
 
   // The samples k0..k1 of every row, min and max per device pixel column.
-  drawRange(k0, k1, rate) {
+  drawRange(from, k1, rate) {
+    const k0 = Math.max(0, from);
     if (k1 <= k0) return;
     const geo = this.geo;
     const s = this.scale;
@@ -463,7 +472,7 @@ export class EcgView {
       ctx.beginPath();
       let col = -1;
       let ring = null;
-      let bx = -1; let first = 0; let mn = 0; let mx = 0; let mnK = 0; let mxK = 0; let last = 0;
+      let bx = -1; let mn = 0; let mx = 0; let mnK = 0; let mxK = 0; let last = 0;
       let prevPos = -1;
       const flush = () => {
         if (bx < 0) return;
@@ -483,7 +492,7 @@ export class EcgView {
           if (!ring) break;
           const v = ring[k & MASK] * yScale;
           ctx.moveTo(x, base - v);
-          bx = x; first = v; mn = mx = last = v; mnK = mxK = k;
+          bx = x; mn = mx = last = v; mnK = mxK = k;
           prevPos = pos;
           continue;
         }
@@ -495,7 +504,7 @@ export class EcgView {
           last = v;
         } else {
           flush();
-          bx = x; first = v; mn = mx = last = v; mnK = mxK = k;
+          bx = x; mn = mx = last = v; mnK = mxK = k;
           ctx.lineTo(x, base - v);
         }
       }
@@ -506,7 +515,6 @@ export class EcgView {
       }
     }
     this.drawTicks(null, k0, k1, rate, this.marks, MARK_COLOR, 0);
-    void first;
   }
 
   // Beat ticks above a row, or button marks across the whole paper.
@@ -682,7 +690,7 @@ export class EcgView {
     const n = Math.min(this.drawCount, 4096);
     const out = [];
     for (let i = this.drawCount - n; i < this.drawCount; i++) out.push(this.drawTimes[i & 4095]);
-    return { frames: this.drawCount, times: out, total: this.total, gaps: this.gaps, drawn: this.drawnUpTo + 1 };
+    return { frames: this.drawCount, times: out, total: this.total, gaps: this.gaps, drawn: this.drawnUpTo + 1, handleMs: this.handleMs };
   }
 }
 
