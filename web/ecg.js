@@ -283,7 +283,12 @@ export class EcgView {
       let at = last !== undefined && Number.isFinite(rr) && this.total - last < 3 * rate
         ? last + Math.round((rr * rate) / 1000) : this.total - Math.round(rate * 0.3);
       at = this.peakNear(at, Math.round(rate * 0.08));
-      if (last === undefined || at > last) this.beats.push(at);
+      if (last === undefined || at > last) {
+        this.beats.push(at);
+        // Its samples are on the paper already: tick it now.
+        const row = this.geo && !this.needFull && at <= this.drawnUpTo ? this.tickRow() : null;
+        if (row) this.drawTicks(row, at, at, rate, [at], '#000');
+      }
       if (this.beats.length > 200) this.beats.shift();
     }
     this.updateHeartRate();
@@ -324,8 +329,15 @@ export class EcgView {
   }
 
   markButton() {
-    this.marks.push(this.total - 1);
+    const at = this.total - 1;
+    this.marks.push(at);
     if (this.marks.length > 100) this.marks.shift();
+    if (this.geo && !this.needFull && !this.paused && at >= 0 && at <= this.drawnUpTo) this.drawTicks(null, at, at, this.displayRate(), [at], MARK_COLOR);
+  }
+
+  // The row that carries the beat ticks: the rhythm strip, else lead II's row.
+  tickRow() {
+    return this.geo.rows.find((r) => r.rhythm) || this.geo.rows.find((r) => r.cols.length === 1 && r.cols[0] === 'II') || null;
   }
 
   reset() {
@@ -510,15 +522,13 @@ export class EcgView {
       }
       flush();
       ctx.stroke();
-      if (row.rhythm || (row.cols.length === 1 && row.cols[0] === 'II' && !geo.rows.some((r) => r.rhythm))) {
-        this.drawTicks(row, k0, k1, rate, this.beats, '#000', -0.35);
-      }
+      if (row === this.tickRow()) this.drawTicks(row, k0, k1, rate, this.beats, '#000');
     }
-    this.drawTicks(null, k0, k1, rate, this.marks, MARK_COLOR, 0);
+    this.drawTicks(null, k0, k1, rate, this.marks, MARK_COLOR);
   }
 
   // Beat ticks above a row, or button marks across the whole paper.
-  drawTicks(row, k0, k1, rate, list, color, _unused) {
+  drawTicks(row, k0, k1, rate, list, color) {
     const geo = this.geo;
     const s = this.scale;
     const ctx = this.ctx;

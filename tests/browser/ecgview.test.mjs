@@ -113,7 +113,7 @@ test('the standard set shows the 12 leads, a Holter set its own names', async (t
   assert.ok(Array.isArray(info.Leads) && info.Leads.length > 0, JSON.stringify(info));
   await reloadLive();
   await page.waitForFunction((want) => document.getElementById('ecg-lead-names').textContent === want,
-    info.Leads.join(' '), { timeout: forCommands(3), polling: POLL_MS });
+    info.Leads.map((n) => String(n).replace(/^ECG\s+/i, '')).join(' '), { timeout: forCommands(3), polling: POLL_MS });
   assert.doesNotMatch(await text('#ecg-lead-names'), /aVR|III/, 'nothing derived');
   await setLeadType(1);
   await reloadLive();
