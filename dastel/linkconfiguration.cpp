@@ -7,6 +7,7 @@
 #include "common/messagepacker.h"
 #include "devicewebapi/devicecommandlinker.h"
 #include "devicewebapi/devicewebapijsoncommand.h"
+#include "devicewebapi/examinationinfostore.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
 #include "devicewebapi/signalrecorder.h"
@@ -179,7 +180,7 @@ void LinkConfiguration::build(const Settings& settings,
     std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
     connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
 
-    for (const char* name : {"deviceConnect", "deviceDisconnect", "cableConnect", "cableDisconnect"})
+    for (const char* name : {"deviceConnect", "deviceDisconnect", "cableConnect", "cableDisconnect", "examinationInfo"})
         m_eventPackers[name] = std::make_shared<Usb::EventWithoutDataMessagePacker>(name);
 
     m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort, settings.listenAddress);
@@ -235,6 +236,9 @@ void LinkConfiguration::build(const Settings& settings,
         connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
     }
 
+    // Every client shows the patient in force: tell them when it changes.
+    DeviceWebApi::ExaminationInfoStore::setChangeListener([this] { sendEventWithoutData("examinationInfo"); });
+
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
 }
 
@@ -247,6 +251,7 @@ LinkConfiguration::~LinkConfiguration()
             recorder->stop(QStringLiteral("Service stopped"));
         recorder->disconnect(this);
     }
+    DeviceWebApi::ExaminationInfoStore::setChangeListener({});
     Common::JMessageHandler::ExtTerminal(m_jet.get(), false);
     m_eventPackers.clear();
     // Members go in reverse order of creation: terminal, stream servers,

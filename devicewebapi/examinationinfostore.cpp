@@ -9,11 +9,24 @@ std::optional<DeviceComplexCommands::ExaminationInfo>& stored()
     static std::optional<DeviceComplexCommands::ExaminationInfo> info;
     return info;
 }
+
+std::function<void()>& listener()
+{
+    static std::function<void()> onChange;
+    return onChange;
+}
+
+void tell()
+{
+    if (listener())
+        listener()();
+}
 } // namespace
 
 void ExaminationInfoStore::set(const DeviceComplexCommands::ExaminationInfo& info)
 {
     stored() = info;
+    tell();
 }
 
 std::optional<DeviceComplexCommands::ExaminationInfo> ExaminationInfoStore::last()
@@ -24,6 +37,12 @@ std::optional<DeviceComplexCommands::ExaminationInfo> ExaminationInfoStore::last
 void ExaminationInfoStore::clear()
 {
     stored().reset();
+    tell();
+}
+
+void ExaminationInfoStore::setChangeListener(std::function<void()> onChange)
+{
+    listener() = std::move(onChange);
 }
 
 } // namespace Tavrix::DeviceWebApi

@@ -20,6 +20,7 @@
 #include "devicewebapi/flashjsoncommands.h"
 #include "devicewebapi/getcmdlistjsoncommand.h"
 #include "devicewebapi/getdeviceinfojsoncommand.h"
+#include "devicewebapi/getexaminationinfojsoncommand.h"
 #include "devicewebapi/getexternaccfrequencyjsoncommand.h"
 #include "devicewebapi/getflashmemoryinfojsoncommand.h"
 #include "devicewebapi/getfrequencyjsoncommand.h"
@@ -227,6 +228,12 @@ std::vector<OperationBinding> makeBindings()
                                            },
                                            {"WriteLeadType", "WriteExamInfo"}),
         web<GetExamFileNameJsonCommand>({}, nullptr, {}, &withManager<GetExamFileNameJsonCommand>, {"GetDataFromEeprom"}),
+        web<GetExaminationInfoJsonCommand>({}, nullptr, {},
+                                           [](const LinkContext& c, DescriptionPtr d) {
+                                               c.webCommands->add<GetExaminationInfoJsonCommand>(
+                                                   d, std::weak_ptr<Usb::AdcChannelsManager>(c.channels));
+                                           },
+                                           none),
 
         // --- flash memory read-out -------------------------------------------
         operationOnly("OrvimGetMinAddress",
