@@ -192,6 +192,7 @@ const ecg = new EcgView($('view-live'), {
     const text = lost ? '0 points/s (signal lost)' : `${Math.round(rate)} points/s${gaps ? `, ${gaps} gaps` : ''}`;
     if ($('rate').textContent !== text) $('rate').textContent = text;
   },
+  onExamination: () => readEcgContext(),
 });
 bindEcgControls(ecg, { recorderText: () => $('dev-name').textContent });
 $('pause').addEventListener('click', () => {

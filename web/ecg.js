@@ -6,7 +6,7 @@
 // The other channels (reo, accelerometers …) have plots of their own, each
 // on its own time base.
 
-import { leadPlan, layoutRows, ecgNamesFromLabels } from './leads.js';
+import { leadPlan, layoutRows, ecgNamesFromLabels, ecgNamesFromExamination } from './leads.js';
 import { LeadFilter, filterText } from './filters.js';
 import { paperGeometry, drawPaperCanvas, INK, CSS_PX_PER_MM } from './ecgpaper.js';
 import { AuxPlots } from './auxplots.js';
@@ -22,9 +22,10 @@ const ERASE_MM = 4; // the gap ahead of the sweeping trace
 const MARK_COLOR = '#d33';
 
 export class EcgView {
-  constructor(container, { onStats } = {}) {
+  constructor(container, { onStats, onExamination } = {}) {
     this.container = container;
     this.onStats = onStats;
+    this.onExamination = onExamination; // the examination in force changed
     container.ecgView = this; // for the drawing benchmark
     this.paused = false;
     this.rate = 0; // measured arrival rate of frames
@@ -98,8 +99,7 @@ export class EcgView {
   setExamination(info) {
     this.exam = info && typeof info === 'object' ? info : null;
     if (!this.exam) return;
-    const leads = Array.isArray(info.Leads) ? info.Leads : [];
-    this.setEcgNames(leads, info.LeadSet ? String(info.LeadSet) : '');
+    this.setEcgNames(ecgNamesFromExamination(info), info.Known && info.LeadSet ? String(info.LeadSet) : '');
   }
 
   setLsb(uv) {
@@ -267,6 +267,7 @@ export class EcgView {
     const items = msg.type === 'event' ? (Array.isArray(msg.data) ? msg.data : [msg.data]) : [msg];
     for (const ev of items) {
       if (ev && ev.type === 'beat') this.beat(ev);
+      if (ev && ev.type === 'examinationInfo') this.onExamination?.();
     }
   }
 

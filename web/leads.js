@@ -17,6 +17,24 @@ const DERIVED = {
   aVF: [[1, 1], [0, -0.5]],
 };
 
+// The lead sets whose electrodes are their leads, by "LeadType". The
+// service names a recorder's channels only when the set names all of them;
+// on an eight-channel recorder these sets use the first channels.
+const NAMED_SETS = {
+  3: ['V4', 'Y', 'V6'], 4: ['V5', 'Y', 'V1'], 5: ['V4', 'Y', 'V6'], 15: ['V5M'], 16: ['X', 'Y', 'Z'],
+  18: ['V5M'], 33: ['V4M', 'III', 'V6M'], 34: ['V5', 'Y', 'V1'],
+};
+const STANDARD_SETS = [1, 25, 30];
+
+// The ECG channel names from "GetExaminationInfo": its Leads, else the
+// names the lead set gives, else [] (not known).
+export function ecgNamesFromExamination(info) {
+  if (!info || !info.Known) return [];
+  if (Array.isArray(info.Leads) && info.Leads.length) return info.Leads.map(String);
+  if (STANDARD_SETS.includes(info.LeadType)) return STANDARD_RECORDED.slice();
+  return NAMED_SETS[info.LeadType] ? NAMED_SETS[info.LeadType].slice() : [];
+}
+
 const stripPrefix = (name) => String(name ?? '').replace(/^ECG\s+/i, '').trim();
 // "ECG 3" and "3" are a channel's number, not a lead's name.
 const isNumbered = (name) => /^\d+$/.test(stripPrefix(name));
