@@ -17,7 +17,7 @@ class AuxChannel {
     this.total = 0;
     this.history = []; // [ECG frames so far, this channel's points so far]
   }
-  push(data, ecgTotal) {
+  push(data, ecgTotal, keepFrames) {
     const n = Math.floor(data.length / this.signalCount);
     for (let p = 0; p < n; p++) {
       const at = (this.total + p) & MASK;
@@ -25,7 +25,9 @@ class AuxChannel {
     }
     this.total += n;
     this.history.push([ecgTotal, this.total]);
-    while (this.history.length > 2 && ecgTotal - this.history[0][0] > 20000) this.history.shift();
+    // A recent window only: a cable plugged in a while ago must not count
+    // the time it was away.
+    while (this.history.length > 2 && ecgTotal - this.history[1][0] > keepFrames) this.history.shift();
   }
   // Points per ECG frame over the history kept.
   ratio() {
@@ -63,7 +65,7 @@ export class AuxPlots {
       this.channels.set(ch.name, c);
       this.dropPlot(ch.name);
     }
-    c.push(ch.data, ecgTotal);
+    c.push(ch.data, ecgTotal, 5 * (this.ecgRate || 500));
     this.blanked = false;
   }
 
@@ -118,6 +120,7 @@ export class AuxPlots {
   // Drawn a few times a second: these channels change slowly, and the ECG
   // paper is what must keep up with every frame.
   frame(ecgRate, ecgTotal) {
+    this.ecgRate = ecgRate;
     if (this.blanked || !this.container) return;
     const now = performance.now();
     if (now - this.drawnAt < DRAW_EVERY_MS) return;

@@ -128,8 +128,10 @@ export class EcgView {
     this.caliper = [];
     this.drawOverlay();
     this.needFull = true;
+    this.offerCsv();
     if (p) {
       this.draw();
+      this.offerCsv();
       this.updateTexts();
       return;
     }
@@ -658,6 +660,15 @@ export class EcgView {
       lines.push(`${k},${((k - from) / rate).toFixed(4)},${rings.map((r) => +r[k & MASK].toFixed(3)).join(',')}`);
     }
     return `${lines.join('\n')}\n`;
+  }
+
+  // While frozen the shown samples can be saved, as drawn.
+  offerCsv() {
+    const link = document.getElementById('ecg-csv');
+    if (!link) return;
+    if (link.href.startsWith('blob:')) URL.revokeObjectURL(link.href);
+    link.href = this.paused ? URL.createObjectURL(new Blob([this.shownCsv()], { type: 'text/csv' })) : '#';
+    link.hidden = !this.paused;
   }
 
   // ----- texts -----

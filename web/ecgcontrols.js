@@ -28,19 +28,6 @@ export function bindEcgControls(ecg, { recorderText = () => '' } = {}) {
   pxmm.addEventListener('input', () => { if (ecg.setPxPerMm(pxmm.value)) $('ecg-ruler').style.width = `${100 * ecg.settings.pxPerMm}px`; });
   $('ecg-pxmm-reset').addEventListener('click', () => { ecg.setPxPerMm(CSS_PX_PER_MM); showRuler(); });
 
-  // While frozen the shown samples can be saved, as drawn.
-  const csv = $('ecg-csv');
-  $('pause').addEventListener('click', () => {
-    if (csv.href.startsWith('blob:')) URL.revokeObjectURL(csv.href);
-    if (ecg.paused) {
-      csv.href = URL.createObjectURL(new Blob([ecg.shownCsv()], { type: 'text/csv' }));
-      csv.hidden = false;
-    } else {
-      csv.href = '#';
-      csv.hidden = true;
-    }
-  });
-
   $('ecg-print').addEventListener('click', () => {
     const report = ecg.report({ paper: $('ecg-paper-size').value, recorder: recorderText() });
     if (report) window.print();

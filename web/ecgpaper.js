@@ -60,6 +60,7 @@ export function drawPaperCanvas(ctx, geo, scale, gainMmPerMv, { autoGain = false
     const y1 = (row.baseline - gainMmPerMv) * scale;
     const x = (mm) => mm * scale;
     const pw = 0.2 * geo.speed;
+    ctx.strokeStyle = INK;
     ctx.beginPath();
     ctx.moveTo(x(0), y0);
     ctx.lineTo(x(2), y0);
@@ -74,6 +75,7 @@ export function drawPaperCanvas(ctx, geo, scale, gainMmPerMv, { autoGain = false
       ctx.fillText(lead, x(left + 1.5), x(row.top + 1));
       if (c > 0) {
         // A short mark where one lead's column gives way to the next.
+        ctx.strokeStyle = LABEL;
         ctx.beginPath();
         ctx.moveTo(x(left), y0 - 3 * scale);
         ctx.lineTo(x(left), y0 + 3 * scale);
