@@ -370,6 +370,10 @@ async function readEcgContext() {
     const a = await sendCommand('GetExaminationInfo');
     if (a.status === 'ok') ecg.setExamination(a.data);
   }
+  if (state.commands?.has('GetFrequency')) {
+    const a = await sendCommand('GetFrequency');
+    if (a.status === 'ok') ecg.setFrequency(a.data?.Frequency);
+  }
   if (state.commands?.has('GetHeartRate')) {
     const a = await sendCommand('GetHeartRate');
     if (a.status === 'ok') ecg.setHeartRate(a.data);

@@ -31,6 +31,7 @@ export class EcgView {
     this.rate = 0; // measured arrival rate of frames
     this.rateSamples = [];
     this.lsbUv = 1; // µV per count as the service reports it
+    this.nominalRate = null; // frames/s as the recorder reports them
     this.ecgNames = []; // the recorder's ECG channel names, [] when not known
     this.leadSetText = '';
     this.exam = null;
@@ -167,10 +168,23 @@ export class EcgView {
   }
 
   gainInForce() { return this.settings.gain === 'auto' ? this.autoGain : this.settings.gain; }
+  // The time base: the recorder's own frame rate where the service tells it
+  // ("GetFrequency"). Else the measured arrival rate, snapped to the nearest
+  // rate a recorder has: a loaded link delivers fewer frames than the
+  // recorder makes, and the paper must not rescale with every wobble.
   displayRate() {
+    if (this.nominalRate) return this.nominalRate;
     if (!this.rate) return 500;
-    const near = [250, 500, 1000, 2000].find((r) => Math.abs(r - this.rate) < r * 0.25);
-    return near || Math.round(this.rate);
+    let best = 500;
+    for (const r of [250, 500, 1000, 2000]) if (Math.abs(Math.log(r / this.rate)) < Math.abs(Math.log(best / this.rate))) best = r;
+    return best;
+  }
+
+  setFrequency(hz) {
+    const n = Number(hz);
+    const before = this.displayRate();
+    this.nominalRate = Number.isFinite(n) && n > 0 ? n : null;
+    if (this.displayRate() !== before) { this.refilter(); this.updateTexts(); }
   }
 
   // ----- the stream -----

@@ -239,6 +239,56 @@ test('display filters switch on and off, are shown, and change only the drawing'
   }
 });
 
+// The PDF's page size and one grid square, rendered at 10 px/mm.
+function pdfFacts(file) {
+  const info = execFileSync('pdfinfo', [file], { encoding: 'utf8' });
+  const [, w, h] = info.match(/Page size:\s+([\d.]+) x ([\d.]+) pts/);
+  const pages = Number(info.match(/Pages:\s+(\d+)/)[1]);
+  const out = join(ARTIFACTS, 'report-page');
+  execFileSync('pdftoppm', ['-r', '254', '-f', '1', '-l', '1', '-singlefile', file, out]);
+  const ppm = readFileSync(`${out}.ppm`);
+  // P6 header: magic, width, height, max value, each followed by white space.
+  const head = ppm.subarray(0, 40).toString('latin1').split(/\s+/);
+  const [W, H] = [Number(head[1]), Number(head[2])];
+  const offset = ppm.length - W * H * 3;
+  const at = (x, y) => { const i = offset + (y * W + x) * 3; return [ppm[i], ppm[i + 1], ppm[i + 2]]; };
+  // The grid's 5 mm lines: long runs of the line colour down a column.
+  const col = new Array(W).fill(0);
+  const row = new Array(H).fill(0);
+  for (let y = 0; y < H; y += 2) for (let x = 0; x < W; x += 1) if (isMajor(at(x, y))) { col[x]++; row[y]++; }
+  for (let x = 0; x < W; x += 2) for (let y = 1; y < H; y += 2) if (isMajor(at(x, y))) row[y]++;
+  const vx = runCentres(col.map((n) => n > H * 0.15));
+  const hy = runCentres(row.map((n) => n > W * 0.15));
+  return { w: Number(w), h: Number(h), pages, vx, hy };
+}
+
+test('the printed 12-lead has its grid at true scale on A4 and Letter landscape', async () => {
+  // A full screen of signal, for the pictures too.
+  await pointsAbove(12 * 500, 30000);
+  await page.selectOption('#ecg-layout', '3x4');
+  await page.screenshot({ path: join(ARTIFACTS, 'ecg-3x4.png') });
+  for (const [paper, wPt, hPt] of [['A4', 841.89, 595.28], ['Letter', 792, 612]]) {
+    await page.selectOption('#ecg-paper-size', paper);
+    const asked = await page.evaluate(() => window.printAsked || 0);
+    await page.click('#ecg-print');
+    assert.equal(await page.evaluate(() => window.printAsked), asked + 1, 'the browser\'s print was asked for');
+    // The patient in force, where the service tells it.
+    if (await offered('GetExaminationInfo')) assert.match(await text('#ecg-report'), /VIEW-1/);
+    assert.match(await text('#ecg-report'), /25 mm\/s · 10 mm\/mV/);
+    const file = join(ARTIFACTS, `report-${paper}.pdf`);
+    writeFileSync(file, await page.pdf({ preferCSSPageSize: true, printBackground: true }));
+    const f = pdfFacts(file);
+    assert.equal(f.pages, 1, `${paper}: one page`);
+    assert.ok(Math.abs(f.w - wPt) < 1.5 && Math.abs(f.h - hPt) < 1.5, `${paper}: page ${f.w} × ${f.h} pt`);
+    // At 254 dpi a millimetre is 10 pixels: a 5 mm square is 50.
+    assert.ok(f.vx.length > 40 && f.hy.length > 20, `${f.vx.length} vertical and ${f.hy.length} horizontal 5 mm lines`);
+    const [sx, sy] = [meanStep(f.vx, 50), meanStep(f.hy, 50)];
+    assert.ok(Math.abs(sx - 50) < 0.5, `${paper}: 5 mm square is ${sx / 10} mm wide`);
+    assert.ok(Math.abs(sy - 50) < 0.5, `${paper}: 5 mm square is ${sy / 10} mm tall`);
+  }
+  execFileSync('pdftoppm', ['-r', '60', '-png', '-singlefile', join(ARTIFACTS, 'report-A4.pdf'), join(ARTIFACTS, 'ecg-print')]);
+});
+
 test('a flat channel is marked "no signal" on its leads', async () => {
   await pointsAbove(await points());
   assert.equal(await page.$$eval('.lead-mark', (m) => m.length), 0, 'no mark on a live ECG');
@@ -299,56 +349,6 @@ test('slow channels span their own time: the 26 Hz accelerometer fills its windo
     return cols.filter((v) => v).length / cols.length;
   });
   assert.ok(share > 0.8, `the 26 Hz trace covers ${(share * 100).toFixed(0)} % of its 10 s window`);
-});
-
-// The PDF's page size and one grid square, rendered at 10 px/mm.
-function pdfFacts(file) {
-  const info = execFileSync('pdfinfo', [file], { encoding: 'utf8' });
-  const [, w, h] = info.match(/Page size:\s+([\d.]+) x ([\d.]+) pts/);
-  const pages = Number(info.match(/Pages:\s+(\d+)/)[1]);
-  const out = join(ARTIFACTS, 'report-page');
-  execFileSync('pdftoppm', ['-r', '254', '-f', '1', '-l', '1', '-singlefile', file, out]);
-  const ppm = readFileSync(`${out}.ppm`);
-  // P6 header: magic, width, height, max value, each followed by white space.
-  const head = ppm.subarray(0, 40).toString('latin1').split(/\s+/);
-  const [W, H] = [Number(head[1]), Number(head[2])];
-  const offset = ppm.length - W * H * 3;
-  const at = (x, y) => { const i = offset + (y * W + x) * 3; return [ppm[i], ppm[i + 1], ppm[i + 2]]; };
-  // The grid's 5 mm lines: long runs of the line colour down a column.
-  const col = new Array(W).fill(0);
-  const row = new Array(H).fill(0);
-  for (let y = 0; y < H; y += 2) for (let x = 0; x < W; x += 1) if (isMajor(at(x, y))) { col[x]++; row[y]++; }
-  for (let x = 0; x < W; x += 2) for (let y = 1; y < H; y += 2) if (isMajor(at(x, y))) row[y]++;
-  const vx = runCentres(col.map((n) => n > H * 0.15));
-  const hy = runCentres(row.map((n) => n > W * 0.15));
-  return { w: Number(w), h: Number(h), pages, vx, hy };
-}
-
-test('the printed 12-lead has its grid at true scale on A4 and Letter landscape', async () => {
-  // A full screen of signal, for the pictures too.
-  await pointsAbove(12 * 500, 30000);
-  await page.selectOption('#ecg-layout', '3x4');
-  await page.screenshot({ path: join(ARTIFACTS, 'ecg-3x4.png') });
-  for (const [paper, wPt, hPt] of [['A4', 841.89, 595.28], ['Letter', 792, 612]]) {
-    await page.selectOption('#ecg-paper-size', paper);
-    const asked = await page.evaluate(() => window.printAsked || 0);
-    await page.click('#ecg-print');
-    assert.equal(await page.evaluate(() => window.printAsked), asked + 1, 'the browser\'s print was asked for');
-    // The patient in force, where the service tells it.
-    if (await offered('GetExaminationInfo')) assert.match(await text('#ecg-report'), /VIEW-1/);
-    assert.match(await text('#ecg-report'), /25 mm\/s · 10 mm\/mV/);
-    const file = join(ARTIFACTS, `report-${paper}.pdf`);
-    writeFileSync(file, await page.pdf({ preferCSSPageSize: true, printBackground: true }));
-    const f = pdfFacts(file);
-    assert.equal(f.pages, 1, `${paper}: one page`);
-    assert.ok(Math.abs(f.w - wPt) < 1.5 && Math.abs(f.h - hPt) < 1.5, `${paper}: page ${f.w} × ${f.h} pt`);
-    // At 254 dpi a millimetre is 10 pixels: a 5 mm square is 50.
-    assert.ok(f.vx.length > 40 && f.hy.length > 20, `${f.vx.length} vertical and ${f.hy.length} horizontal 5 mm lines`);
-    const [sx, sy] = [meanStep(f.vx, 50), meanStep(f.hy, 50)];
-    assert.ok(Math.abs(sx - 50) < 0.5, `${paper}: 5 mm square is ${sx / 10} mm wide`);
-    assert.ok(Math.abs(sy - 50) < 0.5, `${paper}: 5 mm square is ${sy / 10} mm tall`);
-  }
-  execFileSync('pdftoppm', ['-r', '60', '-png', '-singlefile', join(ARTIFACTS, 'report-A4.pdf'), join(ARTIFACTS, 'ecg-print')]);
 });
 
 test('a lost signal blanks the traces, says so and zeroes the rate; re-plugging brings it back', async () => {
