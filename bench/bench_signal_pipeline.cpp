@@ -9,6 +9,7 @@
 // file writer alone. One core's share spent on recording at 2000 frames/s is
 // 1/x_realtime(recording) - 1/x_realtime(streaming alone).
 
+#include "devicewebapi/beatdetectorlink.h"
 #include "devicewebapi/bdfsignalwriter.h"
 #include "devicewebapi/signalrecorder.h"
 #include "usb/deviceinfo.h"
@@ -116,7 +117,7 @@ enum class EStream {
     FrameNumberCycle,
 };
 
-void signalPipeline(benchmark::State& state, bool withAd, EStream kind, bool recording)
+void signalPipeline(benchmark::State& state, bool withAd, EStream kind, bool recording, bool beats = false)
 {
     auto managerOwner = std::make_shared<UserAdcChannelsManager>(128, nullptr);
     UserAdcChannelsManager& manager = *managerOwner;
@@ -140,6 +141,12 @@ void signalPipeline(benchmark::State& state, bool withAd, EStream kind, bool rec
             state.SkipWithError(detail.toStdString().c_str());
             return;
         }
+    }
+
+    Tavrix::DeviceWebApi::BeatDetectorLink detector;
+    if (beats) {
+        detector.attach(managerOwner);
+        detector.setFrameRate(static_cast<int>(recorderFramesPerSecond));
     }
 
     std::vector<std::vector<uint8_t>> blocks;
@@ -207,6 +214,12 @@ void BM_SignalPipelineFerrow8ADRecording(benchmark::State& state)
     signalPipeline(state, true, EStream::FrameNumberCycle, true);
 }
 
+// The same frames streamed while the beat detector follows their ECG.
+void BM_SignalPipelineFerrow8ADBeats(benchmark::State& state)
+{
+    signalPipeline(state, true, EStream::FrameNumberCycle, false, true);
+}
+
 // The BDF+ writer alone: 21 signals (the Ferrow 8 AD's with a cable) a frame.
 void BM_BdfWriter(benchmark::State& state)
 {
@@ -240,6 +253,7 @@ BENCHMARK(BM_SignalPipelineFerrow8);
 BENCHMARK(BM_SignalPipelineFerrow8AD);
 BENCHMARK(BM_SignalPipelineFerrow8ADCycle);
 BENCHMARK(BM_SignalPipelineFerrow8ADRecording);
+BENCHMARK(BM_SignalPipelineFerrow8ADBeats);
 BENCHMARK(BM_BdfWriter);
 
 BENCHMARK_MAIN();

@@ -1,5 +1,6 @@
 #include "dastel/linkconfiguration.h"
 
+#include "devicewebapi/beatdetectorlink.h"
 #include "common/datetimeobject.h"
 #include "common/jfile.h"
 #include "common/jmessagehandler.h"
@@ -238,6 +239,12 @@ void LinkConfiguration::build(const Settings& settings,
 
     // Every client shows the patient in force: tell them when it changes.
     DeviceWebApi::ExaminationInfoStore::setChangeListener([this] { sendEventWithoutData("examinationInfo"); });
+
+    if (DeviceWebApi::BeatDetectorLink* beats = m_services.beats.get()) {
+        // Queued: the beat is found inside the channel manager's frame handling.
+        connect(beats, &DeviceWebApi::BeatDetectorLink::beatIsReady, eventSocket, &WebSocketServer::slotTransfer,
+                Qt::QueuedConnection);
+    }
 
     Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
 }

@@ -1,5 +1,6 @@
 #include "devicewebapi/devicecommandlinker.h"
 
+#include "devicewebapi/beatdetectorlink.h"
 #include "devicewebapi/flashdatalink.h"
 #include "devicewebapi/flashreadoutstore.h"
 #include "devicewebapi/operationbindings.h"
@@ -21,6 +22,8 @@ LinkServices LinkServices::create(Usb::UsbEventLoopWorker& worker)
     LinkServices services;
     services.readouts = FlashDataLink::createStore(worker);
     services.recorder = SignalRecordingLink::createRecorder(worker);
+    services.beats = std::make_unique<BeatDetectorLink>();
+    services.beats->attach(worker.channelsManager());
     return services;
 }
 
@@ -36,7 +39,8 @@ void DeviceCommandLinker::createLink(Usb::UsbEventLoopWorker& worker,
                               worker.channelsManager(),
                               &factory,
                               services.readouts.get(),
-                              services.recorder.get()};
+                              services.recorder.get(),
+                              services.beats.get()};
     Usb::ComplexCommandFactory* const operations = manager->complexCommandFactory();
     for (const OperationBinding& row : operationBindings()) {
         if (operations && row.makeCreator)

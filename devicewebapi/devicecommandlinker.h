@@ -12,6 +12,7 @@ class JsonCommandFactory;
 namespace Tavrix::DeviceWebApi {
 
 class FlashReadoutStore;
+class BeatDetectorLink;
 class SignalRecorder;
 
 // The services beside the USB worker that web commands use. Whoever links
@@ -31,6 +32,8 @@ struct LinkServices
 
     std::unique_ptr<FlashReadoutStore> readouts;
     std::unique_ptr<SignalRecorder> recorder;
+    // The live beat detector, fed by the same channel manager.
+    std::unique_ptr<BeatDetectorLink> beats;
 };
 
 // Fills both registries once at start-up, after the USB worker exists and

@@ -23,6 +23,7 @@
 #include "devicewebapi/getexaminationinfojsoncommand.h"
 #include "devicewebapi/getexternaccfrequencyjsoncommand.h"
 #include "devicewebapi/getflashmemoryinfojsoncommand.h"
+#include "devicewebapi/getheartratejsoncommand.h"
 #include "devicewebapi/getfrequencyjsoncommand.h"
 #include "devicewebapi/getpeljsoncommand.h"
 #include "devicewebapi/getpowerjsoncommand.h"
@@ -106,6 +107,10 @@ std::vector<OperationBinding> makeBindings()
         web<GetCmdListJsonCommand>({}, nullptr, {},
                                    [](const LinkContext& c, DescriptionPtr d) { c.webCommands->add<GetCmdListJsonCommand>(d, c.webCommands); },
                                    none),
+        // The service's own beat detector answers; no device operation.
+        web<GetHeartRateJsonCommand>({}, nullptr, {},
+                                     [](const LinkContext& c, DescriptionPtr d) { c.webCommands->add<GetHeartRateJsonCommand>(d, c.beats); },
+                                     none),
         web<GetTimeJsonCommand>("OrvimGetTime", [](const LinkContext& c) { return fromUid<OrvimGetTimeCommand>(c.manager); },
                                 {"ReadRtc"}),
 
@@ -302,7 +307,7 @@ void registerOperations(Usb::ComplexCommandFactory& factory,
                         Usb::UsbDataListener* listener)
 {
     const LinkContext context{worker, manager, manager ? manager->queue() : nullptr, listener, nullptr, nullptr,
-                              nullptr, nullptr};
+                              nullptr, nullptr, nullptr};
     for (const OperationBinding& row : operationBindings())
         if (row.makeCreator)
             factory.add(row.handler, row.makeCreator(context));

@@ -28,6 +28,7 @@ class JsonCommandFactory;
 
 namespace Tavrix::DeviceWebApi {
 
+class BeatDetectorLink;
 class FlashReadoutStore;
 class SignalRecorder;
 
@@ -43,6 +44,7 @@ struct LinkContext
     Net::WebApi::JsonCommandFactory* webCommands;
     FlashReadoutStore* readouts;
     SignalRecorder* recorder;
+    BeatDetectorLink* beats;
 };
 
 // One row of an operation family: the web command, the handler name that

@@ -38,9 +38,11 @@ fi
 if [ "$simulate" = yes ]; then
   echo "dastel: no recorder attached (or --simulate): using the simulated recorder"
   # Simulator options (e.g. "--frequency 2000 --device-type 22") come from
-  # DASTEL_SIM_OPTIONS; the remaining arguments go to the service.
+  # DASTEL_SIM_OPTIONS; the remaining arguments go to the service. The
+  # recorder plays a real 12-lead ECG unless told otherwise
+  # (DASTEL_SIM_OPTIONS="--ecg-record synthetic" for the built-in waveform).
   # shellcheck disable=SC2086
-  exec "$BUILD_DIR/dastel-sim" ${DASTEL_SIM_OPTIONS:-} -- "$BUILD_DIR/dastel" "${args[@]}"
+  exec "$BUILD_DIR/dastel-sim" --ecg-record "$ROOT/data/ecg/s0010_re" ${DASTEL_SIM_OPTIONS:-} -- "$BUILD_DIR/dastel" "${args[@]}"
 else
   exec "$BUILD_DIR/dastel" "${args[@]}"
 fi

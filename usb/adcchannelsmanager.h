@@ -55,6 +55,8 @@ public:
     // The decoded frames also go to `sink` (null: to nobody). Managers that
     // do not decode ignore it.
     virtual void setDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
+    // Another receiver of every decoded frame, after the one set above.
+    virtual void addDecodedFrameSink(IDecodedFrameSink* sink) { Q_UNUSED(sink); }
     // The streamed channels in message order; empty when nothing is decoded.
     virtual std::vector<DecodedChannelLayout> channelLayout() const { return {}; }
 

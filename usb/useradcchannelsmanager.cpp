@@ -130,6 +130,8 @@ void UserAdcChannelsManager::handleFrame(std::vector<Outgoing>& out)
     decoder->parseData(m_frame);
     if (m_sink)
         m_sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
+    for (IDecodedFrameSink* sink : m_moreSinks)
+        sink->handleDecodedFrame(*decoder, static_cast<uint16_t>(decoder->getFrameNumber(m_frame)));
 
     if (decoder->buttonFlag()) {
         std::cout << "Button event" << std::endl;
@@ -278,6 +280,13 @@ void UserAdcChannelsManager::setDecodedFrameSink(IDecodedFrameSink* sink)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_sink = sink;
+}
+
+void UserAdcChannelsManager::addDecodedFrameSink(IDecodedFrameSink* sink)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (sink)
+        m_moreSinks.push_back(sink);
 }
 
 std::vector<DecodedChannelLayout> UserAdcChannelsManager::channelLayout() const

@@ -53,6 +53,7 @@ public:
     std::string getChannelName(const DevicesInfo::DeviceChannelTypeInfo& key) override;
     void setSignalCount(const DevicesInfo::DeviceChannelTypeInfo& key, uint8_t count) override;
     void setDecodedFrameSink(IDecodedFrameSink* sink) override;
+    void addDecodedFrameSink(IDecodedFrameSink* sink) override;
     std::vector<DecodedChannelLayout> channelLayout() const override;
 
     // Frames no decoder accepted since construction.
@@ -89,6 +90,7 @@ private:
     bool m_hasDeviceRecord = false;
     std::vector<DevicesInfo::DeviceChannelCommonInfo> m_deviceChannels;
     IDecodedFrameSink* m_sink = nullptr;
+    std::vector<IDecodedFrameSink*> m_moreSinks;
     // The frame being decoded, reused so frames need no allocation.
     std::vector<uint8_t> m_frame;
 };

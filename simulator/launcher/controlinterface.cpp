@@ -1,5 +1,6 @@
 #include "controlinterface.h"
 
+#include "ecgrecordplayer.h"
 #include "recordermodel.h"
 #include "valuetext.h"
 #include "virtualrecorder.h"
@@ -119,6 +120,8 @@ std::string ControlInterface::handleLine(const std::string& rawLine)
     }
     if (word == "fault")
         return handleFault(rest);
+    if (word == "ecg-record")
+        return handleEcgRecord(rest);
     if (word == "clear-faults") {
         m_model.clearFaults();
         m_usb.wake();
@@ -139,6 +142,56 @@ std::string ControlInterface::handleLine(const std::string& rawLine)
         return "{\"ok\":true}";
     }
     return failure("unknown request \"" + word + "\"");
+}
+
+std::string ControlInterface::handleEcgRecord(const std::string& arguments)
+{
+    static const char* usageText = "usage: ecg-record PATH|synthetic [once] [offset=SECONDS]";
+    std::istringstream in(arguments);
+    std::string path;
+    in >> path;
+    if (path.empty())
+        return failure(usageText);
+    bool once = false;
+    double offset = 0.0;
+    std::string option;
+    while (in >> option) {
+        if (lowered(option) == "once") {
+            once = true;
+        } else if (lowered(option).rfind("offset=", 0) == 0) {
+            const std::string text = option.substr(7);
+            char* end = nullptr;
+            errno = 0;
+            offset = std::strtod(text.c_str(), &end);
+            if (text.empty() || errno || *end || !(offset >= 0.0) || offset > 1e7)
+                return failure("offset must be a number of seconds >= 0");
+        } else {
+            return failure(usageText);
+        }
+    }
+    if (lowered(path) == "synthetic") {
+        const uint16_t frame = m_model.playEcgRecord(nullptr);
+        m_usb.wake();
+        return "{\"ok\":true,\"record\":\"synthetic\",\"frame\":" + std::to_string(frame) + "}";
+    }
+    auto record = std::make_shared<EcgRecordPlayer>();
+    std::string error;
+    if (!record->load(path, error))
+        return failure(error); // the record playing goes on
+    record->setLoop(!once);
+    std::string missing;
+    for (const std::string& lead : record->missingLeads())
+        missing += (missing.empty() ? "" : ",") + ValueText::jsonString(lead);
+    if (!missing.empty())
+        std::fprintf(stderr, "dastel-sim: record %s lacks leads [%s]; their channels stay at 0\n", path.c_str(),
+                     missing.c_str());
+    const uint16_t frame = m_model.playEcgRecord(record, offset);
+    m_usb.wake();
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%g", record->samplingFrequency());
+    return "{\"ok\":true,\"record\":" + ValueText::jsonString(path) + ",\"frame\":" + std::to_string(frame) +
+           ",\"samplingFrequency\":" + rate + ",\"samples\":" + std::to_string(record->sampleCount()) +
+           ",\"missingLeads\":[" + missing + "]}";
 }
 
 std::string ControlInterface::handleFault(const std::string& arguments)

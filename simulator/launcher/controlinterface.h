@@ -21,6 +21,7 @@ public:
 
 private:
     std::string handleFault(const std::string& arguments);
+    std::string handleEcgRecord(const std::string& arguments);
 
     RecorderModel& m_model;
     VirtualUsbRecorder& m_usb;

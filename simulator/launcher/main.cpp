@@ -3,6 +3,7 @@
 // child's exit status becomes ours.
 
 #include "controlinterface.h"
+#include "ecgrecordplayer.h"
 #include "recordermodel.h"
 #include "virtualrecorder.h"
 
@@ -49,6 +50,8 @@ struct Options {
     long frequency = 0;          // 0: the model's default
     long controlPort = DefaultControlPort;
     bool startUnplugged = false;
+    std::string ecgRecord;       // empty or "synthetic": the synthetic waveform
+    bool ecgRecordOnce = false;
     std::vector<std::string> command;
 };
 
@@ -60,6 +63,9 @@ void usage(FILE* out)
         "  --frequency HZ     signal frames per second (default: the model's)\n"
         "  --control-port P   loopback TCP port of the control interface (default %d, 0 = any)\n"
         "  --unplugged        start with the recorder unplugged\n"
+        "  --ecg-record PATH  play a WFDB record (path without extension) as the ECG;\n"
+        "                     \"synthetic\" is the built-in waveform (the default)\n"
+        "  --ecg-record-once  play the record once, then hold its last value\n"
         "Without a command the dastel next to dastel-sim is run.\n",
         DefaultControlPort);
 }
@@ -100,6 +106,14 @@ bool parseOptions(int argc, char** argv, Options& o)
                 return false;
         } else if (a == "--unplugged") {
             o.startUnplugged = true;
+        } else if (a == "--ecg-record") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "dastel-sim: --ecg-record needs a record path\n");
+                return false;
+            }
+            o.ecgRecord = argv[++i];
+        } else if (a == "--ecg-record-once") {
+            o.ecgRecordOnce = true;
         } else if (a == "--help" || a == "-h") {
             usage(stdout);
             std::exit(0);
@@ -242,6 +256,21 @@ int main(int argc, char** argv)
     if (options.frequency > 0 && !model.setValue("frequency", std::to_string(options.frequency))) {
         std::fprintf(stderr, "dastel-sim: the recorder cannot stream at %ld frames per second\n", options.frequency);
         return ExitUsage;
+    }
+    if (!options.ecgRecord.empty() && options.ecgRecord != "synthetic") {
+        auto record = std::make_shared<EcgRecordPlayer>();
+        std::string error;
+        if (!record->load(options.ecgRecord, error)) {
+            std::fprintf(stderr, "dastel-sim: --ecg-record: %s\n", error.c_str());
+            return ExitUsage;
+        }
+        record->setLoop(!options.ecgRecordOnce);
+        std::fprintf(stderr, "dastel-sim: playing ECG record %s (%g Hz, %.1f s%s)\n", options.ecgRecord.c_str(),
+                     record->samplingFrequency(), record->durationSeconds(), options.ecgRecordOnce ? ", once" : ", looped");
+        for (const std::string& lead : record->missingLeads())
+            std::fprintf(stderr, "dastel-sim: record %s has no lead %s; its channel stays at 0\n",
+                         options.ecgRecord.c_str(), lead.c_str());
+        model.playEcgRecord(record);
     }
     int exitCode = 0;
     {

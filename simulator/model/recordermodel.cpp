@@ -320,6 +320,13 @@ void RecorderModel::markFrame()
     d->stream.markFrame();
 }
 
+uint16_t RecorderModel::playEcgRecord(std::shared_ptr<const EcgRecordPlayer> record, double offsetSeconds)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    d->stream.playRecord(std::move(record), offsetSeconds);
+    return d->stream.frameNumber();
+}
+
 void RecorderModel::setCablePresent(bool present)
 {
     std::lock_guard<std::mutex> lock(d->mutex);

@@ -17,6 +17,8 @@ namespace Tavrix::Simulator {
 
 using Clock = std::chrono::steady_clock;
 
+class EcgRecordPlayer;
+
 enum class Endpoint : uint8_t {
     Command = 0x04,   // host -> recorder, request frames
     Answer = 0x85,    // recorder -> host, answer frames
@@ -86,6 +88,10 @@ public:
     // The next signal frame carries the marker value in its ECG samples.
     void markFrame();
     void setCablePresent(bool present);
+    // Plays a recorded ECG (see EcgRecordPlayer) from `offsetSeconds` into it,
+    // or the synthetic waveform again when `record` is null. Returns the frame
+    // number of the first frame that carries it.
+    uint16_t playEcgRecord(std::shared_ptr<const EcgRecordPlayer> record, double offsetSeconds = 0.0);
 
     // Generic state access for the control interface: `key` names one piece
     // of state (documented in docs/simulator.md); returns false for an

@@ -31,6 +31,12 @@ void SignalStream::start(Clock::time_point now)
     m_cableRunning = false;
 }
 
+void SignalStream::playRecord(std::shared_ptr<const EcgRecordPlayer> record, double offsetSeconds)
+{
+    m_record = std::move(record);
+    m_recordStart = m_seconds - offsetSeconds;
+}
+
 void SignalStream::stop()
 {
     m_running = false;
@@ -132,7 +138,7 @@ std::vector<uint8_t> SignalStream::deviceFrame(const RecorderState& state, uint3
     std::vector<uint8_t> data(50, 0);
     const double t = m_seconds;
     m_ecg.setHeartRate(state.heartRate);
-    const auto leads = m_ecg.leads(t);
+    const auto leads = m_record ? m_record->leads(t - m_recordStart) : m_ecg.leads(t);
     // Mode bytes 1, 2, 3 carry 1, 3, 3 leads in the first slots; X, Y, Z for
     // the orthogonal mode 3.
     std::size_t used = 8;

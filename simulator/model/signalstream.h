@@ -5,12 +5,14 @@
 // cable adapter frames at 26 Hz in between. Nothing runs by itself; the model
 // catches up whenever the host looks at the endpoint.
 
+#include "ecgrecordplayer.h"
 #include "ecgwaveform.h"
 #include "outpipe.h"
 #include "recorderstate.h"
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace Tavrix::Simulator {
@@ -32,6 +34,11 @@ public:
     void catchUp(const RecorderState& state, bool cableRunning, OutPipe& pipe, Clock::time_point now);
     // When the next frame falls due, if the converter is on.
     std::optional<Clock::time_point> nextFrameTime(const RecorderState& state) const;
+
+    // Plays `record` from `offsetSeconds` into it, starting with the next frame
+    // made; null goes back to the synthetic waveform.
+    void playRecord(std::shared_ptr<const EcgRecordPlayer> record, double offsetSeconds);
+    const EcgRecordPlayer* record() const { return m_record.get(); }
 
     void pressButton() { ++m_buttonPresses; }
     // The next device frame carries kMarkerValue in every ECG slot, so a
@@ -76,6 +83,8 @@ private:
     Clock::time_point m_lastMarkedDue{};
     Clock::time_point m_lastButtonDue{};
     EcgWaveform m_ecg;
+    std::shared_ptr<const EcgRecordPlayer> m_record;
+    double m_recordStart = 0.0; // waveform time at which the record's offset plays
 
     uint64_t m_framesSent = 0;
     uint64_t m_cableFramesSent = 0;

@@ -92,7 +92,8 @@ JSON
   # The log exists before the job starts: the loop below reads it at once,
   # and a read of a file not made yet would end the script (set -e).
   : >"$SCRATCH/service.log"
-  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" "${SIM_EXTRA[@]}" -- ./dastel) \
+  (cd "$SCRATCH" && exec timeout 900 ./dastel-sim --control-port 0 --frequency "$FREQUENCY" \
+     --ecg-record "$ROOT/data/ecg/s0010_re" -- ./dastel) \
     >"$SCRATCH/service.log" 2>&1 &
   SIM_PID=$!
 
@@ -115,14 +116,9 @@ JSON
   export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
 }
 
-# The simulator plays the PTB 12-lead record where it can, so the ECG view's
-# derived leads are checked against the record's own.
-SIM_EXTRA=()
-PTB_RECORD="$ROOT/data/ecg/s0010_re"
-if [[ -f "$PTB_RECORD.hea" ]] && timeout 10 "$BUILD_DIR/dastel-sim" --help 2>&1 | grep -q -- '--ecg-record'; then
-  SIM_EXTRA=(--ecg-record "$PTB_RECORD")
-  export DASTEL_ECG_RECORD="$PTB_RECORD"
-fi
+# The simulator plays the PTB 12-lead record: the ECG view's derived leads
+# are checked against the record's own.
+export DASTEL_ECG_RECORD="$ROOT/data/ecg/s0010_re"
 
 mkdir -p "$DASTEL_ARTIFACTS"
 cd "$HERE"

@@ -1,4 +1,5 @@
 #include "support/msgpackreader.h"
+#include "usb/beateventmessagepacker.h"
 #include "usb/erroreventmessagepacker.h"
 #include "usb/eventwithoutdatamessagepacker.h"
 #include "usb/pushbuttoneventmessagepacker.h"
@@ -45,6 +46,15 @@ TEST(EventMessagePackers, PushButtonCarriesTheFrameCounter)
                   cat({{0x82}, str("type"), str("buttonPush"), str("data"), {0x81}, str("frameCounter"), c.value}))
             << c.frameCounter;
     }
+}
+
+TEST(EventMessagePackers, BeatCarriesFrameIntervalAndRate)
+{
+    EXPECT_EQ(packed(BeatEventMessagePacker(0, 0, 0)),
+              cat({{0x84}, str("type"), str("beat"), str("frame"), {0x00}, str("rr"), {0x00}, str("hr"), {0x00}}));
+    EXPECT_EQ(packed(BeatEventMessagePacker(65534, 833, 72)),
+              cat({{0x84}, str("type"), str("beat"), str("frame"), {0xCD, 0xFF, 0xFE}, str("rr"), {0xCD, 0x03, 0x41},
+                   str("hr"), {0x48}}));
 }
 
 TEST(EventMessagePackers, ErrorCarriesTypeAndMessage)
