@@ -297,7 +297,7 @@ export class EcgView {
       const last = this.beats[this.beats.length - 1];
       // The beat's place: one RR after the last tick when that is still on
       // screen, else where the newest second peaks; then to the R peak near it.
-      let at = last !== undefined && Number.isFinite(rr) && this.total - last < 3 * rate
+      let at = last !== undefined && Number.isFinite(rr) && rr > 0 && this.total - last < 3 * rate
         ? last + Math.round((rr * rate) / 1000) : this.total - Math.round(rate * 0.3);
       at = this.peakNear(at, Math.round(rate * 0.08));
       if (last === undefined || at > last) {

@@ -213,9 +213,26 @@ test('derived leads equal their formulas on the samples shown (and the PTB recor
     for (let j = 0; j < probe.length && err < bestErr; j++) err += Math.abs(recI[Math.round(off + j * step) % rec.n] - probe[j]);
     if (err < bestErr) { bestErr = err; best = off; }
   }
+  // The simulator spreads each lead's end-to-start step over a pass as a
+  // straight ramp, so a lead may differ from the record by a straight line
+  // within each pass: that line is taken out, per pass, before comparing.
+  const recIndex = csv.rows.map((_, j) => Math.round(best + j * step) % rec.n);
+  const passes = [[0]];
+  for (let j = 1; j < recIndex.length; j++) if (recIndex[j] < recIndex[j - 1]) passes.push([j]);
+  passes.forEach((p, i) => p.push(i + 1 < passes.length ? passes[i + 1][0] : recIndex.length));
   for (const [name, recName] of [['I', 'i'], ['III', 'iii'], ['aVR', 'avr'], ['aVL', 'avl'], ['aVF', 'avf']]) {
     const r = rec.lead(recName);
-    const worst = Math.max(...csv.rows.map((row, j) => Math.abs(row[col(name)] - r[Math.round(best + j * step) % rec.n])));
+    let worst = 0;
+    for (const [a, b] of passes) {
+      if (b - a < 10) continue;
+      const d = []; for (let j = a; j < b; j++) d.push(csv.rows[j][col(name)] - r[recIndex[j]]);
+      const n = d.length; const mx = (n - 1) / 2;
+      const my = d.reduce((x, y) => x + y, 0) / n;
+      let sxy = 0; let sxx = 0;
+      d.forEach((y, x) => { sxy += (x - mx) * (y - my); sxx += (x - mx) ** 2; });
+      const slope = sxy / sxx;
+      d.forEach((y, x) => { worst = Math.max(worst, Math.abs(y - (my + slope * (x - mx)))); });
+    }
     assert.ok(worst <= 10, `${name} vs the record's ${recName}: worst ${worst.toFixed(1)} µV`);
   }
 });
