@@ -66,7 +66,7 @@ export class EcgView {
 
   resetData() {
     this.total = 0; // ECG frames stored since the view started
-    this.slots = []; // per recorder ECG channel, µV
+    this.slots = []; // per recorder ECG channel, in the recorder's counts
     this.leadRings = new Map(); // lead name → filtered µV
     this.leadFilters = [];
     this.plan = null;
@@ -222,12 +222,11 @@ export class EcgView {
     const counter = Number(ch.pointCounter);
     if (this.expectedCounter !== null && counter !== this.expectedCounter) this.gaps++;
     this.expectedCounter = counter + n;
-    const lsb = this.lsbUv;
     const data = ch.data;
     for (let p = 0; p < n; p++) {
       const at = (this.total + p) & MASK;
       const base = p * count;
-      for (let s = 0; s < count; s++) this.slots[s][at] = data[base + s] * lsb;
+      for (let s = 0; s < count; s++) this.slots[s][at] = data[base + s];
       this.deriveAt(at);
     }
     this.total += n;
@@ -236,11 +235,12 @@ export class EcgView {
   // The leads of one frame from its channels, through the display filters.
   deriveAt(at) {
     const leads = this.plan.leads;
+    const lsb = this.lsbUv;
     for (let i = 0; i < leads.length; i++) {
       const terms = leads[i].terms;
       let v = 0;
       for (let t = 0; t < terms.length; t++) v += this.slots[terms[t][0]][at] * terms[t][1];
-      this.leadRingList[i][at] = this.leadFilters[i].step(v);
+      this.leadRingList[i][at] = this.leadFilters[i].step(v * lsb);
     }
   }
 
@@ -253,11 +253,7 @@ export class EcgView {
     this.leadRingList = this.plan.leads.map((l) => this.leadRings.get(l.name) || new Float32Array(CAP));
     this.leadRings = new Map(this.plan.leads.map((l, i) => [l.name, this.leadRingList[i]]));
     const from = Math.max(0, this.total - CAP);
-    if (this.slots.length) {
-      // Channels were stored in counts × the previous LSB: rescale is not
-      // needed as the LSB only changes before the first samples in practice.
-      for (let k = from; k < this.total; k++) this.deriveAt(k & MASK);
-    }
+    for (let k = from; k < this.total && this.slots.length; k++) this.deriveAt(k & MASK);
     this.needFull = true;
     if (this.paused) this.draw();
   }
@@ -574,7 +570,7 @@ export class EcgView {
       const n = Math.min(this.total, 2 * rate, CAP);
       const slotState = this.slots.map((ring) => {
         let lo = Infinity; let hi = -Infinity; let full = false;
-        const lim = FULL_SCALE * this.lsbUv - this.lsbUv;
+        const lim = FULL_SCALE - 1;
         for (let k = this.total - n; k < this.total; k++) {
           const v = ring[k & MASK];
           if (v < lo) lo = v;
@@ -583,7 +579,7 @@ export class EcgView {
         }
         if (full) return 'saturated';
         // Under 10 µV peak to peak for 2 s: no ECG reaches the amplifier.
-        return hi - lo < 10 ? 'no signal' : '';
+        return (hi - lo) * this.lsbUv < 10 ? 'no signal' : '';
       });
       for (const lead of this.plan.leads) {
         const states = lead.terms.map(([slot]) => slotState[slot]);
