@@ -108,6 +108,7 @@ async function refreshAll() {
     else $(cell).textContent = 'not offered by this service';
   }
   await readRecordingState();
+  await readEcgContext();
   loadFiles();
 }
 $('refresh-info').addEventListener('click', refreshAll);
@@ -308,7 +309,7 @@ $('exam-send').addEventListener('click', async () => {
   show($('exam-result'), answerText(a) ?? 'written');
   $('exam-result').dataset.status = a.status;
   // The lead set names the traces.
-  if (a.status === 'ok') readRecordingState();
+  if (a.status === 'ok') readRecordingState().then(readEcgContext);
 });
 
 document.querySelectorAll('.card [data-cmd]').forEach((b) => {
@@ -353,7 +354,6 @@ async function readRecordingState() {
   const a = await sendCommand('GetSignalRecordingState');
   const d = a.status === 'ok' ? a.data : null;
   if (Array.isArray(d?.Channels)) ecg.setLabels(d.Channels);
-  await readEcgContext();
   rec.running = !!d?.Running;
   if (rec.running) {
     rec.file = d.FileName;
