@@ -33,7 +33,7 @@ public:
     const std::string &name() const { return m_name; }
     double samplingFrequency() const { return m_samplingFrequency; }
     int64_t sampleCount() const { return m_sampleCount; }
-    const std::vector<WfdbSignal> &signals() const { return m_signals; }
+    const std::vector<WfdbSignal> &signalList() const { return m_signals; }
 
     // Raw ADC value of `signal` at `sample`.
     int adc(int signal, int64_t sample) const

@@ -33,8 +33,8 @@ bool EcgRecordPlayer::load(const std::string& basePath, std::string& error)
     }
     std::array<int, kLeads> source;
     source.fill(-1);
-    for (std::size_t s = 0; s < record.signals().size(); ++s) {
-        const int channel = channelOf(record.signals()[s].description);
+    for (std::size_t s = 0; s < record.signalList().size(); ++s) {
+        const int channel = channelOf(record.signalList()[s].description);
         if (channel >= 0 && source[static_cast<std::size_t>(channel)] < 0)
             source[static_cast<std::size_t>(channel)] = static_cast<int>(s);
     }
@@ -45,6 +45,7 @@ bool EcgRecordPlayer::load(const std::string& basePath, std::string& error)
     m_path = basePath;
     m_fs = record.samplingFrequency();
     m_count = record.sampleCount();
+    m_seamSamples = std::clamp<int64_t>(static_cast<int64_t>(std::lround(m_fs * kSeamSeconds)), 1, m_count);
     for (int c = 0; c < kLeads; ++c) {
         const auto ch = static_cast<std::size_t>(c);
         m_present[ch] = source[ch] >= 0;
@@ -77,12 +78,14 @@ double EcgRecordPlayer::sample(int channel, int64_t index) const
         // Once: the first value before the start, the last one after the end.
         return x[static_cast<std::size_t>(std::clamp<int64_t>(index, 0, m_count - 1))];
     }
-    // Looped: each pass carries a ramp that takes the last sample to the
-    // next pass's first, so the seam has no step.
+    // Looped: over the pass's last second a ramp takes the last sample to the
+    // next pass's first, so the seam has no step and the rest is untouched.
     int64_t at = index % m_count;
     if (at < 0)
         at += m_count;
-    return x[static_cast<std::size_t>(at)] + m_seamStep[static_cast<std::size_t>(channel)] * at / m_count;
+    const int64_t rampFrom = m_count - m_seamSamples;
+    const double ramp = at <= rampFrom ? 0.0 : static_cast<double>(at - rampFrom) / m_seamSamples;
+    return x[static_cast<std::size_t>(at)] + m_seamStep[static_cast<std::size_t>(channel)] * ramp;
 }
 
 std::array<int32_t, EcgRecordPlayer::kLeads> EcgRecordPlayer::leads(double seconds) const

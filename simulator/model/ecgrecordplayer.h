@@ -6,7 +6,7 @@
 // whatever time the stream asks for with cubic (Catmull-Rom) interpolation,
 // converted to microvolts (the recorder's ECG counts at its default 1 uV
 // calibration), and looped with the step between its last and first sample
-// spread as a ramp over the record, so the seam has no step.
+// spread as a ramp over the last second, so the seam has no step.
 
 #include <array>
 #include <cstdint>
@@ -18,6 +18,7 @@ namespace Tavrix::Simulator {
 class EcgRecordPlayer {
 public:
     static constexpr int kLeads = 8;
+    static constexpr double kSeamSeconds = 1.0; // the ramp that closes the loop
     static const std::array<const char*, kLeads> kLeadNames; // the channels' leads, in order
 
     // Reads `basePath` (.hea and its signal files). On failure returns false
@@ -51,7 +52,8 @@ private:
     std::array<bool, kLeads> m_present{};
     // Microvolts, one vector per channel (empty when the lead is missing).
     std::array<std::vector<float>, kLeads> m_microvolts;
-    std::array<double, kLeads> m_seamStep{}; // first minus last sample, spread over each pass
+    std::array<double, kLeads> m_seamStep{}; // first minus last sample, spread over each pass's end
+    int64_t m_seamSamples = 1;
 };
 
 } // namespace Tavrix::Simulator

@@ -24,7 +24,7 @@ TEST(Record100Test, DetectorMeetsItsGoalsOnAllThirtyMinutes)
     const auto reference = annotations.beatSamples();
     ASSERT_EQ(reference.size(), 2273u);
 
-    const int leads = static_cast<int>(record.signals().size());
+    const int leads = static_cast<int>(record.signalList().size());
     std::vector<float> samples(static_cast<size_t>(record.sampleCount()) * leads);
     for (int64_t n = 0; n < record.sampleCount(); ++n)
         for (int l = 0; l < leads; ++l)

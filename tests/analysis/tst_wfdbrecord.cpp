@@ -53,9 +53,9 @@ TEST(WfdbRecordTest, ReadsBothShippedRecords)
     ASSERT_TRUE(mit.load(kData + "/ecg/100")) << mit.error();
     EXPECT_EQ(mit.samplingFrequency(), 360.0);
     EXPECT_EQ(mit.sampleCount(), 650000);
-    ASSERT_EQ(mit.signals().size(), 2u);
-    EXPECT_EQ(mit.signals()[0].format, 212);
-    EXPECT_EQ(mit.signals()[0].baseline, 1024);
+    ASSERT_EQ(mit.signalList().size(), 2u);
+    EXPECT_EQ(mit.signalList()[0].format, 212);
+    EXPECT_EQ(mit.signalList()[0].baseline, 1024);
     EXPECT_EQ(mit.findSignal("mlii"), 0);
     EXPECT_EQ(mit.findSignal("V5"), 1);
     EXPECT_EQ(mit.findSignal("V1"), -1);
@@ -68,8 +68,8 @@ TEST(WfdbRecordTest, ReadsBothShippedRecords)
     ASSERT_TRUE(ptb.load(kData + "/ecg/s0010_re")) << ptb.error();
     EXPECT_EQ(ptb.samplingFrequency(), 1000.0);
     EXPECT_EQ(ptb.sampleCount(), 38400);
-    ASSERT_EQ(ptb.signals().size(), 12u);
-    EXPECT_EQ(ptb.signals()[0].format, 16);
+    ASSERT_EQ(ptb.signalList().size(), 12u);
+    EXPECT_EQ(ptb.signalList()[0].format, 16);
     EXPECT_EQ(ptb.findSignal("I"), 0);
     EXPECT_EQ(ptb.findSignal("v6"), 11);
     EXPECT_EQ(ptb.adc(0, 0), -489);
@@ -132,7 +132,7 @@ TEST(WfdbRecordTest, RefusesBrokenRecordsWithAClearMessage)
         EXPECT_FALSE(record.load(dir.path() + "/r"));
         EXPECT_NE(record.error().find(row.message), std::string::npos) << record.error();
         EXPECT_EQ(record.sampleCount(), 0);
-        EXPECT_TRUE(record.signals().empty());
+        EXPECT_TRUE(record.signalList().empty());
     }
 }
 

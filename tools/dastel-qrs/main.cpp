@@ -59,8 +59,8 @@ int main(int argc, char **argv)
     }
     // Every signal in a voltage unit is an ECG lead.
     std::vector<int> leads;
-    for (size_t i = 0; i < record.signals().size(); ++i)
-        if (isVoltage(record.signals()[i].units))
+    for (size_t i = 0; i < record.signalList().size(); ++i)
+        if (isVoltage(record.signalList()[i].units))
             leads.push_back(static_cast<int>(i));
     if (leads.empty()) {
         std::fprintf(stderr, "dastel-qrs: record %s has no signal in mV\n", path.c_str());
@@ -77,7 +77,7 @@ int main(int argc, char **argv)
     QrsDetector detector(record.samplingFrequency(), static_cast<int>(width));
     for (size_t l = 0; l < width; ++l) {
         // The ADC's extreme codes mean the lead was saturated.
-        const auto &s = record.signals()[static_cast<size_t>(leads[l])];
+        const auto &s = record.signalList()[static_cast<size_t>(leads[l])];
         const double half = std::ldexp(1.0, s.adcResolution - 1);
         const double perMv = record.adcPerMillivolt(leads[l]);
         detector.setLeadLimits(static_cast<int>(l), (s.adcZero - half - s.baseline) / perMv,
