@@ -177,7 +177,7 @@ function readPtb(base) {
   return { fs, n, lead };
 }
 
-test('derived leads equal their formulas on the samples shown (and the PTB record\'s own leads)', async () => {
+test('derived leads equal their formulas on the samples shown (and the PTB record\'s own leads)', async (t) => {
   await page.click('#pause');
   let csv;
   try {
@@ -240,6 +240,7 @@ test('derived leads equal their formulas on the samples shown (and the PTB recor
     for (const [name, w] of Object.entries(diffs)) worst[name] = Math.max(worst[name] ?? 0, w);
   }
   assert.ok(placed >= 3, `${placed} seconds of the shown samples found in the record`);
+  t.diagnostic(`${placed} s placed in the record; worst µV ${JSON.stringify(Object.fromEntries(Object.entries(worst).map(([k, v]) => [k, +v.toFixed(2)])))}`);
   for (const name of ['III', 'aVR', 'aVL', 'aVF']) {
     assert.ok(worst[name] <= 10, `${name} vs the record's own: worst ${worst[name].toFixed(1)} µV over ${placed} s`);
   }
