@@ -139,7 +139,9 @@ std::unique_ptr<RestingEcgArchive> RestingEcgArchive::fromSettings(const QVarian
         root.clear();
     }
     const std::string institution = settings.value(QStringLiteral("institutionName")).toString().toStdString();
-    return std::make_unique<RestingEcgArchive>(directory, std::move(pacs), root, institution);
+    auto archive = std::make_unique<RestingEcgArchive>(directory, std::move(pacs), root, institution);
+    archive->setSpace(ArchiveSpace(Common::DiskReserve::fromSettings(settings)));
+    return archive;
 }
 
 void RestingEcgArchive::attach(const std::shared_ptr<Usb::AdcChannelsManager>& channels)
@@ -184,7 +186,7 @@ quint64 RestingEcgArchive::take(const TakeRequest& request, Outcome* refusal)
     // Twelve 16-bit leads at the archive rate, and the header.
     const qint64 bytes = 12LL * 2 * archiveRate * request.seconds + 64 * 1024;
     QString why;
-    if (!ArchiveSpace::hasRoomFor(m_directory, bytes, &why))
+    if (!m_space.hasRoomFor(m_directory, bytes, &why))
         return refuse("FILE_ERROR", why);
 
     auto take = std::make_unique<Take>(m_nextId++, request, ecgChannels, archiveRate);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "archive/archivespace.h"
+
 #include "archive/pacsclient.h"
 #include "archive/pacssettings.h"
 #include "archive/restingecgtake.h"
@@ -81,6 +83,7 @@ public:
     // when the archive goes.
     void attach(const std::shared_ptr<Usb::AdcChannelsManager>& channels);
     void setBeatDetector(BeatDetector detector) { m_beatDetector = std::move(detector); }
+    void setSpace(ArchiveSpace space) { m_space = space; }
 
     // Starts a take; its Outcome comes with outcomeIsReady under the id
     // returned. 0 when it cannot start: `refusal` says why.
@@ -127,6 +130,7 @@ private:
     std::string m_institution;
     std::weak_ptr<Usb::AdcChannelsManager> m_channels;
     BeatDetector m_beatDetector;
+    ArchiveSpace m_space;
     std::unique_ptr<Take> m_take;
     quint64 m_nextId = 1;
     QTimer m_silenceTimer;

@@ -195,7 +195,8 @@ std::shared_ptr<JsonCommandDescription> GetSignalRecordingStateJsonCommand::crea
                                      unit("Name", EJsonUnitType::String),
                                      std::make_shared<JsonCommandArrayUnit>(
                                          "Labels", 0,
-                                         std::make_shared<NamelessJsonCommandUnit>(EJsonUnitType::String))}))}));
+                                         std::make_shared<NamelessJsonCommandUnit>(EJsonUnitType::String)),
+                                     unit("Unit", EJsonUnitType::String), unit("Lsb", EJsonUnitType::Float)}))}));
 }
 
 QJsonArray GetSignalRecordingStateJsonCommand::channelLabels() const
@@ -209,9 +210,19 @@ QJsonArray GetSignalRecordingStateJsonCommand::channelLabels() const
     std::size_t next = 0;
     for (const Usb::DecodedChannelLayout& channel : layout) {
         QJsonArray labels;
-        for (std::size_t i = 0; i < channel.signalCount && next < signalInfos.size(); ++i)
+        // The unit and the value of one count, as the recordings declare
+        // them: the live view draws ECG paper at true gain from these.
+        QString unitText;
+        double lsb = 1.0;
+        for (std::size_t i = 0; i < channel.signalCount && next < signalInfos.size(); ++i) {
+            unitText = QString::fromStdString(signalInfos[next].unit);
+            lsb = signalInfos[next].scale;
             labels.append(QString::fromStdString(signalInfos[next++].label));
-        channels.append(QJsonObject{{"Name", QString::fromStdString(channel.name)}, {"Labels", labels}});
+        }
+        channels.append(QJsonObject{{"Name", QString::fromStdString(channel.name)},
+                                    {"Labels", labels},
+                                    {"Unit", unitText},
+                                    {"Lsb", lsb}});
     }
     return channels;
 }

@@ -15,7 +15,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   umockdev libumockdev-dev libglib2.0-dev
   python3
-  chromium
+  chromium poppler-utils
   nginx openssl
   debhelper lintian systemd iproute2
   libdcmtk-dev dcmtk python3-pydicom dicom3tools orthanc

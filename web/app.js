@@ -2,6 +2,7 @@ import { sendCommand, openStream, parseByteText, templateFor } from './api.js';
 import { EcgView } from './ecg.js';
 import { translate, showTranslated, errorWords, formatSize } from './texts.js';
 import { effectOf, isServiceCommand } from './servicemode.js';
+import { bindEcgControls } from './ecgcontrols.js';
 
 const $ = (id) => document.getElementById(id);
 const show = (el, obj) => { el.textContent = typeof obj === 'string' ? obj : JSON.stringify(obj, null, 2); };
@@ -147,6 +148,7 @@ async function refreshAll() {
     else $(cell).textContent = 'not offered by this service';
   }
   await readRecordingState();
+  await readEcgContext();
   loadFiles();
 }
 $('refresh-info').addEventListener('click', refreshAll);
@@ -187,6 +189,7 @@ function handleEvent(msg) {
         break;
       case 'deviceDisconnect':
         setConnected(false);
+        ecg.signalLost();
         break;
       case 'cableConnect': cableEvents++; setCable(true); break;
       case 'cableDisconnect': cableEvents++; setCable(false); break;
@@ -230,21 +233,22 @@ function streamState(kind, on) {
 }
 
 // ---------- live ECG ----------
-const ecg = new EcgView($('plots'), {
-  onStats: ({ rate, channels }) => {
+const ecg = new EcgView($('view-live'), {
+  onStats: ({ rate, channels, lost }) => {
     const gaps = channels.reduce((a, c) => a + c.gaps, 0);
-    $('rate').textContent = `${Math.round(rate)} points/s${gaps ? `, ${gaps} gaps` : ''}`;
+    const text = lost ? '0 points/s (signal lost)' : `${Math.round(rate)} points/s${gaps ? `, ${gaps} gaps` : ''}`;
+    if ($('rate').textContent !== text) $('rate').textContent = text;
   },
+  onExamination: () => readEcgContext(),
 });
+bindEcgControls(ecg, { recorderText: () => $('dev-name').textContent });
 $('pause').addEventListener('click', () => {
   ecg.setPaused(!ecg.paused);
   $('pause').textContent = ecg.paused ? 'Resume' : 'Pause';
 });
-$('window').addEventListener('change', (e) => ecg.setWindow(Number(e.target.value)));
-$('gain').addEventListener('change', (e) => ecg.setGain(e.target.value));
 
 openStream('adc', { binary: true, onMessage: (m) => ecg.handleMessage(m), onState: (on) => streamState('adc', on) });
-openStream('event', { binary: true, onMessage: handleEvent, onState: (on) => streamState('event', on) });
+openStream('event', { binary: true, onMessage: (m) => { ecg.handleEvent(m); handleEvent(m); }, onState: (on) => streamState('event', on) });
 
 // ---------- command console ----------
 async function loadCommands() {
@@ -469,7 +473,7 @@ $('exam-send').addEventListener('click', async () => {
   }
   // The lead set names the traces; the banner follows the service.
   if (a.status === 'ok') {
-    readRecordingState();
+    readRecordingState().then(readEcgContext);
     readExamination();
   }
 });
@@ -651,6 +655,22 @@ async function readRecordingState() {
     rec.size = d.Size;
   }
   renderRecording();
+}
+
+// The lead set and the heart rate in force, for the ECG view.
+async function readEcgContext() {
+  if (state.commands?.has('GetExaminationInfo')) {
+    const a = await sendCommand('GetExaminationInfo');
+    if (a.status === 'ok') ecg.setExamination(a.data);
+  }
+  if (state.commands?.has('GetFrequency')) {
+    const a = await sendCommand('GetFrequency');
+    if (a.status === 'ok') ecg.setFrequency(a.data?.Frequency);
+  }
+  if (state.commands?.has('GetHeartRate')) {
+    const a = await sendCommand('GetHeartRate');
+    if (a.status === 'ok') ecg.setHeartRate(a.data);
+  }
 }
 
 function recordingEnded(ev) {

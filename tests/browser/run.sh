@@ -116,10 +116,16 @@ JSON
   export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
 }
 
+# The simulator plays the PTB 12-lead record: the ECG view's derived leads
+# are checked against the record's own.
+export DASTEL_ECG_RECORD="$ROOT/data/ecg/s0010_re"
+
 mkdir -p "$DASTEL_ARTIFACTS"
 cd "$HERE"
 status=0
 start_service open ""
+# The ECG view first: it sees the service before any lead set is written.
+timeout 400 node --test --test-concurrency=1 ecgview.test.mjs || status=$?
 timeout 300 node --test --test-concurrency=1 api.test.mjs ui.test.mjs origin.test.mjs frame.test.mjs || status=$?
 if [[ $WITH_HEAP -eq 1 ]]; then
   timeout $(( ${DASTEL_HEAP_SECONDS:-120} + 120 )) node heap.mjs || status=$?

@@ -340,6 +340,10 @@ TEST_F(SignalRecordingTest, ThirtySecondsHoldEveryFrameSentAsMneReadsThem)
               QVariantList({"ECG I", "ECG II", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"}));
     EXPECT_EQ(channels[3].toObject()["Labels"].toArray().toVariantList(),
               QVariantList({"Ext accel X", "Ext accel Y", "Ext accel Z"}));
+    // The value of one count, for drawing at true gain: 1 µV per ECG count.
+    EXPECT_EQ(channels[0].toObject()["Unit"].toString(), "uV");
+    EXPECT_DOUBLE_EQ(channels[0].toObject()["Lsb"].toDouble(), 1.0);
+    EXPECT_EQ(channels[3].toObject()["Unit"].toString(), "mg");
 
     const double droppedBefore = model()["framesDropped"].toDouble();
     const QJsonObject started = answerOf("StartSignalRecording", QJsonObject{{"Label", "e2e run"}});
