@@ -23,19 +23,31 @@ ThreadLogging::ThreadLogging()
 
 ThreadLogging& ThreadLogging::operator<<(char c)
 {
-    std::lock_guard lock(m_mutex);
-    m_stream << c;
+    bool first = false;
+    {
+        std::lock_guard lock(m_mutex);
+        first = m_membuf.size() == 0;
+        m_stream << c;
+    }
+    if (first && m_onFirstText)
+        m_onFirstText();
     return *this;
 }
 
 ThreadLogging& ThreadLogging::operator<<(const char* text)
 {
-    std::lock_guard lock(m_mutex);
-    if (text == nullptr) {
-        m_stream.setstate(std::ios::badbit);
-        return *this;
+    bool first = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (text == nullptr) {
+            m_stream.setstate(std::ios::badbit);
+            return *this;
+        }
+        first = m_membuf.size() == 0;
+        m_stream << text << ' ';
     }
-    m_stream << text << ' ';
+    if (first && m_onFirstText)
+        m_onFirstText();
     return *this;
 }
 

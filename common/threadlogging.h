@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <streambuf>
@@ -41,6 +42,10 @@ public:
 
     // Takes everything written so far and rewinds the buffer.
     std::string take();
+    // Called (by the writing thread, outside the lock) when text lands in an
+    // empty buffer: the reader drains when there is something to drain
+    // instead of looking on a timer. Set before any writer starts.
+    void setOnFirstText(std::function<void()> notify) { m_onFirstText = std::move(notify); }
     bool failed();
 
 private:
@@ -48,6 +53,7 @@ private:
     Membuf m_membuf;
     std::ostream m_stream;
     std::mutex m_mutex;
+    std::function<void()> m_onFirstText;
 };
 
 } // namespace Tavrix::Common

@@ -3,6 +3,7 @@
 #include "common/bytereader.h"
 #include "common/bytewriter.h"
 #include "devicecomplexcommands/orvimlsbcreators.h"
+#include "devicecomplexcommands/orvimrequestcodes.h"
 #include "usb/bytecommandqueue.h"
 
 #include <QTimer>
@@ -18,8 +19,6 @@ using Usb::CalibrationPoint;
 using Usb::RecorderFrame;
 
 namespace {
-constexpr uint8_t innerCode = 0x21;
-constexpr uint8_t externalCode = 0x22;
 constexpr uint8_t externAccType = 1;
 constexpr uint8_t externAccChannels = 3;
 constexpr uint8_t pointsPerChannel = 2;
@@ -27,9 +26,6 @@ constexpr std::size_t infoMinSize = 9;
 constexpr std::size_t infoRecordSize = 8;
 constexpr std::size_t infoFirstRecord = 5;
 const std::vector<uint8_t> wantedTypes{0, 3, 1, 7, 8, 6};
-constexpr uint8_t calibrationInfoCode = 0x1B;
-constexpr uint8_t clearAllCalibrations = 0x04;
-constexpr uint8_t saveCalibrationPoints = 0x03;
 
 void printHex(const std::vector<uint8_t>& bytes)
 {
@@ -54,7 +50,7 @@ ReadCalibrationPointCommand::ReadCalibrationPointCommand(uint32_t uid, uint8_t p
 
 std::vector<uint8_t> ReadCalibrationPointCommand::requestFrame() const
 {
-    return RecorderFrame::request(m_external ? externalCode : innerCode, {0x00, m_channelType, m_channelNumber, m_pointIndex});
+    return RecorderFrame::request(m_external ? RequestCode::externalCalibration : RequestCode::innerCalibration, {CalibrationItem::readPoint, m_channelType, m_channelNumber, m_pointIndex});
 }
 
 std::shared_ptr<Usb::DeviceCommandStatus> ReadCalibrationPointCommand::execute()
@@ -147,7 +143,7 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadInnerChannelsCalibrationCommand::e
 {
     if (!m_queue)
         return failure(Usb::DeviceCommand::DEVICE_DISCONNECTED);
-    return Usb::sendRequest(this, m_queue, "GetCalibrationInfo", RecorderFrame::request(calibrationInfoCode),
+    return Usb::sendRequest(this, m_queue, "GetCalibrationInfo", RecorderFrame::request(RequestCode::calibrationInfo),
                             &ReadInnerChannelsCalibrationCommand::handleInfo);
 }
 
@@ -245,8 +241,9 @@ std::vector<CalibrationPoint> externAccPointPlan()
     return plan;
 }
 
-ReadExternAccCalibrationCommand::ReadExternAccCalibrationCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
-    : Usb::ComplexCommand("ReadExternAccCalibration", uid)
+ReadExternAccCalibrationCommand::ReadExternAccCalibrationCommand(uint32_t uid, Usb::ByteCommandQueue* queue,
+                                                                 const std::string& name)
+    : Usb::ComplexCommand(name, uid)
     , m_reads(queue, externAccPointPlan(), true)
 {
     connect(&m_reads, &CalibrationPointSequence::finished, this,
@@ -260,29 +257,14 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadExternAccCalibrationCommand::execu
     return m_reads.start();
 }
 
-ReadExternAccCalibrationPointsCommand::ReadExternAccCalibrationPointsCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
-    : Usb::ComplexCommand("ReadExternAccCalibrationPoints", uid)
-    , m_reads(queue, externAccPointPlan(), true)
-{
-    connect(&m_reads, &CalibrationPointSequence::finished, this,
-            [this](std::vector<CalibrationPoint> points, std::shared_ptr<Usb::DeviceCommandStatus> status) {
-                emit answerIsReady(this, std::move(points), std::move(status));
-            });
-}
-
-std::shared_ptr<Usb::DeviceCommandStatus> ReadExternAccCalibrationPointsCommand::execute()
-{
-    return m_reads.start();
-}
-
 std::vector<uint8_t> WriteCalibrationPointCommandCreator::frame(bool external, uint8_t channelType,
                                                                 uint8_t channelNumber, uint8_t pointIndex,
                                                                 uint32_t adcValue, int32_t physicalValue, int8_t range)
 {
     ByteWriter data;
-    data.u8(0x01).u8(channelType).u8(channelNumber).u8(pointIndex).u32(adcValue).s24(physicalValue);
+    data.u8(CalibrationItem::writePoint).u8(channelType).u8(channelNumber).u8(pointIndex).u32(adcValue).s24(physicalValue);
     data.u8(static_cast<uint8_t>(range));
-    return RecorderFrame::request(external ? externalCode : innerCode, data.data());
+    return RecorderFrame::request(external ? RequestCode::externalCalibration : RequestCode::innerCalibration, data.data());
 }
 
 std::shared_ptr<Usb::ByteCommand> WriteCalibrationPointCommandCreator::create(Usb::ByteCommandQueue* queue,
@@ -299,7 +281,7 @@ std::shared_ptr<Usb::ByteCommand> WriteCalibrationPointCommandCreator::create(Us
 namespace {
 std::vector<FrameStep> defaultExternAccSteps()
 {
-    std::vector<FrameStep> steps{{"ClearAllCalibrations", RecorderFrame::request(externalCode, {clearAllCalibrations}),
+    std::vector<FrameStep> steps{{"ClearAllCalibrations", RecorderFrame::request(RequestCode::externalCalibration, {CalibrationItem::clearAll}),
                                   OrvimWriteExternAccDefaultCalibrationCommand::clearAndSaveTimeoutMs}};
     for (const CalibrationPoint& key : externAccPointPlan()) {
         const bool second = key.PointIndex == 1;
@@ -308,7 +290,7 @@ std::vector<FrameStep> defaultExternAccSteps()
                                                                     key.PointIndex, second ? 1000 : 0, second ? 1 : 0, 0),
                          answerTimeoutMs});
     }
-    steps.push_back({"SaveCalibrationPoints", RecorderFrame::request(externalCode, {saveCalibrationPoints}),
+    steps.push_back({"SaveCalibrationPoints", RecorderFrame::request(RequestCode::externalCalibration, {CalibrationItem::save}),
                      OrvimWriteExternAccDefaultCalibrationCommand::clearAndSaveTimeoutMs});
     return steps;
 }

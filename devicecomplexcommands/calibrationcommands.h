@@ -131,7 +131,8 @@ class ReadExternAccCalibrationCommand : public Usb::ComplexCommand
     Q_OBJECT
 
 public:
-    ReadExternAccCalibrationCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
+    ReadExternAccCalibrationCommand(uint32_t uid, Usb::ByteCommandQueue* queue,
+                                    const std::string& name = "ReadExternAccCalibration");
     std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
 signals:
@@ -141,19 +142,15 @@ private:
     CalibrationPointSequence m_reads;
 };
 
-class ReadExternAccCalibrationPointsCommand : public Usb::ComplexCommand
+// The same read under the name of the web command that answers the points
+// themselves; the descriptions bind both names.
+class ReadExternAccCalibrationPointsCommand : public ReadExternAccCalibrationCommand
 {
-    Q_OBJECT
-
 public:
-    ReadExternAccCalibrationPointsCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
-
-signals:
-    void answerIsReady(Usb::ComplexCommand* command, std::vector<Usb::CalibrationPoint> calibrationPoints, std::shared_ptr<Usb::DeviceCommandStatus> status);
-
-private:
-    CalibrationPointSequence m_reads;
+    ReadExternAccCalibrationPointsCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
+        : ReadExternAccCalibrationCommand(uid, queue, "ReadExternAccCalibrationPoints")
+    {
+    }
 };
 
 class WriteExternAccDefaultCalibrationCommand : public Usb::ComplexCommand

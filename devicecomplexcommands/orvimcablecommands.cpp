@@ -2,6 +2,7 @@
 
 #include "common/bytereader.h"
 #include "common/bytewriter.h"
+#include "devicecomplexcommands/orvimrequestcodes.h"
 #include "usb/bytecommandqueue.h"
 #include "usb/cabletypeinfo.h"
 #include "usb/usbdevicemanager.h"
@@ -45,29 +46,14 @@ using Common::ByteWriter;
 using Usb::CableInfo;
 using Usb::RecorderFrame;
 
-namespace {
-// The cable adapter's memory request and its sub-requests.
-constexpr uint8_t cableCode = 0x1E;
-constexpr uint8_t readCableVersion = 0x00;
-constexpr uint8_t writeSetupCounter = 0x06;
-constexpr uint8_t writeMainCableInfo = 0x07;
-constexpr uint8_t readCableInfo = 0x0A;
-constexpr uint8_t resetCable = 0x0B;
-constexpr uint8_t statusCode = 0x09;
-constexpr uint8_t cableExistItem = 0x00;
-constexpr std::size_t cableInfoMinSize = 25;
-constexpr std::size_t cableVersionSize = 23;
-constexpr std::size_t cableExistMinSize = 8;
-} // namespace
-
 std::vector<FrameStep> cableSetupCounterSteps(uint32_t counter)
 {
     return {
         // The recorder keeps only the counter's low byte.
         {"WriteSetupCounter",
-         RecorderFrame::request(cableCode, ByteWriter().u8(writeSetupCounter).u32(counter & 0xFF).take()),
+         RecorderFrame::request(RequestCode::cable, ByteWriter().u8(CableItem::setupCounter).u32(counter & 0xFF).take()),
          cableWriteTimeoutMs},
-        {"ResetCable", RecorderFrame::request(cableCode, {resetCable}), cableWriteTimeoutMs},
+        {"ResetCable", RecorderFrame::request(RequestCode::cable, {CableItem::reset}), cableWriteTimeoutMs},
     };
 }
 
@@ -79,7 +65,7 @@ OrvimReadCableInfoCommand::OrvimReadCableInfoCommand(uint32_t uid, Usb::ByteComm
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableInfoCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableInfo", RecorderFrame::request(cableCode, {readCableInfo}),
+    return Usb::sendRequest(this, m_queue, "ReadCableInfo", RecorderFrame::request(RequestCode::cable, {CableItem::info}),
                             &OrvimReadCableInfoCommand::handleAnswer);
 }
 
@@ -102,7 +88,7 @@ void OrvimReadCableInfoCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
                                              const std::vector<uint8_t>& answer,
                                              int32_t status)
 {
-    if (auto failed = checkAnswer(answer, status, cableInfoMinSize)) {
+    if (auto failed = checkAnswer(answer, status, AnswerSize::cableInfoLeast)) {
         emit answerIsReady(this, CableInfo(), failed);
         return;
     }
@@ -117,7 +103,7 @@ OrvimReadCableVersionCommand::OrvimReadCableVersionCommand(uint32_t uid, Usb::By
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableVersionCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableVersion", RecorderFrame::request(cableCode, {readCableVersion}),
+    return Usb::sendRequest(this, m_queue, "ReadCableVersion", RecorderFrame::request(RequestCode::cable, {CableItem::version}),
                             &OrvimReadCableVersionCommand::handleAnswer);
 }
 
@@ -125,7 +111,7 @@ void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand
                                                 const std::vector<uint8_t>& answer,
                                                 int32_t status)
 {
-    if (auto failed = checkAnswer(answer, status, cableVersionSize, cableVersionSize)) {
+    if (auto failed = checkAnswer(answer, status, AnswerSize::cableVersion, AnswerSize::cableVersion)) {
         emit answerIsReady(this, CableVersion(), failed);
         return;
     }
@@ -147,7 +133,7 @@ OrvimReadCableExistCommand::OrvimReadCableExistCommand(uint32_t uid, Usb::ByteCo
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableExistCommand::execute()
 {
-    return Usb::sendRequest(this, m_queue, "ReadCableExist", RecorderFrame::request(statusCode, {cableExistItem}),
+    return Usb::sendRequest(this, m_queue, "ReadCableExist", RecorderFrame::request(RequestCode::status, {StatusItem::cableExist}),
                             &OrvimReadCableExistCommand::handleAnswer);
 }
 
@@ -155,7 +141,7 @@ void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
                                               const std::vector<uint8_t>& answer,
                                               int32_t status)
 {
-    if (auto failed = checkAnswer(answer, status, cableExistMinSize)) {
+    if (auto failed = checkAnswer(answer, status, AnswerSize::cableExistLeast)) {
         emit answerIsReady(this, false, failed);
         return;
     }
@@ -170,9 +156,9 @@ void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
 std::vector<uint8_t> OrvimWriteCableInfoCommand::mainInfoFrame(const CableInfo& info)
 {
     ByteWriter data;
-    data.u8(writeMainCableInfo).u8(info.cableRegime).u8(info.cableType).u32(info.cableNumber);
+    data.u8(CableItem::mainInfo).u8(info.cableRegime).u8(info.cableType).u32(info.cableNumber);
     Usb::CableDate::encode(info.dateOfCreate, data);
-    return RecorderFrame::request(cableCode, data.data());
+    return RecorderFrame::request(RequestCode::cable, data.data());
 }
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include "common/bytewriter.h"
 #include "devicecomplexcommands/operationexchange.h"
+#include "devicecomplexcommands/orvimrequestcodes.h"
 #include "usb/recorderframe.h"
 #include "usb/usbdatalistener.h"
 #include "usb/usbdevicemanager.h"
@@ -11,10 +12,6 @@
 namespace Tavrix::DeviceComplexCommands {
 
 using namespace Exchange;
-
-namespace {
-constexpr std::size_t addressAnswerMinSize = 15;
-}
 
 OrvimGetAddressCommand::OrvimGetAddressCommand(uint32_t uid,
                                                const std::string& operationName,
@@ -35,7 +32,7 @@ void OrvimGetAddressCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
                                           const std::vector<uint8_t>& answer,
                                           int32_t status)
 {
-    if (auto failed = checkAnswer(answer, status, addressAnswerMinSize)) {
+    if (auto failed = checkAnswer(answer, status, AnswerSize::addressLeast)) {
         emit answerIsReady(this, 0, failed);
         return;
     }
@@ -47,44 +44,56 @@ void OrvimGetAddressCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
     emit answerIsReady(this, address, ok());
 }
 
+WrittenRangeRead::WrittenRangeRead(Usb::UsbDeviceManager* manager, QObject* owner)
+    : m_manager(manager)
+    , m_owner(owner)
+{
+}
+
+std::shared_ptr<Usb::DeviceCommandStatus> WrittenRangeRead::start(Done done)
+{
+    m_done = std::move(done);
+    return Usb::runNamedOperation<GetAddressCommand>(
+        m_manager, "GetMinAddress", m_running, m_owner,
+        [this](Usb::ComplexCommand*, uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status) {
+            handleMinAddress(address, std::move(status));
+        });
+}
+
+void WrittenRangeRead::handleMinAddress(uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status)
+{
+    if (!isOk(status)) {
+        m_done(status, 0, 0);
+        return;
+    }
+    m_minAddress = address;
+    auto started = Usb::runNamedOperation<GetAddressCommand>(
+        m_manager, "GetWrittenMaxAddress", m_running, m_owner,
+        [this](Usb::ComplexCommand*, uint64_t writtenMax, std::shared_ptr<Usb::DeviceCommandStatus> status) {
+            m_done(std::move(status), m_minAddress, writtenMax);
+        });
+    if (!isOk(started))
+        m_done(started, 0, 0);
+}
+
 OrvimGetWrittenFlashDataCountCommand::OrvimGetWrittenFlashDataCountCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
     : GetWrittenFlashDataCountCommand("GetWrittenFlashDataCount", uid)
-    , m_manager(manager)
+    , m_range(manager, this)
 {
 }
 
 std::shared_ptr<Usb::DeviceCommandStatus> OrvimGetWrittenFlashDataCountCommand::execute()
 {
-    return Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this, &OrvimGetWrittenFlashDataCountCommand::handleMinAddress);
-}
-
-void OrvimGetWrittenFlashDataCountCommand::handleMinAddress(Usb::ComplexCommand* command,
-                                                            uint64_t address,
-                                                            std::shared_ptr<Usb::DeviceCommandStatus> status)
-{
-    m_executedCommands.erase(command);
-    if (!isOk(status)) {
-        emit answerIsReady(this, 0, status);
-        return;
-    }
-    m_minAddress = address;
-    auto started = Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this, &OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress);
-    if (!isOk(started))
-        emit answerIsReady(this, 0, started);
-}
-
-void OrvimGetWrittenFlashDataCountCommand::handleWrittenMaxAddress(Usb::ComplexCommand* command,
-                                                                   uint64_t address,
-                                                                   std::shared_ptr<Usb::DeviceCommandStatus> status)
-{
-    m_executedCommands.erase(command);
-    if (!isOk(status)) {
-        emit answerIsReady(this, 0, status);
-        return;
-    }
-    // A written maximum below the minimum is a recorder fault; nothing is counted.
-    const uint64_t count = address + 1 > m_minAddress ? address + 1 - m_minAddress : 0;
-    emit answerIsReady(this, count, ok());
+    return m_range.start([this](std::shared_ptr<Usb::DeviceCommandStatus> status, uint64_t minAddress,
+                                uint64_t writtenMaxAddress) {
+        if (!isOk(status)) {
+            emit answerIsReady(this, 0, status);
+            return;
+        }
+        // A written maximum below the minimum is a recorder fault; nothing is counted.
+        const uint64_t count = writtenMaxAddress + 1 > minAddress ? writtenMaxAddress + 1 - minAddress : 0;
+        emit answerIsReady(this, count, ok());
+    });
 }
 
 OrvimStartReceiveFlashDataCommand::OrvimStartReceiveFlashDataCommand(uint32_t uid,
@@ -93,6 +102,7 @@ OrvimStartReceiveFlashDataCommand::OrvimStartReceiveFlashDataCommand(uint32_t ui
     : StartReceiveFlashDataCommand("StartReceiveFlashData", uid)
     , m_manager(manager)
     , m_listener(listener)
+    , m_range(manager, this)
 {
 }
 
@@ -107,7 +117,8 @@ std::shared_ptr<Usb::DeviceCommandStatus> OrvimStartReceiveFlashDataCommand::exe
 {
     if (!m_listener)
         return failure(Usb::DeviceCommand::NOT_EXIST);
-    return Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetMinAddress", m_executedCommands, this, &OrvimStartReceiveFlashDataCommand::handleMinAddress);
+    return m_range.start([this](std::shared_ptr<Usb::DeviceCommandStatus> status, uint64_t minAddress,
+                                uint64_t writtenMaxAddress) { handleRange(std::move(status), minAddress, writtenMaxAddress); });
 }
 
 void OrvimStartReceiveFlashDataCommand::finish(std::shared_ptr<Usb::DeviceCommandStatus> status)
@@ -115,30 +126,15 @@ void OrvimStartReceiveFlashDataCommand::finish(std::shared_ptr<Usb::DeviceComman
     emit answerIsReady(this, status);
 }
 
-void OrvimStartReceiveFlashDataCommand::handleMinAddress(Usb::ComplexCommand* command,
-                                                         uint64_t address,
-                                                         std::shared_ptr<Usb::DeviceCommandStatus> status)
+void OrvimStartReceiveFlashDataCommand::handleRange(std::shared_ptr<Usb::DeviceCommandStatus> status,
+                                                    uint64_t minAddress,
+                                                    uint64_t address)
 {
-    m_executedCommands.erase(command);
     if (!isOk(status)) {
         finish(status);
         return;
     }
-    m_startAddress = address;
-    auto started = Usb::runNamedOperation<GetAddressCommand>(m_manager, "GetWrittenMaxAddress", m_executedCommands, this, &OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress);
-    if (!isOk(started))
-        finish(started);
-}
-
-void OrvimStartReceiveFlashDataCommand::handleWrittenMaxAddress(Usb::ComplexCommand* command,
-                                                                uint64_t address,
-                                                                std::shared_ptr<Usb::DeviceCommandStatus> status)
-{
-    m_executedCommands.erase(command);
-    if (!isOk(status)) {
-        finish(status);
-        return;
-    }
+    m_startAddress = minAddress;
     // The recorder reports the written maximum equal to the minimum when
     // nothing is written, so that case reads nothing.
     if (address <= m_startAddress) {

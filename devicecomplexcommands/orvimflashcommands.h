@@ -5,8 +5,10 @@
 #include "devicecomplexcommands/startreceiveflashdatacommand.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace Tavrix::Usb {
@@ -39,6 +41,30 @@ private:
     std::string m_simpleCommandName;
 };
 
+// The written range of the flash: "GetMinAddress", then
+// "GetWrittenMaxAddress", as the connected device binds them. Part of the
+// operations below, which hear of the first failure or of both addresses.
+class WrittenRangeRead
+{
+public:
+    using Done = std::function<void(std::shared_ptr<Usb::DeviceCommandStatus> status, uint64_t minAddress,
+                                    uint64_t writtenMaxAddress)>;
+
+    // `owner` is the operation: the reads' answers die with it.
+    WrittenRangeRead(Usb::UsbDeviceManager* manager, QObject* owner);
+    // The status of the first read's start; `done` runs once unless that fails.
+    std::shared_ptr<Usb::DeviceCommandStatus> start(Done done);
+
+private:
+    void handleMinAddress(uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status);
+
+    Usb::UsbDeviceManager* m_manager;
+    QObject* m_owner;
+    std::unordered_map<Usb::ComplexCommand*, std::shared_ptr<Usb::ComplexCommand>> m_running;
+    uint64_t m_minAddress = 0;
+    Done m_done;
+};
+
 // Bytes written to flash: written maximum + 1 − minimum.
 class OrvimGetWrittenFlashDataCountCommand : public GetWrittenFlashDataCountCommand
 {
@@ -50,13 +76,7 @@ public:
     std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
 private:
-    void handleMinAddress(Usb::ComplexCommand* command, uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status);
-    void handleWrittenMaxAddress(Usb::ComplexCommand* command,
-                                 uint64_t address,
-                                 std::shared_ptr<Usb::DeviceCommandStatus> status);
-
-    uint64_t m_minAddress = 0;
-    Usb::UsbDeviceManager* m_manager;
+    WrittenRangeRead m_range;
 };
 
 // Arms the data listener for the written range and starts the recorder's
@@ -81,10 +101,7 @@ public:
     static std::vector<uint8_t> startArguments(uint64_t startAddress);
 
 private:
-    void handleMinAddress(Usb::ComplexCommand* command, uint64_t address, std::shared_ptr<Usb::DeviceCommandStatus> status);
-    void handleWrittenMaxAddress(Usb::ComplexCommand* command,
-                                 uint64_t address,
-                                 std::shared_ptr<Usb::DeviceCommandStatus> status);
+    void handleRange(std::shared_ptr<Usb::DeviceCommandStatus> status, uint64_t minAddress, uint64_t writtenMaxAddress);
     void handleStopAnswer(std::shared_ptr<Usb::ByteCommand> command, const std::vector<uint8_t>& answer, int32_t status);
     void handleStartAnswer(std::shared_ptr<Usb::ByteCommand> command, const std::vector<uint8_t>& answer, int32_t status);
     void finish(std::shared_ptr<Usb::DeviceCommandStatus> status);
@@ -94,6 +111,7 @@ private:
     uint64_t m_finishAddress = 0;
     Usb::UsbDeviceManager* m_manager;
     Usb::UsbDataListener* m_listener;
+    WrittenRangeRead m_range;
 };
 
 } // namespace Tavrix::DeviceComplexCommands

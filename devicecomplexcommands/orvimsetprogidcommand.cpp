@@ -14,21 +14,19 @@ using Usb::DeviceCommandStatus;
 OrvimSetProgIdCommand::OrvimSetProgIdCommand(uint32_t uid, uint8_t progId, Usb::UsbDeviceManager* manager)
     : SetProgIdCommand("SetProgId", uid)
     , m_progId(progId)
-    , m_commandSet(manager ? manager->commandSet() : nullptr)
-    , m_queue(manager ? manager->queue() : nullptr)
+    , m_manager(manager)
 {
 }
 
 std::shared_ptr<DeviceCommandStatus> OrvimSetProgIdCommand::execute()
 {
-    if (!m_commandSet || !m_queue)
+    if (!m_manager)
         return Usb::DeviceCommandStatusCreator::create({}, Usb::DeviceCommand::DEVICE_DISCONNECTED);
     EepromDataRecord record{address, {m_progId, uint8_t(~m_progId)}};
     const auto data =
-        std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(m_queue->generateUid(), record);
-    return Usb::runOperation(std::dynamic_pointer_cast<SetDataToEepromCommand>(
-                                 m_commandSet->createComplexCommand("SetDataToEeprom", data)),
-                             m_executedCommands, this, &OrvimSetProgIdCommand::handleWritten);
+        std::make_shared<Usb::ComplexCommandCreateMultidata<unsigned, EepromDataRecord>>(m_manager->generateUid(), record);
+    return Usb::runNamedOperation<SetDataToEepromCommand>(m_manager, "SetDataToEeprom", data, m_executedCommands, this,
+                                                          &OrvimSetProgIdCommand::handleWritten);
 }
 
 void OrvimSetProgIdCommand::handleWritten(Usb::ComplexCommand*, std::shared_ptr<DeviceCommandStatus> status)

@@ -6,8 +6,6 @@
 #include <memory>
 
 namespace Tavrix::Usb {
-class ByteCommandQueue;
-class UsbDeviceCommandSet;
 class UsbDeviceManager;
 }
 
@@ -17,8 +15,6 @@ namespace Tavrix::DeviceComplexCommands {
 // the device's "SetDataToEeprom" operation.
 class OrvimSetProgIdCommand : public SetProgIdCommand
 {
-    Q_OBJECT
-
 public:
     static constexpr uint16_t address = 1101;
 
@@ -29,8 +25,7 @@ private:
     void handleWritten(Usb::ComplexCommand* command, std::shared_ptr<Usb::DeviceCommandStatus> status);
 
     uint8_t m_progId;
-    Usb::UsbDeviceCommandSet* m_commandSet;
-    Usb::ByteCommandQueue* m_queue;
+    Usb::UsbDeviceManager* m_manager;
 };
 
 } // namespace Tavrix::DeviceComplexCommands

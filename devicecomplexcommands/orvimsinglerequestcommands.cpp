@@ -2,6 +2,7 @@
 
 #include "common/bytereader.h"
 #include "common/bytewriter.h"
+#include "devicecomplexcommands/orvimrequestcodes.h"
 #include "usb/recorderframe.h"
 #include "usb/usbdevicemanager.h"
 
@@ -14,16 +15,6 @@ using Usb::DeviceCommandStatus;
 using Usb::RecorderFrame;
 
 namespace {
-
-constexpr size_t kPowerAnswerSize = 9;
-constexpr size_t kFrequencyAnswerSize = 9;
-constexpr size_t kResultAnswerSize = 8;
-// Status flags, reo and pel as data: a shorter frame would put its checksum
-// where the pel switch belongs.
-constexpr size_t kReoAndPelAnswerMinSize = 10;
-constexpr uint8_t kReoAndPelItem = 0x27;
-constexpr uint8_t kNotRecording = 1;
-constexpr uint8_t kRecording = 2;
 
 // The answer's first data byte, 0 when it has none.
 uint8_t firstDataByte(const Bytes& answer)
@@ -67,16 +58,16 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetTimeCommand::execute()
 
 // --- GetPower --------------------------------------------------------------
 
-OrvimGetPowerCommand::OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
-    : OrvimReadValueCommand(uid, "GetPower", {"ReadPower", kPowerAnswerSize, &firstU16}, manager)
+ValueRead<uint16_t> powerRead()
 {
+    return {"ReadPower", AnswerSize::power, &firstU16};
 }
 
 // --- Reo and pel -----------------------------------------------------------
 
 std::optional<ReoAndPel> ReoAndPel::decode(const Bytes& answer)
 {
-    if (answer.size() < kReoAndPelAnswerMinSize)
+    if (answer.size() < AnswerSize::reoAndPelLeast)
         return std::nullopt;
     // After the status flags: reo, then the pel switch.
     Common::ByteReader fields = RecorderFrame::fields(answer, RecorderFrame::dataOffset + 1);
@@ -148,7 +139,7 @@ void OrvimSetPelCommand::handleRead(const Bytes& answer, int32_t status)
 std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::sendWrite()
 {
     progress(" (7)");
-    const Bytes data{kReoAndPelItem, uint8_t(m_reoOn ? 1 : 0), uint8_t(m_pelOn ? 1 : 0)};
+    const Bytes data{StatusItem::reoAndPel, uint8_t(m_reoOn ? 1 : 0), uint8_t(m_pelOn ? 1 : 0)};
     return Usb::sendDescribedRequest(this, m_manager, "WriteReoAndPel", data,
                                         [this](const Bytes& answer, int32_t status) {
                                             progress(" (8)");
@@ -158,19 +149,10 @@ std::shared_ptr<DeviceCommandStatus> OrvimSetPelCommand::sendWrite()
 
 // --- Frequency -------------------------------------------------------------
 
-OrvimGetFrequencyCommand::OrvimGetFrequencyCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
-    : OrvimReadValueCommand(uid, "GetFrequency",
-                            {"ReadFrequency", kFrequencyAnswerSize,
-                             [](Common::ByteReader& fields) -> std::optional<uint16_t> {
-                                 const auto code = firstU8(fields);
-                                 const uint16_t frequency = code ? frequencyOfCode(*code) : 0;
-                                 return frequency ? std::optional<uint16_t>(frequency) : std::nullopt;
-                             }},
-                            manager)
-{
-}
+namespace {
 
-uint16_t OrvimGetFrequencyCommand::frequencyOfCode(uint8_t code)
+// 0 for a code the recorder does not use.
+uint16_t frequencyOfCode(uint8_t code)
 {
     switch (code) {
     case 2:
@@ -186,16 +168,30 @@ uint16_t OrvimGetFrequencyCommand::frequencyOfCode(uint8_t code)
     }
 }
 
+std::optional<uint16_t> frequencyField(Common::ByteReader& fields)
+{
+    const auto code = firstU8(fields);
+    const uint16_t frequency = code ? frequencyOfCode(*code) : 0;
+    return frequency ? std::optional<uint16_t>(frequency) : std::nullopt;
+}
+
+} // namespace
+
+ValueRead<uint16_t> frequencyRead()
+{
+    return {"ReadFrequency", AnswerSize::frequency, &frequencyField};
+}
+
 // --- Writing state ---------------------------------------------------------
 
 OrvimGetWritingStateCommand::OrvimGetWritingStateCommand(uint32_t uid, Usb::UsbDeviceManager* manager)
     : OrvimReadValueCommand(uid, "GetWritingState",
-                            {"ReadWritingState", kResultAnswerSize,
+                            {"ReadWritingState", AnswerSize::result,
                              [](Common::ByteReader& fields) -> std::optional<EWritingState> {
                                  switch (firstU8(fields).value_or(0)) {
-                                 case kNotRecording:
+                                 case WritingStateByte::notRecording:
                                      return EWritingState::Dialog;
-                                 case kRecording:
+                                 case WritingStateByte::recording:
                                      return EWritingState::Writing;
                                  default:
                                      return std::nullopt;
@@ -218,7 +214,7 @@ std::shared_ptr<DeviceCommandStatus> writeRecordMode(QObject* receiver,
 {
     return Usb::sendDescribedRequest(receiver, manager, "WriteRecordMode", {mode},
                                         [emitResult](const Bytes& answer, int32_t status) {
-                                            const auto result = Exchange::check(answer, status, kResultAnswerSize);
+                                            const auto result = Exchange::check(answer, status, AnswerSize::result);
                                             emitResult(Exchange::isOk(result) ? firstDataByte(answer) : uint8_t(0),
                                                        result);
                                         });

@@ -5,16 +5,15 @@
 // the operation framework and answers once with the decoded value.
 
 #include "common/datetimeobject.h"
-#include "devicecomplexcommands/beginwritingcommand.h"
 #include "devicecomplexcommands/getfrequencycommand.h"
 #include "devicecomplexcommands/getpelcommand.h"
 #include "devicecomplexcommands/getpowercommand.h"
 #include "devicecomplexcommands/getwritingstatecommand.h"
 #include "devicecomplexcommands/operationexchange.h"
 #include "devicecomplexcommands/orvimreadvaluecommand.h"
+#include "devicecomplexcommands/recordmodecommands.h"
 #include "devicecomplexcommands/setpelcommand.h"
 #include "devicecomplexcommands/settimecommand.h"
-#include "devicecomplexcommands/stopwritingcommand.h"
 
 #include <cstdint>
 #include <memory>
@@ -43,12 +42,9 @@ private:
     Usb::UsbDeviceManager* m_manager;
 };
 
-// "ReadPower": battery voltage, 16-bit little-endian at byte 4 of a 9-byte answer.
-class OrvimGetPowerCommand : public OrvimReadValueCommand<GetPowerCommand, uint16_t>
-{
-public:
-    OrvimGetPowerCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
-};
+// "ReadPower": battery voltage, 16-bit little-endian at byte 4 of a 9-byte
+// answer. Read by OrvimReadValueCommand through its binding row.
+ValueRead<uint16_t> powerRead();
 
 // Reo and pel switches as one "ReadReoAndPel" answer: reo at byte 5, pel at
 // byte 6, both data bytes of a frame of at least 10 bytes. A shorter answer
@@ -93,15 +89,9 @@ private:
 };
 
 // "ReadFrequency": rate code 2, 4, 8 or 16 at byte 4 of a 9-byte answer, in
-// units of 125 Hz.
-class OrvimGetFrequencyCommand : public OrvimReadValueCommand<GetFrequencyCommand, uint16_t>
-{
-public:
-    OrvimGetFrequencyCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
-
-    // 0 for a code the recorder does not use.
-    static uint16_t frequencyOfCode(uint8_t code);
-};
+// units of 125 Hz; given in Hz. A code the recorder does not use fails the
+// answer. Read by OrvimReadValueCommand through its binding row.
+ValueRead<uint16_t> frequencyRead();
 
 // "ReadWritingState": 1 not recording, 2 recording, at byte 4 of an 8-byte answer.
 class OrvimGetWritingStateCommand : public OrvimReadValueCommand<GetWritingStateCommand, EWritingState>
@@ -127,10 +117,10 @@ private:
     Usb::UsbDeviceManager* m_manager;
 };
 
+// "WriteRecordMode" with mode 1, which ends a recording; answers the
+// recorder's result byte.
 class OrvimStopWritingCommand : public StopWritingCommand
 {
-    Q_OBJECT
-
 public:
     OrvimStopWritingCommand(uint32_t uid, Usb::UsbDeviceManager* manager);
     std::shared_ptr<Usb::DeviceCommandStatus> execute() override;

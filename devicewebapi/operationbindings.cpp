@@ -24,9 +24,7 @@
 #include "devicewebapi/getexternaccfrequencyjsoncommand.h"
 #include "devicewebapi/getflashmemoryinfojsoncommand.h"
 #include "devicewebapi/getheartratejsoncommand.h"
-#include "devicewebapi/getfrequencyjsoncommand.h"
 #include "devicewebapi/getpeljsoncommand.h"
-#include "devicewebapi/getpowerjsoncommand.h"
 #include "devicewebapi/gettimejsoncommand.h"
 #include "devicewebapi/getwritingstatejsoncommand.h"
 #include "devicewebapi/readecgmodejsoncommand.h"
@@ -125,8 +123,8 @@ std::vector<OperationBinding> makeBindings()
         web<ReadEcgModeJsonCommand>("OrvimReadEcgMode",
                                     [](const LinkContext& c) { return fromUid<OrvimReadEcgModeCommand>(c.queue); }),
         web<RestartJsonCommand>("OrvimRestart", [](const LinkContext& c) { return fromUid<OrvimRestartCommand>(c.queue); }),
-        web<GetPowerJsonCommand>("OrvimReadPower",
-                                 [](const LinkContext& c) { return fromUid<OrvimGetPowerCommand>(c.manager); }, {"ReadPower"}),
+        valueRead<GetPowerCommand, uint16_t>("GetPower", "Power", Net::WebApi::EJsonUnitType::Int, "OrvimReadPower",
+                                             powerRead()),
         web<StartWritingJsonCommand>("OrvimBeginWriting",
                                      [](const LinkContext& c) {
                                          return fromUid<OrvimBeginWritingCommand>(
@@ -142,9 +140,8 @@ std::vector<OperationBinding> makeBindings()
             "OrvimSetTime",
             [](const LinkContext& c) { return FromData<OrvimSetTimeCommand, Common::DateTimeObject>::with(c.manager); },
             {"WriteRtc"}),
-        web<GetFrequencyJsonCommand>("OrvimGetFrequency",
-                                     [](const LinkContext& c) { return fromUid<OrvimGetFrequencyCommand>(c.manager); },
-                                     {"ReadFrequency"}),
+        valueRead<GetFrequencyCommand, uint16_t>("GetFrequency", "Frequency", Net::WebApi::EJsonUnitType::Int,
+                                                 "OrvimGetFrequency", frequencyRead()),
         web<GetExternAccFrequencyJsonCommand>("GetExternAccFrequency",
                                               [](const LinkContext&) { return fromUid<GetExternAccFrequencyCommand>(); }),
         web<GetWritingStateJsonCommand>("OrvimGetWritingState",

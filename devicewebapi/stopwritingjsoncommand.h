@@ -1,7 +1,7 @@
 #pragma once
 
 #include "devicewebapi/singlevaluejsoncommand.h"
-#include "devicecomplexcommands/stopwritingcommand.h"
+#include "devicecomplexcommands/recordmodecommands.h"
 
 namespace Tavrix::DeviceWebApi {
 

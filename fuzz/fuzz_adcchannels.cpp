@@ -8,6 +8,7 @@
 
 #include "fuzzsupport.h"
 
+#include "support/channelkeys.h"
 #include "support/msgpackreader.h"
 #include "usb/cableframedecoder.h"
 #include "usb/deviceferrowseriesframedecoder.h"
@@ -19,10 +20,7 @@
 #include <QDataStream>
 
 using namespace Tavrix::Usb;
-using Tavrix::DevicesInfo::DeviceChannelCommonInfo;
-using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
-using Tavrix::DevicesInfo::EChannelSource;
-using Tavrix::DevicesInfo::EChannelType;
+using namespace TestSupport::ChannelKeys;
 using FuzzSupport::Bytes;
 using FuzzSupport::Input;
 using TestSupport::MsgReader;
@@ -136,11 +134,7 @@ void decodersAlone(const Bytes& frame)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    FuzzSupport::initialize(argc, argv);
-    return 0;
-}
+FUZZ_QUIET_INITIALIZE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

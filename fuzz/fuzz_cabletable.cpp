@@ -14,11 +14,7 @@
 
 using namespace Tavrix::Usb;
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    FuzzSupport::initialize(argc, argv);
-    return 0;
-}
+FUZZ_QUIET_INITIALIZE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

@@ -103,11 +103,7 @@ void dataEndpoint(Input& input)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
-{
-    FuzzSupport::initialize(argc, argv);
-    return 0;
-}
+FUZZ_QUIET_INITIALIZE()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {

@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const uint8_t state = input.byte() % 6;
     const Bytes body = input.rest();
 
-    auto recorder = std::make_unique<Recorder>(std::unordered_set<Usb::UsbDeviceManagerFlags>{
-        Usb::UsbDeviceManagerFlags::NoAdcOn});
+    auto recorder = RecorderPool::take({Usb::UsbDeviceManagerFlags::NoAdcOn});
     switch (state) {
     case 0:
         break;
@@ -88,9 +87,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     recorder->manager()->handleDeviceDisconnect();
     FuzzSupport::processEvents(1);
-    if (recorder->response().isEmpty()) // a write waiting for the recorder to settle
+    if (recorder->response().isEmpty()) { // a write waiting for the recorder to settle
         Parking::park(std::move(recorder), Bytes(data, data + size), checkResponse);
-    else
-        checkResponse(recorder->response());
+        return 0;
+    }
+    checkResponse(recorder->response());
+    RecorderPool::give(std::move(recorder));
     return 0;
 }

@@ -134,12 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     Parking::serve();
     Input input(data, size);
     const uint8_t pick = input.byte();
-    auto recorder = std::make_unique<Recorder>();
+    auto recorder = RecorderPool::take();
 
     if (pick == 0xFF) {
         // Identification from the recorder's own answers.
         recorder->manager()->handleDeviceConnect();
         recorder->answerFrom(input, 16);
+        RecorderPool::give(std::move(recorder));
         return 0;
     }
 
@@ -160,9 +161,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
         index = std::size_t(std::hash<std::string>()(name) % index);
     if (index >= all.web.size()) {
         runOperation(*recorder, all.handlers[index - all.web.size()], input);
+        RecorderPool::give(std::move(recorder));
         return 0;
     }
-    if (!runWebCommand(*recorder, all.web[index], input))
+    if (!runWebCommand(*recorder, all.web[index], input)) {
         Parking::park(std::move(recorder), Bytes(data, data + size), checkResponse);
+        return 0;
+    }
+    RecorderPool::give(std::move(recorder));
     return 0;
 }

@@ -118,3 +118,12 @@ private:
             std::abort();                                                                              \
         }                                                                                              \
     } while (false)
+
+// The start-up of a target that needs nothing but the quiet application:
+// FUZZ_QUIET_INITIALIZE() at namespace scope defines LLVMFuzzerInitialize.
+#define FUZZ_QUIET_INITIALIZE()                                            \
+    extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)           \
+    {                                                                      \
+        FuzzSupport::initialize(argc, argv);                               \
+        return 0;                                                          \
+    }

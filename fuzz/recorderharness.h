@@ -98,6 +98,15 @@ public:
         flushDeferredDeletes();
     }
 
+    // Back to the state of a new recorder between two inputs: unplugged, with
+    // whatever that ends delivered and no response kept.
+    void reset()
+    {
+        manager()->handleDeviceDisconnect();
+        processEvents(1);
+        m_route->response()->clear();
+    }
+
     Usb::UsbDeviceManager* manager() { return &m_worker->deviceManager(); }
     Usb::ComplexCommandFactory& operations() { return m_operations; }
     Net::WebApi::JsonCommandFactory& webCommands() { return m_webCommands; }
@@ -184,12 +193,50 @@ private:
     std::unique_ptr<DeviceWebApi::DeviceWebApiJsonCommand> m_route;
 };
 
+// Built once and handed from input to input: a recorder costs far more to
+// build (the USB worker with its buffers and error log, every operation and
+// web command registered) than one input costs to run, and the registrations
+// are the same for every input. An input takes one, and gives it back once
+// its request was answered; reset() unplugs it, as each input starts.
+class RecorderPool
+{
+public:
+    using Flags = std::unordered_set<Usb::UsbDeviceManagerFlags>;
+
+    // One set of flags per process (each target uses one).
+    static std::unique_ptr<Recorder> take(const Flags& flags = {})
+    {
+        RecorderPool& self = instance();
+        if (self.m_free.empty())
+            return std::make_unique<Recorder>(flags);
+        std::unique_ptr<Recorder> recorder = std::move(self.m_free.back());
+        self.m_free.pop_back();
+        return recorder;
+    }
+
+    static void give(std::unique_ptr<Recorder> recorder)
+    {
+        recorder->reset();
+        instance().m_free.push_back(std::move(recorder));
+    }
+
+private:
+    // Never destroyed, like Parking's recorders.
+    static RecorderPool& instance()
+    {
+        static RecorderPool* const pool = new RecorderPool;
+        return *pool;
+    }
+
+    std::vector<std::unique_ptr<Recorder>> m_free;
+};
+
 // Recorders whose request is still unanswered when their input ends: a write
 // that lets the recorder settle answers from a timer seconds later. They are
 // kept, and their timers served while later inputs run, until the answer
-// comes; only then are they released, as the service releases its objects
-// after answering. A request left unanswered for much longer than any such
-// wait is a finding, reported with the input that started it.
+// comes; only then are they given back to the pool. A request left
+// unanswered for much longer than any such wait is a finding, reported with
+// the input that started it.
 class Parking
 {
 public:
@@ -217,6 +264,7 @@ public:
             const QByteArray response = it->recorder->response();
             if (!response.isEmpty()) {
                 it->check(response);
+                RecorderPool::give(std::move(it->recorder));
                 it = self.m_parked.erase(it);
                 continue;
             }

@@ -9,8 +9,9 @@
 # the repository is not written to except for crash inputs, which land in
 # fuzz/artifacts/. --keep merges what a run added into fuzz/corpus/<name>/.
 #
-# Prints one line per target and exits non-zero if any target found a
-# crash, leak, time-out or memory blow-up.
+# Prints one line per target (executions, seconds, executions a second,
+# coverage at the end, features as loaded -> at the end) and exits non-zero if any target found
+# a crash, leak, time-out or memory blow-up.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -49,11 +50,11 @@ scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
 failed=0
-printf '%-20s %10s %6s %7s  %s\n' target runs secs cov result
+printf '%-20s %10s %6s %7s %7s %13s  %s\n' target runs secs exec/s cov ft result
 for t in "${targets[@]}"; do
   binary="$(find "$BUILD_DIR/fuzz" -maxdepth 1 -name "fuzz_$t" -type f | head -n1)"
   if [ -z "$binary" ]; then
-    printf '%-20s %10s %6s %7s  %s\n' "$t" - - - "not built"
+    printf '%-20s %10s %6s %7s %7s %13s  %s\n' "$t" - - - - - "not built"
     failed=1
     continue
   fi
@@ -70,6 +71,10 @@ for t in "${targets[@]}"; do
   secs=$(( $(date +%s) - start ))
   runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n1)"
   cov="$(grep -o 'cov: [0-9]*' "$log" | tail -n1 | cut -d' ' -f2)"
+  ft="$(grep -o 'ft: [0-9]*' "$log" | tail -n1 | cut -d' ' -f2)"
+  # Features of the corpus as loaded, then at the end.
+  ft0="$(grep -m1 'INITED' "$log" | grep -o 'ft: [0-9]*' | cut -d' ' -f2)"
+  rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n1)"
   if [ "$status" -eq 0 ]; then
     result=ok
   else
@@ -78,7 +83,7 @@ for t in "${targets[@]}"; do
     cp "$log" "$artifacts/$t.log"
     result="$result; log in fuzz/artifacts/$t.log"
   fi
-  printf '%-20s %10s %6s %7s  %s\n' "$t" "${runs:-?}" "$secs" "${cov:-?}" "$result"
+  printf '%-20s %10s %6s %7s %7s %13s  %s\n' "$t" "${runs:-?}" "$secs" "${rate:-?}" "${cov:-?}" "${ft0:-?}->${ft:-?}" "$result"
   if [ "$keep" -eq 1 ] && [ "$status" -eq 0 ]; then
     "$binary" -merge=1 -rss_limit_mb=2048 -timeout=10 "$ROOT/fuzz/corpus/$t" "$corpus" >/dev/null 2>&1 || true
   fi

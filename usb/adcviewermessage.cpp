@@ -1,5 +1,8 @@
 #include "usb/adcviewermessage.h"
 
+#include <iterator>
+#include <utility>
+
 namespace Tavrix::Usb {
 
 AdcViewerMessage::AdcViewerMessage()
@@ -59,19 +62,17 @@ std::string AdcViewerMessage::getTimeText(const Common::DateTimeObject& dateTime
 {
     const Common::DateObject& date = dateTime.date;
     const Common::TimeObject& time = dateTime.time;
+    // yyyy-MM-ddThh:mm:ss, then the zone mark.
+    const std::pair<int, unsigned long> fields[] = {{date.year, 4}, {date.month, 2},  {date.day, 2},
+                                                    {time.hour, 2}, {time.minute, 2}, {time.second, 2}};
+    const char separators[] = "--T::";
     std::string text;
     text.reserve(24);
-    text += toLeadZeroText(date.year, 4);
-    text += '-';
-    text += toLeadZeroText(date.month, 2);
-    text += '-';
-    text += toLeadZeroText(date.day, 2);
-    text += 'T';
-    text += toLeadZeroText(time.hour, 2);
-    text += ':';
-    text += toLeadZeroText(time.minute, 2);
-    text += ':';
-    text += toLeadZeroText(time.second, 2);
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        if (i > 0)
+            text += separators[i - 1];
+        text += toLeadZeroText(fields[i].first, fields[i].second);
+    }
     text += "z03";
     return text;
 }

@@ -2,9 +2,6 @@
 
 namespace Tavrix::Usb {
 
-using DevicesInfo::EChannelSource;
-using DevicesInfo::EChannelType;
-
 namespace {
 constexpr uint8_t header[4] = {0x7E, 0x0E, 0x00, 0x81};
 constexpr std::size_t accOffset = 4;
@@ -12,7 +9,7 @@ constexpr std::size_t frameNumberOffset = 16;
 }
 
 CableFrameDecoder::CableFrameDecoder()
-    : FrameDecoder("Cable", {{{EChannelType::Acc, EChannelSource::Cable}, 3, {}}})
+    : FrameDecoder("Cable", {{{DevicesInfo::EChannelType::Acc, DevicesInfo::EChannelSource::Cable}, 3, {}}})
 {
 }
 

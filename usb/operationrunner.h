@@ -58,8 +58,10 @@ std::shared_ptr<DeviceCommandStatus> enqueue(Receiver* receiver,
     return std::make_shared<DeviceCommandStatus>(DeviceCommand::OK);
 }
 
-template<typename Receiver, typename Handler, typename Op, typename... Args>
-void connectOperation(void (Op::*signal)(Args...),
+// The signal may be declared by a base of Op (one operation class under two
+// names).
+template<typename Receiver, typename Handler, typename Op, typename SignalOwner, typename... Args>
+void connectOperation(void (SignalOwner::*signal)(Args...),
                       Op* operation,
                       RunningOperations& running,
                       Receiver* receiver,

@@ -25,28 +25,8 @@ void UsbCmdWriter<Address>::transfer()
     }
     if (m_sendBuffer.empty())
         return;
-    if (m_transfer == nullptr) {
-        context()->logError(" m_transfer == nullptr");
-        context()->setErrorState(LIBUSB_ERROR_NO_MEM);
-        return;
-    }
-    libusb_fill_bulk_transfer(m_transfer,
-                              context()->m_deviceHandle,
-                              static_cast<unsigned char>(Address),
-                              m_sendBuffer.data(),
-                              static_cast<int>(m_sendBuffer.size()),
-                              &UsbWriteTransfer<UsbCmdWriter<Address>>::callback,
-                              static_cast<UsbEndPoint*>(this),
-                              transferTimeoutMs);
-    const int result = libusb_submit_transfer(m_transfer);
-    if (result == 0) {
-        setBusy(true);
-        return;
-    }
-    context()->logError(" " + nameText() + " transfer error: " + std::to_string(result) + " "
-                        + libusb_strerror(static_cast<libusb_error>(result)));
-    setBusy(false);
-    context()->setErrorState(result);
+    submitBulk(m_sendBuffer.data(), static_cast<int>(m_sendBuffer.size()),
+               &writeTransferCompleted, static_cast<UsbEndPoint*>(this));
 }
 
 template<unsigned int Address>

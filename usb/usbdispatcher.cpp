@@ -4,11 +4,13 @@
 #include "usb/usbcontext.h"
 #include "usb/usbendpoint.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <dirent.h>
 #include <libusb.h>
 #include <string>
 #include <sys/time.h>
+#include <thread>
 
 namespace Tavrix::Usb {
 
@@ -21,9 +23,19 @@ int eventCompleted = 0;
 constexpr int cancelPasses = 1000;
 constexpr int productStringSize = 100;
 
+// A wait whose event handling fails sleeps in slices this long, so that a
+// stop request is still seen.
+constexpr std::chrono::milliseconds failedWaitSlice{100};
+
 std::string errorText(int code)
 {
     return std::to_string(code) + " " + libusb_strerror(static_cast<libusb_error>(code));
+}
+
+int LIBUSB_CALL onArrival(libusb_context*, libusb_device*, libusb_hotplug_event, void* dispatcher)
+{
+    static_cast<UsbDispatcher*>(dispatcher)->noteArrival();
+    return 0; // stay registered
 }
 }
 
@@ -65,7 +77,53 @@ bool UsbDispatcher::initUsbLib()
     }
     m_usbContext->setEventContext(m_context);
     m_usbContext->logInfo(" context ok");
+    watchArrivals();
     return true;
+}
+
+void UsbDispatcher::watchArrivals()
+{
+    m_hotplugRegistered = false;
+    if (libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) == 0) {
+        m_usbContext->logInfo(" no hotplug notices: the bus is polled every second");
+        return;
+    }
+    const int result = libusb_hotplug_register_callback(m_context,
+                                                        LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED,
+                                                        LIBUSB_HOTPLUG_NO_FLAGS,
+                                                        vendorId,
+                                                        productId,
+                                                        LIBUSB_HOTPLUG_MATCH_ANY,
+                                                        onArrival,
+                                                        this,
+                                                        &m_hotplugHandle);
+    if (result != LIBUSB_SUCCESS) {
+        logLibusbError(" hotplug registration error (the bus is polled every second): ", result);
+        return;
+    }
+    m_hotplugRegistered = true;
+    m_usbContext->logInfo(" hotplug notices on");
+}
+
+bool UsbDispatcher::waitForEvents(std::chrono::milliseconds timeout, bool untilArrival, const std::atomic<bool>& running)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (running.load() && !(untilArrival && m_arrived)) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        int result = LIBUSB_ERROR_OTHER;
+        if (m_context != nullptr) {
+            timeval wait{static_cast<time_t>(left.count() / 1000000), static_cast<suseconds_t>(left.count() % 1000000)};
+            result = libusb_handle_events_timeout_completed(m_context, &wait, nullptr);
+        }
+        // Interrupted: a stop request, or bytes queued for a recorder that is
+        // not there yet; the loop condition tells which.
+        if (result != 0 && result != LIBUSB_ERROR_INTERRUPTED)
+            std::this_thread::sleep_for(std::min<std::chrono::microseconds>(left, failedWaitSlice));
+    }
+    return m_arrived;
 }
 
 bool UsbDispatcher::receiveLibusbVersion()
@@ -108,6 +166,7 @@ QVector<libusb_device*>& UsbDispatcher::createRealDevicesList()
 
 bool UsbDispatcher::openDevice()
 {
+    m_arrived = false;
     m_usbContext->setErrorState(UsbContext::noDevice);
     QVector<libusb_device*>& devices = createRealDevicesList();
     if (devices.isEmpty())
@@ -265,6 +324,10 @@ void UsbDispatcher::deinitUsbLib()
         return;
     }
     m_usbContext->setEventContext(nullptr);
+    if (m_hotplugRegistered) {
+        libusb_hotplug_deregister_callback(m_context, m_hotplugHandle);
+        m_hotplugRegistered = false;
+    }
     libusb_exit(m_context);
     m_context = nullptr;
     m_usbContext->logInfo(" ok");

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QVector>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 
 struct libusb_context;
@@ -24,6 +26,8 @@ public:
     UsbDispatcher(const UsbDispatcher&) = delete;
     UsbDispatcher& operator=(const UsbDispatcher&) = delete;
 
+    // Starts the libusb session and, where the platform has hotplug
+    // notification, asks it to tell of every recorder that arrives.
     bool initUsbLib();
     bool receiveLibusbVersion();
     // The recorders on the bus, in libusb's list order.
@@ -31,6 +35,17 @@ public:
     bool openDevice();
     // One round of libusb event handling (1 ms); failures go to the context.
     void handleUsbEvents();
+    // Sleeps in libusb's event handling for up to `timeout`, so that arrival
+    // notices are taken as they come. Returns early once `running` is false
+    // (UsbContext::wakeEventHandler interrupts the wait) and, with
+    // `untilArrival`, once a recorder arrived since the last openDevice().
+    // True if one arrived.
+    bool waitForEvents(std::chrono::milliseconds timeout, bool untilArrival, const std::atomic<bool>& running);
+    // libusb tells of arrivals here: a recorder is found as it is plugged
+    // rather than at the next poll.
+    bool hasArrivalNotices() const { return m_hotplugRegistered; }
+    // Called by libusb's hotplug callback (inside event handling, USB thread).
+    void noteArrival() { m_arrived = true; }
     // Cancels every transfer in flight and waits for its callback.
     bool freeTransfers();
     bool closeDevice();
@@ -52,6 +67,7 @@ public:
 
 private:
     void releaseDeviceList();
+    void watchArrivals();
     void logLibusbError(const char* what, int code);
 
     int m_interfaceNumber;
@@ -62,6 +78,9 @@ private:
     uint8_t m_deviceAddress = 0;
     QVector<UsbEndPoint*> m_endpoints;
     bool m_interfaceClaimed = false;
+    bool m_hotplugRegistered = false;
+    int m_hotplugHandle = 0;
+    bool m_arrived = false;
 };
 
 } // namespace Tavrix::Usb

@@ -57,4 +57,42 @@ bool UsbEndPoint::canSubmit()
     return true;
 }
 
+bool UsbEndPoint::submitBulk(unsigned char* buffer, int length, void (*callback)(libusb_transfer*), void* userData)
+{
+    if (m_transfer == nullptr) {
+        m_context->logError(" m_transfer == nullptr");
+        m_context->setErrorState(LIBUSB_ERROR_NO_MEM);
+        return false;
+    }
+    libusb_fill_bulk_transfer(m_transfer, m_context->m_deviceHandle, static_cast<unsigned char>(m_address), buffer,
+                              length, callback, userData, transferTimeoutMs);
+    const int result = libusb_submit_transfer(m_transfer);
+    if (result == 0) {
+        setBusy(true);
+        return true;
+    }
+    m_context->logError(" " + nameText() + " transfer error: " + std::to_string(result) + " "
+                        + libusb_strerror(static_cast<libusb_error>(result)));
+    setBusy(false);
+    m_context->setErrorState(result);
+    return false;
+}
+
+int UsbEndPoint::resubmitAfterStall(libusb_transfer* transfer)
+{
+    const std::string name = nameText();
+    m_context->logInfo("clear halt " + name);
+    const int cleared = libusb_clear_halt(m_context->m_deviceHandle, static_cast<unsigned char>(m_address));
+    if (cleared != 0) {
+        m_context->logError(name + " libusb_clear_halt error : " + std::to_string(cleared) + " "
+                            + libusb_strerror(static_cast<libusb_error>(cleared)));
+        return cleared;
+    }
+    const int submitted = libusb_submit_transfer(transfer);
+    if (submitted != 0)
+        m_context->logError(name + " re-submitting transfer error : " + std::to_string(submitted) + " "
+                            + libusb_strerror(static_cast<libusb_error>(submitted)));
+    return submitted;
+}
+
 } // namespace Tavrix::Usb

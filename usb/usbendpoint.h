@@ -51,6 +51,17 @@ protected:
     // Shared guard of every submission: logs and refuses when the link is
     // broken or the endpoint is still in flight.
     bool canSubmit();
+    // Fills the endpoint's transfer for `length` bytes at `buffer` and submits
+    // it; `userData` is what `callback` gets back. A missing transfer or a
+    // refused submission is logged and becomes the link's error state.
+    // True when the transfer is in flight.
+    bool submitBulk(unsigned char* buffer, int length, void (*callback)(libusb_transfer*), void* userData);
+
+public:
+    // For a transfer that ended in a stall (completion callbacks): clears the
+    // endpoint's halt and submits the same transfer again. 0 when it is in
+    // flight again, else the failing libusb code, logged.
+    int resubmitAfterStall(libusb_transfer* transfer);
 
 private:
     unsigned int m_address;

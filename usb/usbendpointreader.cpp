@@ -25,29 +25,9 @@ void UsbEndPointReader::transfer(Callback callback)
     // A completed read keeps its transfer until the next one is prepared.
     releaseTransfer();
     m_transfer = libusb_alloc_transfer(0);
-    if (m_transfer == nullptr) {
-        context()->logError(" m_transfer == nullptr");
-        context()->setErrorState(LIBUSB_ERROR_NO_MEM);
-        return;
-    }
-    libusb_fill_bulk_transfer(m_transfer,
-                              context()->m_deviceHandle,
-                              static_cast<unsigned char>(address()),
-                              m_buffer.data(),
-                              static_cast<int>(m_buffer.size()),
-                              callback,
-                              this,
-                              transferTimeoutMs);
-    const int result = libusb_submit_transfer(m_transfer);
-    if (result == 0) {
-        setBusy(true);
-        return;
-    }
-    releaseTransfer();
-    context()->logError(" " + nameText() + " transfer error: " + std::to_string(result) + " "
-                        + libusb_strerror(static_cast<libusb_error>(result)));
-    setBusy(false);
-    context()->setErrorState(result);
+    // A refused read keeps no transfer.
+    if (!submitBulk(m_buffer.data(), static_cast<int>(m_buffer.size()), callback, this))
+        releaseTransfer();
 }
 
 } // namespace Tavrix::Usb

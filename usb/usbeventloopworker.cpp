@@ -27,11 +27,28 @@ UsbEventLoopWorker::UsbEventLoopWorker(const std::string& errorLogPath,
     UsbEndPoint::registerMetaTypes();
     m_deviceManager.setErrorLog(&m_errorLog);
     m_context.setAfterCompletion([this] { serveCommandEndpoints(); });
+    // The thread's log lines reach the terminal within logIntervalMs of the
+    // first one, a batch at a time; with nothing logged the main thread
+    // does not wake for them.
+    m_logTimer.setSingleShot(true);
+    m_logTimer.setInterval(logIntervalMs);
+    connect(&m_logTimer, &QTimer::timeout, this, &UsbEventLoopWorker::slotLog);
+    m_threadLog.setOnFirstText([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_logTimer.isActive())
+                    m_logTimer.start();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 UsbEventLoopWorker::~UsbEventLoopWorker()
 {
     m_running.store(false);
+    // The thread may be asleep in libusb's event handling.
+    m_context.wakeEventHandler();
     wait();
     // Transfers the members still cancel on their way out find no loop.
     m_context.setAfterCompletion(nullptr);
@@ -56,10 +73,6 @@ std::shared_ptr<AdcChannelsManager> UsbEventLoopWorker::createChannelsManager()
 void UsbEventLoopWorker::startWork()
 {
     Common::JTerminal('3') << "UsbEventLoopWorker::startWork thread" << QThread::currentThreadId();
-
-    connect(&m_logTimer, &QTimer::timeout, this, &UsbEventLoopWorker::slotLog);
-    m_logTimer.setInterval(logIntervalMs);
-    m_logTimer.start();
 
     connect(this, &UsbEventLoopWorker::signalConnect, this, &UsbEventLoopWorker::slotConnect, Qt::QueuedConnection);
     connect(this,
@@ -164,12 +177,15 @@ void UsbEventLoopWorker::restartEndpoints()
     m_cmdWriter.dropPendingBytes();
 }
 
-void UsbEventLoopWorker::sleepBeforeReconnect()
+void UsbEventLoopWorker::waitBeforeReconnect(bool linkWasUp)
 {
-    // Sliced, so that a stop request does not wait for the whole delay.
-    constexpr unsigned long slice = 10;
-    for (uint32_t slept = 0; slept < reconnectDelayMs && m_running.load(); slept += slice)
-        QThread::msleep(slice);
+    // After a link went down the whole delay passes, so that a recorder that
+    // reset itself settles first. While none can be opened the bus is looked
+    // at again when libusb tells of an arrival, or after the delay (the
+    // fallback where there are no such notices, and for a recorder libusb
+    // lost sight of). The wait sleeps in libusb's event handling: an idle
+    // service does not wake to look.
+    m_dispatcher.waitForEvents(std::chrono::milliseconds(reconnectDelayMs), !linkWasUp, m_running);
 }
 
 void UsbEventLoopWorker::run()
@@ -180,6 +196,9 @@ void UsbEventLoopWorker::run()
     if (!ready)
         m_running.store(false);
 
+    // The worker starts as connected: the first pass reports one
+    // disconnection, later ones only a link that was up.
+    bool linkWasUp = true;
     while (m_running.load()) {
         while (m_context.errorState() == 0 && m_running.load()) {
             m_commandSentInRound = false;
@@ -197,16 +216,20 @@ void UsbEventLoopWorker::run()
             break;
 
         m_cmdWriter.dropPendingBytes();
+        // Also after a failed open, which may leave the device open.
         m_dispatcher.freeTransfers();
         m_dispatcher.closeDevice();
-        emit signalDisconnect();
+        if (linkWasUp)
+            emit signalDisconnect();
 
-        sleepBeforeReconnect();
+        waitBeforeReconnect(linkWasUp);
+        linkWasUp = false;
         if (!m_running.load())
             break;
         if (!m_dispatcher.openDevice()) {
-            // Retried every second as long as it fails; a recorder libusb
-            // lost sight of is only seen again through a new context.
+            // Retried on the next arrival, or a second later as long as it
+            // fails; a recorder libusb lost sight of is only seen again
+            // through a new context.
             if (m_dispatcher.isRecorderPresentButUnlisted()) {
                 m_threadLog << "recorder on the bus but not listed by libusb: restarting libusb" << '\n';
                 // Transfers hold the old context's devices: they go first.
@@ -218,6 +241,7 @@ void UsbEventLoopWorker::run()
             continue;
         }
 
+        linkWasUp = true;
         restartEndpoints();
         emit signalConnect();
     }

@@ -109,7 +109,7 @@ private:
     // its answer move on without waiting for the rest of the round.
     void serveCommandEndpoints();
     void restartEndpoints();
-    void sleepBeforeReconnect();
+    void waitBeforeReconnect(bool linkWasUp);
 
     QTimer m_logTimer;
     std::atomic<bool> m_running{false};

@@ -48,27 +48,14 @@ public:
 
         if (status == LIBUSB_TRANSFER_STALL) {
             listener->setReceivedCount(0);
-            context->logInfo("clear halt " + name);
-            const int cleared = libusb_clear_halt(context->m_deviceHandle,
-                                                  static_cast<unsigned char>(listener->address()));
-            if (cleared != 0) {
-                context->logError(name + " libusb_clear_halt error : " + std::to_string(cleared) + " "
-                                  + libusb_strerror(static_cast<libusb_error>(cleared)));
-                listener->releaseTransfer();
-                context->setErrorState(cleared);
-                listener->setBusy(false);
-                return;
-            }
             listener->setBusy(false);
-            const int submitted = libusb_submit_transfer(transfer);
-            if (submitted == 0) {
+            const int failed = listener->resubmitAfterStall(transfer);
+            if (failed == 0) {
                 listener->setBusy(true);
                 return;
             }
-            context->logError(name + " re-submitting transfer error : " + std::to_string(submitted) + " "
-                              + libusb_strerror(static_cast<libusb_error>(submitted)));
             listener->releaseTransfer();
-            context->setErrorState(submitted);
+            context->setErrorState(failed);
             return;
         }
 

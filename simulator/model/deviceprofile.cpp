@@ -1,5 +1,6 @@
 #include "deviceprofile.h"
 
+
 namespace Tavrix::Simulator {
 
 namespace {
@@ -21,48 +22,49 @@ std::vector<CalibrationGroupInfo> groupsFor(bool withAd, bool withReo)
     return groups;
 }
 
+// The types the simulator plays; the first is also type 0's.
+struct KnownType
+{
+    uint16_t type;
+    const char* model;
+    const char* extension;
+    uint16_t hardwareVersion;
+    uint16_t softwareVersion;
+    SignalFormat format;
+    bool hasFlash;
+    bool hasReoPel;
+    bool hasPump;
+    bool hasReo;
+};
+
+const KnownType knownTypes[] = {
+    // type, model, extension, hardware and software versions, signal format,
+    // then flash, reo and pel, pump, reo in the signal frame
+    {21, "Orvim Ferrow 8", "Ferrow-8", 0x0102, 0x0215, SignalFormat::Ferrow, true, true, false, true},
+    {22, "Orvim Ferrow 8 AD", "Ferrow-8AD", 0x0102, 0x0215, SignalFormat::FerrowWithAD, true, true, true, true},
+    {31, "Orvim Kardio 12", "Kardio-12", 0x0100, 0x0107, SignalFormat::Ferrow, false, false, false, false},
+};
+
 } // namespace
 
 DeviceProfile DeviceProfile::forType(uint16_t type)
 {
+    KnownType known{type, "Unknown", "Unknown", 0x0100, 0x0100, SignalFormat::Ferrow, false, false, false, false};
+    const uint16_t wanted = type == 0 ? knownTypes[0].type : type;
+    for (const KnownType& row : knownTypes)
+        if (row.type == wanted)
+            known = row;
     DeviceProfile p;
-    switch (type) {
-    case 0:
-    case 21:
-        p.type = 21;
-        p.model = "Orvim Ferrow 8";
-        p.extension = "Ferrow-8";
-        p.hardwareVersion = 0x0102;
-        p.softwareVersion = 0x0215;
-        p.format = SignalFormat::Ferrow;
-        p.hasFlash = p.hasReoPel = p.hasReo = true;
-        break;
-    case 22:
-        p.type = 22;
-        p.model = "Orvim Ferrow 8 AD";
-        p.extension = "Ferrow-8AD";
-        p.hardwareVersion = 0x0102;
-        p.softwareVersion = 0x0215;
-        p.format = SignalFormat::FerrowWithAD;
-        p.hasFlash = p.hasReoPel = p.hasReo = p.hasPump = true;
-        break;
-    case 31:
-        p.type = 31;
-        p.model = "Orvim Kardio 12";
-        p.extension = "Kardio-12";
-        p.hardwareVersion = 0x0100;
-        p.softwareVersion = 0x0107;
-        p.format = SignalFormat::Ferrow;
-        break;
-    default:
-        p.type = type;
-        p.model = "Unknown";
-        p.extension = "Unknown";
-        p.hardwareVersion = 0x0100;
-        p.softwareVersion = 0x0100;
-        p.format = SignalFormat::Ferrow;
-        break;
-    }
+    p.type = known.type;
+    p.model = known.model;
+    p.extension = known.extension;
+    p.hardwareVersion = known.hardwareVersion;
+    p.softwareVersion = known.softwareVersion;
+    p.format = known.format;
+    p.hasFlash = known.hasFlash;
+    p.hasReoPel = known.hasReoPel;
+    p.hasPump = known.hasPump;
+    p.hasReo = known.hasReo;
     p.calibrationGroups = groupsFor(p.format == SignalFormat::FerrowWithAD, p.hasReo);
     return p;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
@@ -175,6 +176,8 @@ struct VirtualUsbRecorder::Impl {
     void answerControl(DeviceSlot* slot, Urb&& urb);
     void complete(DeviceSlot* slot, Urb&& urb, int status, const uint8_t* data, std::size_t size);
     void release(Urb& urb);
+    // Releases every URB the slot holds, queued or reapable (under the lock).
+    void dropTransfers(DeviceSlot* slot);
     void runWorker();
     void closePty(DeviceSlot* slot);
 };
@@ -230,6 +233,16 @@ void VirtualUsbRecorder::Impl::release(Urb& urb)
     urb = Urb{};
 }
 
+void VirtualUsbRecorder::Impl::dropTransfers(DeviceSlot* slot)
+{
+    for (auto& u : slot->pending)
+        release(u);
+    for (auto& u : slot->reapable)
+        release(u);
+    slot->pending.clear();
+    slot->reapable.clear();
+}
+
 void VirtualUsbRecorder::Impl::complete(DeviceSlot* slot, Urb&& urb, int status,
                                         const uint8_t* data, std::size_t size)
 {
@@ -272,6 +285,17 @@ gboolean VirtualUsbRecorder::Impl::handleIoctl(DeviceSlot* slot, UMockdevIoctlCl
         }
         return d;
     };
+    // Serves an ioctl whose argument points to `size` bytes: `serve` reads or
+    // fills them and gives the errno to fail with, 0 for success.
+    auto serveArg = [&](std::size_t size, const std::function<int(void* data)>& serve) -> gboolean {
+        UMockdevIoctlData* d = resolveArg(size);
+        if (!d)
+            return TRUE;
+        const int err = serve(d->data);
+        g_object_unref(d);
+        umockdev_ioctl_client_complete(client, err == 0 ? 0 : -1, err);
+        return TRUE;
+    };
 
     std::unique_lock<std::mutex> lock(mutex);
 
@@ -292,83 +316,61 @@ gboolean VirtualUsbRecorder::Impl::handleIoctl(DeviceSlot* slot, UMockdevIoctlCl
     case USBDEVFS_SUBMITURB:
         submit(slot, client);
         return TRUE;
-    case USBDEVFS_GET_CAPABILITIES: {
-        UMockdevIoctlData* d = resolveArg(sizeof(uint32_t));
-        if (!d)
-            return TRUE;
-        // What a kernel reports for an xHCI or EHCI host: with scatter-gather
-        // libusb submits each transfer as one URB. Without it a 64 KiB read
-        // becomes four URBs, three of them cancelled after every short
-        // answer, which real hosts do not pay and the virtual link pays in
-        // round trips.
-        const uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_BULK_SCATTER_GATHER |
-                              USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-        std::memcpy(d->data, &caps, sizeof caps);
-        g_object_unref(d);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
+    case USBDEVFS_GET_CAPABILITIES:
+        return serveArg(sizeof(uint32_t), [](void* data) {
+            // What a kernel reports for an xHCI or EHCI host: with scatter-gather
+            // libusb submits each transfer as one URB. Without it a 64 KiB read
+            // becomes four URBs, three of them cancelled after every short
+            // answer, which real hosts do not pay and the virtual link pays in
+            // round trips.
+            const uint32_t caps = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
+                                  USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                  USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+            std::memcpy(data, &caps, sizeof caps);
+            return 0;
+        });
     case USBDEVFS_GET_SPEED:
         umockdev_ioctl_client_complete(client, 2 /* USB_SPEED_FULL */, 0);
         return TRUE;
-    case USBDEVFS_CONNECTINFO: {
-        UMockdevIoctlData* d = resolveArg(sizeof(usbdevfs_connectinfo));
-        if (!d)
-            return TRUE;
-        auto* info = reinterpret_cast<usbdevfs_connectinfo*>(d->data);
-        info->devnum = unsigned(slot->devnum);
-        info->slow = 0;
-        g_object_unref(d);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    case USBDEVFS_GETDRIVER: {
-        UMockdevIoctlData* d = resolveArg(sizeof(usbdevfs_getdriver));
-        if (!d)
-            return TRUE;
-        auto* drv = reinterpret_cast<usbdevfs_getdriver*>(d->data);
-        const bool bound = kernelDriverBound && drv->interface == InterfaceNumber;
-        if (bound)
+    case USBDEVFS_CONNECTINFO:
+        return serveArg(sizeof(usbdevfs_connectinfo), [slot](void* data) {
+            auto* info = static_cast<usbdevfs_connectinfo*>(data);
+            info->devnum = unsigned(slot->devnum);
+            info->slow = 0;
+            return 0;
+        });
+    case USBDEVFS_GETDRIVER:
+        return serveArg(sizeof(usbdevfs_getdriver), [this](void* data) {
+            auto* drv = static_cast<usbdevfs_getdriver*>(data);
+            if (!kernelDriverBound || drv->interface != InterfaceNumber)
+                return ENODATA;
             std::snprintf(drv->driver, sizeof drv->driver, "%s", "cdc_acm");
-        g_object_unref(d);
-        umockdev_ioctl_client_complete(client, bound ? 0 : -1, bound ? 0 : ENODATA);
-        return TRUE;
-    }
-    case USBDEVFS_IOCTL: {
-        UMockdevIoctlData* d = resolveArg(sizeof(usbdevfs_ioctl));
-        if (!d)
-            return TRUE;
-        auto* cmd = reinterpret_cast<usbdevfs_ioctl*>(d->data);
-        int result = 0, err = 0;
-        if (cmd->ioctl_code == int(USBDEVFS_DISCONNECT)) {
-            if (kernelDriverBound && cmd->ifno == InterfaceNumber)
-                kernelDriverBound = false;
-            else
-                result = -1, err = ENODATA;
-        } else if (cmd->ioctl_code != int(USBDEVFS_CONNECT)) {
-            result = -1, err = ENOTTY;
-        }
-        g_object_unref(d);
-        umockdev_ioctl_client_complete(client, result, err);
-        return TRUE;
-    }
+            return 0;
+        });
+    case USBDEVFS_IOCTL:
+        return serveArg(sizeof(usbdevfs_ioctl), [this](void* data) {
+            const auto* cmd = static_cast<const usbdevfs_ioctl*>(data);
+            if (cmd->ioctl_code == int(USBDEVFS_CONNECT))
+                return 0;
+            if (cmd->ioctl_code != int(USBDEVFS_DISCONNECT))
+                return ENOTTY;
+            if (!kernelDriverBound || cmd->ifno != InterfaceNumber)
+                return ENODATA;
+            kernelDriverBound = false;
+            return 0;
+        });
     case USBDEVFS_DISCONNECT_CLAIM:
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-        UMockdevIoctlData* d = resolveArg(sizeof(unsigned int));
-        if (!d)
-            return TRUE;
-        unsigned int ifno = 0;
-        std::memcpy(&ifno, d->data, sizeof ifno);
-        g_object_unref(d);
-        if (request == USBDEVFS_DISCONNECT_CLAIM && ifno == InterfaceNumber)
-            kernelDriverBound = false;
-        if (ifno == InterfaceNumber)
-            umockdev_ioctl_client_complete(client, 0, 0);
-        else
-            umockdev_ioctl_client_complete(client, -1, ENOENT);
-        return TRUE;
-    }
+    case USBDEVFS_RELEASEINTERFACE:
+        return serveArg(sizeof(unsigned int), [this, request](void* data) {
+            unsigned int ifno = 0;
+            std::memcpy(&ifno, data, sizeof ifno);
+            if (ifno != InterfaceNumber)
+                return ENOENT;
+            if (request == USBDEVFS_DISCONNECT_CLAIM)
+                kernelDriverBound = false;
+            return 0;
+        });
     case USBDEVFS_RESET:
         // A bus reset empties the recorder's pipes like a power cycle.
         model.resetPipes();
@@ -376,44 +378,31 @@ gboolean VirtualUsbRecorder::Impl::handleIoctl(DeviceSlot* slot, UMockdevIoctlCl
             model.clearHalt(Endpoint(ep));
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
-    case USBDEVFS_SETCONFIGURATION: {
-        UMockdevIoctlData* d = resolveArg(sizeof(int));
-        if (!d)
-            return TRUE;
-        int config = 0;
-        std::memcpy(&config, d->data, sizeof config);
-        g_object_unref(d);
-        const bool ok = config == 1 || config == 0 || config == -1;
-        umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EINVAL);
-        return TRUE;
-    }
-    case USBDEVFS_SETINTERFACE: {
-        UMockdevIoctlData* d = resolveArg(sizeof(usbdevfs_setinterface));
-        if (!d)
-            return TRUE;
-        auto* s = reinterpret_cast<usbdevfs_setinterface*>(d->data);
-        const bool ok = s->interface == InterfaceNumber && s->altsetting == 0;
-        g_object_unref(d);
-        umockdev_ioctl_client_complete(client, ok ? 0 : -1, ok ? 0 : EINVAL);
-        return TRUE;
-    }
+    case USBDEVFS_SETCONFIGURATION:
+        return serveArg(sizeof(int), [](void* data) {
+            int config = 0;
+            std::memcpy(&config, data, sizeof config);
+            return config == 1 || config == 0 || config == -1 ? 0 : EINVAL;
+        });
+    case USBDEVFS_SETINTERFACE:
+        return serveArg(sizeof(usbdevfs_setinterface), [](void* data) {
+            const auto* set = static_cast<const usbdevfs_setinterface*>(data);
+            return set->interface == InterfaceNumber && set->altsetting == 0 ? 0 : EINVAL;
+        });
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP: {
-        UMockdevIoctlData* d = resolveArg(sizeof(unsigned int));
-        if (!d)
-            return TRUE;
-        unsigned int ep = 0;
-        std::memcpy(&ep, d->data, sizeof ep);
-        g_object_unref(d);
-        if (!isKnownEndpoint(uint8_t(ep))) {
-            umockdev_ioctl_client_complete(client, -1, ENOENT);
-            return TRUE;
-        }
-        if (request == USBDEVFS_CLEAR_HALT)
-            model.clearHalt(Endpoint(ep));
-        umockdev_ioctl_client_complete(client, 0, 0);
+        const gboolean handled = serveArg(sizeof(unsigned int), [this, request](void* data) {
+            unsigned int ep = 0;
+            std::memcpy(&ep, data, sizeof ep);
+            if (!isKnownEndpoint(uint8_t(ep)))
+                return ENOENT;
+            if (request == USBDEVFS_CLEAR_HALT)
+                model.clearHalt(Endpoint(ep));
+            return 0;
+        });
+        // A read waiting on the halted endpoint goes on (spurious wake-ups are harmless).
         wakeUp.notify_all();
-        return TRUE;
+        return handled;
     }
     default:
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
@@ -713,12 +702,7 @@ VirtualUsbRecorder::~VirtualUsbRecorder()
     for (auto& slot : d->slots) {
         {
             std::lock_guard<std::mutex> lock(d->mutex);
-            for (auto& u : slot->pending)
-                d->release(u);
-            for (auto& u : slot->reapable)
-                d->release(u);
-            slot->pending.clear();
-            slot->reapable.clear();
+            d->dropTransfers(slot.get());
         }
         d->closePty(slot.get());
         if (slot->handler)
@@ -877,12 +861,7 @@ void VirtualUsbRecorder::dropAllTransfers()
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     for (auto& slot : d->slots) {
-        for (auto& u : slot->pending)
-            d->release(u);
-        for (auto& u : slot->reapable)
-            d->release(u);
-        slot->pending.clear();
-        slot->reapable.clear();
+        d->dropTransfers(slot.get());
         slot->setWritable(false);
     }
 }

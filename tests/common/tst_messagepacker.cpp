@@ -1,5 +1,7 @@
 #include "common/messagepacker.h"
 
+#include "support/samplepacking.h"
+
 #include <gtest/gtest.h>
 
 using Tavrix::Common::MessagePacker;
@@ -82,20 +84,7 @@ TEST(MessagePacker, UnsignedNumbers)
 
 TEST(MessagePacker, SignedSampleValues)
 {
-    const std::pair<int32_t, std::vector<uint8_t>> cases[] = {
-        {-1, {0xFF}},
-        {-32, {0xE0}},
-        {-33, {0xD0, 0xDF}},
-        {-128, {0xD0, 0x80}},
-        {-129, {0xD1, 0xFF, 0x7F}},
-        {-200, {0xD1, 0xFF, 0x38}},
-        {-32768, {0xD1, 0x80, 0x00}},
-        {-32769, {0xD2, 0xFF, 0xFF, 0x7F, 0xFF}},
-        {127, {0x7F}},
-        {200, {0xCC, 0xC8}},
-        {65536, {0xCE, 0x00, 0x01, 0x00, 0x00}},
-    };
-    for (const auto& [value, expected] : cases) {
+    for (const auto& [value, expected] : TestSupport::sampleEncodings) {
         MessagePacker packer;
         packer.packSigned(value);
         EXPECT_EQ(bytesOf(packer), expected) << value;

@@ -57,3 +57,21 @@ TEST(ThreadLogging, WriterAndDrainerNeverTearAStringFromItsSpace)
     for (size_t i = 0; i < drained.size(); i += 5)
         ASSERT_EQ(drained.compare(i, 5, "word "), 0) << "at " << i;
 }
+
+TEST(ThreadLogging, TheReaderIsToldOncePerDrainThatThereIsText)
+{
+    ThreadLogging log;
+    int told = 0;
+    log.setOnFirstText([&told] { ++told; });
+    EXPECT_EQ(told, 0);
+    log << "one" << "two" << '\n';
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(log.take(), "one two \n");
+    log << '\n';
+    log << "three";
+    EXPECT_EQ(told, 2);
+    log.take();
+    // A null pointer writes nothing, so there is nothing to drain.
+    log << static_cast<const char*>(nullptr);
+    EXPECT_EQ(told, 2);
+}

@@ -2,7 +2,6 @@
 
 #include "devicecomplexcommands/orvimflashcommands.h"
 
-
 using namespace Tavrix;
 using namespace Tavrix::DeviceComplexCommands;
 using Tavrix::Testing::Bytes;
@@ -37,6 +36,25 @@ Bytes readoutFrames(const Bytes& content)
 
 class FlashOperations : public Tavrix::Testing::OperationsFixture
 {
+protected:
+    // A read-out operation; its answers and the data listener's blocks are
+    // recorded in `answers` and `blocks`.
+    std::shared_ptr<StartReceiveFlashDataCommand> startReadOut()
+    {
+        auto command = create<StartReceiveFlashDataCommand>("StartReceiveFlashData");
+        if (!command)
+            return command;
+        QObject::connect(command.get(), &StartReceiveFlashDataCommand::answerIsReady,
+                         [this](Usb::ComplexCommand*, std::shared_ptr<Usb::DeviceCommandStatus> status) {
+                             answers.push_back(status->status);
+                         });
+        QObject::connect(&dataListener, &Usb::UsbEndPoint::signalAnswer,
+                         [this](std::vector<uint8_t> block, int32_t status) { blocks.emplace_back(block, status); });
+        return command;
+    }
+
+    std::vector<Usb::DeviceCommand::EStatus> answers;
+    std::vector<std::pair<Bytes, int>> blocks;
 };
 
 TEST_F(FlashOperations, WrittenCountIncludesTheLastWrittenByte)
@@ -59,16 +77,8 @@ TEST_F(FlashOperations, ReadOutDeliversExactlyTheCountedBytesInBlocks)
 {
     const uint64_t minimum = 0x100;
     const uint64_t writtenMax = minimum + 3 * 10240 + 777 - 1; // 31497 bytes
-    auto command = create<StartReceiveFlashDataCommand>("StartReceiveFlashData");
+    auto command = startReadOut();
     ASSERT_TRUE(command);
-    std::vector<Usb::DeviceCommand::EStatus> answers;
-    QObject::connect(command.get(), &StartReceiveFlashDataCommand::answerIsReady,
-                     [&answers](Usb::ComplexCommand*, std::shared_ptr<Usb::DeviceCommandStatus> status) {
-                         answers.push_back(status->status);
-                     });
-    std::vector<std::pair<Bytes, int>> blocks;
-    QObject::connect(&dataListener, &Usb::UsbEndPoint::signalAnswer,
-                     [&blocks](std::vector<uint8_t> block, int32_t status) { blocks.emplace_back(block, status); });
 
     ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
     answer(addressAnswer(1, minimum));
@@ -105,15 +115,8 @@ TEST_F(FlashOperations, ReadOutDeliversExactlyTheCountedBytesInBlocks)
 
 TEST_F(FlashOperations, NothingWrittenAnswersAtOnceWithAnEmptyLastBlock)
 {
-    auto command = create<StartReceiveFlashDataCommand>("StartReceiveFlashData");
-    std::vector<Usb::DeviceCommand::EStatus> answers;
-    QObject::connect(command.get(), &StartReceiveFlashDataCommand::answerIsReady,
-                     [&answers](Usb::ComplexCommand*, std::shared_ptr<Usb::DeviceCommandStatus> status) {
-                         answers.push_back(status->status);
-                     });
-    std::vector<std::pair<Bytes, int>> blocks;
-    QObject::connect(&dataListener, &Usb::UsbEndPoint::signalAnswer,
-                     [&blocks](std::vector<uint8_t> block, int32_t status) { blocks.emplace_back(block, status); });
+    auto command = startReadOut();
+    ASSERT_TRUE(command);
     ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
     answer(addressAnswer(1, 0x2000));
     answer(addressAnswer(3, 0x2000));
@@ -141,12 +144,8 @@ class FlashFailures : public FlashOperations, public ::testing::WithParamInterfa
 TEST_P(FlashFailures, EndTheReadOutOnceWithThatStatusAndLeaveTheListenerUnarmed)
 {
     const FlashFailure& c = GetParam();
-    auto command = create<StartReceiveFlashDataCommand>("StartReceiveFlashData");
-    std::vector<Usb::DeviceCommand::EStatus> answers;
-    QObject::connect(command.get(), &StartReceiveFlashDataCommand::answerIsReady,
-                     [&answers](Usb::ComplexCommand*, std::shared_ptr<Usb::DeviceCommandStatus> status) {
-                         answers.push_back(status->status);
-                     });
+    auto command = startReadOut();
+    ASSERT_TRUE(command);
     ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
     const std::vector<Bytes> good{addressAnswer(1, 0), addressAnswer(3, 99), Testing::resultFrame(0x12),
                                   Testing::resultFrame(0x11)};

@@ -1,4 +1,5 @@
 #include "support/msgpackreader.h"
+#include "support/samplepacking.h"
 #include "usb/adcviewermessage.h"
 
 #include <gtest/gtest.h>
@@ -86,33 +87,8 @@ TEST(AdcViewerMessage, SignalMessageOfFortyEcgPointsBeginsAsPublished)
 
 TEST(AdcViewerMessage, SampleValuesTakeTheirSmallestForm)
 {
-    struct Case
-    {
-        int32_t value;
-        Bytes packed;
-    };
-    const Case cases[] = {
-        {0, {0x00}},
-        {127, {0x7F}},
-        {128, {0xCC, 0x80}},
-        {200, {0xCC, 0xC8}},
-        {255, {0xCC, 0xFF}},
-        {256, {0xCD, 0x01, 0x00}},
-        {65535, {0xCD, 0xFF, 0xFF}},
-        {65536, {0xCE, 0x00, 0x01, 0x00, 0x00}},
-        {8388607, {0xCE, 0x00, 0x7F, 0xFF, 0xFF}},
-        {-1, {0xFF}},
-        {-32, {0xE0}},
-        {-33, {0xD0, 0xDF}},
-        {-128, {0xD0, 0x80}},
-        {-129, {0xD1, 0xFF, 0x7F}},
-        {-200, {0xD1, 0xFF, 0x38}},
-        {-32768, {0xD1, 0x80, 0x00}},
-        {-32769, {0xD2, 0xFF, 0xFF, 0x7F, 0xFF}},
-        {-8388608, {0xD2, 0xFF, 0x80, 0x00, 0x00}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(packedSingleValue(c.value), c.packed) << c.value;
+    for (const auto& [value, packed] : TestSupport::sampleEncodings)
+        EXPECT_EQ(packedSingleValue(value), packed) << value;
 }
 
 TEST(AdcViewerMessage, PointCounterOfConsecutiveBlocksAndEmptyChannels)

@@ -24,11 +24,8 @@ using namespace Tavrix::Usb;
 
 namespace {
 
-using TestSupport::Bytes;
-using TestSupport::LinkLogs;
-using TestSupport::completeRead;
-using TestSupport::frame;
-
+// Bytes, frame(), LinkLogs and completeRead() of the link harness.
+using namespace TestSupport;
 
 struct Outcome
 {

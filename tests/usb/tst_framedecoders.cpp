@@ -1,3 +1,5 @@
+#include "support/channelkeys.h"
+#include "support/signalframes.h"
 #include "usb/cableframedecoder.h"
 #include "usb/deviceferrowseriesframedecoder.h"
 #include "usb/deviceferrowserieswithadframedecoder.h"
@@ -6,66 +8,43 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace Tavrix::Usb;
-using Tavrix::DevicesInfo::DeviceChannelCommonInfo;
-using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
-using Tavrix::DevicesInfo::EChannelSource;
-using Tavrix::DevicesInfo::EChannelType;
+using namespace TestSupport::ChannelKeys;
+using TestSupport::put24;
+using TestSupport::signalFrame;
 
 namespace {
-
-const DeviceChannelTypeInfo ecgKey{EChannelType::Ecg, EChannelSource::Device};
-const DeviceChannelTypeInfo reoKey{EChannelType::Reo, EChannelSource::Device};
-const DeviceChannelTypeInfo accKey{EChannelType::Acc, EChannelSource::Device};
-const DeviceChannelTypeInfo prsKey{EChannelType::Prs, EChannelSource::Device};
-const DeviceChannelTypeInfo tonKey{EChannelType::Ton, EChannelSource::Device};
-const DeviceChannelTypeInfo extAccKey{EChannelType::Acc, EChannelSource::Cable};
-
-void put24(std::vector<uint8_t>& frame, size_t offset, int32_t value)
-{
-    frame[offset] = static_cast<uint8_t>(value & 0xFF);
-    frame[offset + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    frame[offset + 2] = static_cast<uint8_t>((value >> 16) & 0xFF);
-}
 
 // A recorder 0x80 frame whose every 3-byte slot from byte 4 holds a distinct
 // value, so a read from a wrong offset shows.
 std::vector<uint8_t> recorderFrame(uint16_t number)
 {
-    std::vector<uint8_t> frame(57, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x32;
-    frame[2] = 0x00;
-    frame[3] = 0x80;
+    std::vector<uint8_t> frame = signalFrame(57, 0x80, 52, number);
     for (int slot = 0; slot < 13; ++slot) // bytes 4..42
         put24(frame, 4 + 3 * slot, -1000 * (slot + 1) + slot);
-    frame[52] = static_cast<uint8_t>(number & 0xFF);
-    frame[53] = static_cast<uint8_t>(number >> 8);
-    frame[54] = 0xFF;
-    frame[55] = 0xFF;
-    frame[56] = 0xBD;
     return frame;
 }
 
 std::vector<uint8_t> cableFrame(uint16_t number)
 {
-    std::vector<uint8_t> frame(21, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x0E;
-    frame[2] = 0x00;
-    frame[3] = 0x81;
+    std::vector<uint8_t> frame = signalFrame(21, 0x81, 16, number);
     put24(frame, 4, 111);
     put24(frame, 7, -222);
     put24(frame, 10, 333);
-    frame[16] = static_cast<uint8_t>(number & 0xFF);
-    frame[17] = static_cast<uint8_t>(number >> 8);
-    frame[18] = 0xFF;
-    frame[19] = 0xFF;
-    frame[20] = 0xBD;
+    return frame;
+}
+
+// `frame` with the bytes at the given offsets replaced.
+std::vector<uint8_t> withBytes(std::vector<uint8_t> frame, std::initializer_list<std::pair<std::size_t, uint8_t>> bytes)
+{
+    for (const auto& [offset, value] : bytes)
+        frame[offset] = value;
     return frame;
 }
 
@@ -100,18 +79,14 @@ TEST(FrameDecoders, AcceptOnlyTheirExactLengthAndHeader)
     DeviceFerrowSeriesWithADFrameDecoder withAd(8);
     CableFrameDecoder cable;
 
-    auto wrongCode = recorderFrame(1);
-    wrongCode[3] = 0x81;
+    const auto wrongCode = withBytes(recorderFrame(1), {{3, 0x81}});
     auto tooLong = recorderFrame(1);
     tooLong.insert(tooLong.end() - 1, 0x00);
     auto tooShort = recorderFrame(1);
     tooShort.erase(tooShort.begin() + 10);
-    auto wrongLength = recorderFrame(1);
-    wrongLength[1] = 0x31;
-    auto wrongStart = recorderFrame(1);
-    wrongStart[0] = 0x7D;
-    auto cableAsRecorder = cableFrame(1);
-    cableAsRecorder[3] = 0x80;
+    const auto wrongLength = withBytes(recorderFrame(1), {{1, 0x31}});
+    const auto wrongStart = withBytes(recorderFrame(1), {{0, 0x7D}});
+    const auto cableAsRecorder = withBytes(cableFrame(1), {{3, 0x80}});
     auto longCable = cableFrame(1);
     longCable.push_back(0xBD);
 
@@ -220,13 +195,9 @@ TEST(FrameDecoders, ButtonBitIsByte43ForFerrowAnd49WithAd)
     DeviceFerrowSeriesFrameDecoder ferrow;
     DeviceFerrowSeriesWithADFrameDecoder withAd(8);
 
-    auto at43 = recorderFrame(1);
-    at43[43] = 0x01;
-    auto at49 = recorderFrame(1);
-    at49[49] = 0x01;
-    auto otherBits = recorderFrame(1);
-    otherBits[43] = 0xFE;
-    otherBits[49] = 0xFE;
+    const auto at43 = withBytes(recorderFrame(1), {{43, 0x01}});
+    const auto at49 = withBytes(recorderFrame(1), {{49, 0x01}});
+    const auto otherBits = withBytes(recorderFrame(1), {{43, 0xFE}, {49, 0xFE}});
 
     EXPECT_TRUE(ferrow.hasButtonLabel(at43));
     EXPECT_FALSE(withAd.hasButtonLabel(at43));

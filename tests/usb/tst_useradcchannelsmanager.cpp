@@ -1,3 +1,5 @@
+#include "support/channelkeys.h"
+#include "support/signalframes.h"
 #include "usb/deviceinfo.h"
 #include "usb/usbadclistener.h"
 #include "support/msgpackreader.h"
@@ -15,22 +17,13 @@
 #include <vector>
 
 using namespace Tavrix::Usb;
-using Tavrix::DevicesInfo::DeviceChannelCommonInfo;
-using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
-using Tavrix::DevicesInfo::EChannelSource;
-using Tavrix::DevicesInfo::EChannelType;
+using namespace TestSupport::ChannelKeys;
+using TestSupport::put24;
+using TestSupport::signalFrame;
 using TestSupport::MsgReader;
 using TestSupport::MsgValue;
 
 namespace {
-
-const DeviceChannelTypeInfo ecgKey{EChannelType::Ecg, EChannelSource::Device};
-const DeviceChannelTypeInfo reoKey{EChannelType::Reo, EChannelSource::Device};
-const DeviceChannelTypeInfo accKey{EChannelType::Acc, EChannelSource::Device};
-const DeviceChannelTypeInfo prsKey{EChannelType::Prs, EChannelSource::Device};
-const DeviceChannelTypeInfo tonKey{EChannelType::Ton, EChannelSource::Device};
-const DeviceChannelTypeInfo oxyKey{EChannelType::Oxy, EChannelSource::Device};
-const DeviceChannelTypeInfo extAccKey{EChannelType::Acc, EChannelSource::Cable};
 
 MsgValue decode(const QByteArray& message)
 {
@@ -42,16 +35,6 @@ MsgValue decode(const QByteArray& message)
 // ---------------------------------------------------------------------------
 // Recorder frames with values that tell frame and slot apart.
 
-void put24(std::vector<uint8_t>& frame, size_t offset, int32_t value)
-{
-    frame[offset] = static_cast<uint8_t>(value & 0xFF);
-    frame[offset + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    frame[offset + 2] = static_cast<uint8_t>((value >> 16) & 0xFF);
-}
-
-// Value of sample `slot` (0-7 ECG, 8-9 reo, 10-12 acc, 13 prs, 14 ton) in
-// frame `n`: distinct for the frames and slots used here, both signs, and
-// within 24 bits.
 int32_t sampleValue(uint32_t n, int slot)
 {
     const int32_t magnitude = static_cast<int32_t>(((n % 4096) * 16 + static_cast<uint32_t>(slot)) * 101 % 8000000);
@@ -60,10 +43,7 @@ int32_t sampleValue(uint32_t n, int slot)
 
 std::vector<uint8_t> recorderFrame(uint32_t n, bool button = false, int buttonOffset = 43)
 {
-    std::vector<uint8_t> frame(57, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x32;
-    frame[3] = 0x80;
+    std::vector<uint8_t> frame = signalFrame(57, 0x80, 52, n);
     for (int slot = 0; slot < 13; ++slot)
         put24(frame, 4 + 3 * slot, sampleValue(n, slot));
     if (buttonOffset == 49) { // pressure and tone occupy 43..48
@@ -72,11 +52,6 @@ std::vector<uint8_t> recorderFrame(uint32_t n, bool button = false, int buttonOf
     }
     if (button)
         frame[buttonOffset] |= 0x01;
-    frame[52] = static_cast<uint8_t>(n & 0xFF);
-    frame[53] = static_cast<uint8_t>((n >> 8) & 0xFF);
-    frame[54] = 0xFF;
-    frame[55] = 0xFF;
-    frame[56] = 0xBD;
     return frame;
 }
 
@@ -87,17 +62,9 @@ int32_t cableValue(uint32_t n, int axis)
 
 std::vector<uint8_t> cableFrame(uint32_t n)
 {
-    std::vector<uint8_t> frame(21, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x0E;
-    frame[3] = 0x81;
+    std::vector<uint8_t> frame = signalFrame(21, 0x81, 16, n);
     for (int axis = 0; axis < 3; ++axis)
         put24(frame, 4 + 3 * axis, cableValue(n, axis));
-    frame[16] = static_cast<uint8_t>(n & 0xFF);
-    frame[17] = static_cast<uint8_t>((n >> 8) & 0xFF);
-    frame[18] = 0xFF;
-    frame[19] = 0xFF;
-    frame[20] = 0xBD;
     return frame;
 }
 
