@@ -10,8 +10,8 @@
 // 1/x_realtime(recording) - 1/x_realtime(streaming alone).
 
 #include "devicewebapi/beatdetectorlink.h"
-#include "devicewebapi/bdfsignalwriter.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/bdfsignalwriter.h"
+#include "archive/signalrecorder.h"
 #include "usb/deviceinfo.h"
 #include "usb/useradcchannelsmanager.h"
 
@@ -130,14 +130,14 @@ void signalPipeline(benchmark::State& state, bool withAd, EStream kind, bool rec
     });
 
     QTemporaryDir directory;
-    Tavrix::DeviceWebApi::SignalRecorder recorder(directory.path());
+    Tavrix::Archive::SignalRecorder recorder(directory.path());
     if (recording) {
         recorder.attach(managerOwner);
-        Tavrix::DeviceWebApi::SignalRecorder::StartRequest start;
+        Tavrix::Archive::SignalRecorder::StartRequest start;
         start.sampleRate = static_cast<int>(recorderFramesPerSecond);
         start.layout = manager.channelLayout();
         QString detail;
-        if (recorder.start(start, &detail) != Tavrix::DeviceWebApi::SignalRecorder::EStartResult::Started) {
+        if (recorder.start(start, &detail) != Tavrix::Archive::SignalRecorder::EStartResult::Started) {
             state.SkipWithError(detail.toStdString().c_str());
             return;
         }
@@ -223,9 +223,9 @@ void BM_SignalPipelineFerrow8ADBeats(benchmark::State& state)
 // The BDF+ writer alone: 21 signals (the Ferrow 8 AD's with a cable) a frame.
 void BM_BdfWriter(benchmark::State& state)
 {
-    using Tavrix::DeviceWebApi::BdfSignalInfo;
+    using Tavrix::Archive::BdfSignalInfo;
     QTemporaryDir directory;
-    Tavrix::DeviceWebApi::BdfSignalWriter writer;
+    Tavrix::Archive::BdfSignalWriter writer;
     const std::vector<BdfSignalInfo> signalInfos(21, BdfSignalInfo{"ECG 1", "uV"});
     if (!writer.open(directory.filePath("bench.bdf"), static_cast<int>(recorderFramesPerSecond), signalInfos, {})) {
         state.SkipWithError(writer.error().toStdString().c_str());

@@ -12,8 +12,8 @@
 #include "devicewebapi/devicewebapijsoncommand.h"
 #include "devicewebapi/examinationinfostore.h"
 #include "devicewebapi/flashdatalink.h"
-#include "devicewebapi/flashreadoutstore.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/flashreadoutstore.h"
+#include "archive/signalrecorder.h"
 #include "devicewebapi/signalrecordingeventmessagepacker.h"
 #include "devicewebapi/signalrecordinglink.h"
 #include "net/webapi/accesspolicy.h"
@@ -148,8 +148,8 @@ void LinkConfiguration::build(const Settings& settings,
     // over HTTP and announced on the event stream.
     m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
     m_exeGet["flash"] = m_flashExeGet.get();
-    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
-        QPointer<DeviceWebApi::SignalRecorder> guarded(recorder);
+    if (Archive::SignalRecorder* recorder = m_services.recorder.get()) {
+        QPointer<Archive::SignalRecorder> guarded(recorder);
         // The resting ECG files live beside the BDF recordings and are listed and served with them.
         QPointer<Archive::RestingEcgArchive> ecgs(m_services.restingEcg.get());
         m_recordingsExeGet = std::make_unique<exeGetRecordings>(
@@ -236,10 +236,10 @@ void LinkConfiguration::build(const Settings& settings,
     connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
 
-    if (DeviceWebApi::FlashReadoutStore* store = m_services.readouts.get()) {
-        connect(store, &DeviceWebApi::FlashReadoutStore::readoutIsComplete, this,
+    if (Archive::FlashReadoutStore* store = m_services.readouts.get()) {
+        connect(store, &Archive::FlashReadoutStore::readoutIsComplete, this,
                 [this](const QString& fileName, qint64 size) {
-                    DeviceWebApi::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
+                    Archive::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
                     Common::MessagePacker packer;
                     packer.packMapHeader(2);
                     packer << "type" << "event" << "data";
@@ -249,8 +249,8 @@ void LinkConfiguration::build(const Settings& settings,
                 });
     }
 
-    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
-        connect(recorder, &DeviceWebApi::SignalRecorder::recordingIsComplete, this,
+    if (Archive::SignalRecorder* recorder = m_services.recorder.get()) {
+        connect(recorder, &Archive::SignalRecorder::recordingIsComplete, this,
                 [this](const QString& fileName, qint64 size, qint64 durationMs, const QString& reason) {
                     DeviceWebApi::SignalRecordingEventMessagePacker recording(fileName.toStdString(), size,
                                                                               durationMs, reason.toStdString());
@@ -261,7 +261,7 @@ void LinkConfiguration::build(const Settings& settings,
                     recording.pack(packer);
                     eventSocket->slotTransfer(packer.data());
                 });
-        connect(recorder, &DeviceWebApi::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
+        connect(recorder, &Archive::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
     }
 
     // Every client shows the patient in force: tell them when it changes.
@@ -297,7 +297,7 @@ LinkConfiguration::~LinkConfiguration()
 {
     // A recording still running is completed and announced while the
     // event stream is there to tell it.
-    if (DeviceWebApi::SignalRecorder* recorder = m_services.recorder.get()) {
+    if (Archive::SignalRecorder* recorder = m_services.recorder.get()) {
         if (recorder->isRunning())
             recorder->stop(QStringLiteral("Service stopped"));
         recorder->disconnect(this);

@@ -13,11 +13,14 @@ namespace Tavrix::Archive {
 class RestingEcgArchive;
 }
 
+namespace Tavrix::Archive {
+class FlashReadoutStore;
+class SignalRecorder;
+} // namespace Tavrix::Archive
+
 namespace Tavrix::DeviceWebApi {
 
-class FlashReadoutStore;
 class BeatDetectorLink;
-class SignalRecorder;
 
 // The services beside the USB worker that web commands use. Whoever links
 // (the composition root, a test) makes and owns them, and keeps them while
@@ -34,8 +37,8 @@ struct LinkServices
     // the executable.
     static LinkServices create(Usb::UsbEventLoopWorker& worker);
 
-    std::unique_ptr<FlashReadoutStore> readouts;
-    std::unique_ptr<SignalRecorder> recorder;
+    std::unique_ptr<Archive::FlashReadoutStore> readouts;
+    std::unique_ptr<Archive::SignalRecorder> recorder;
     // The live beat detector, fed by the same channel manager.
     std::unique_ptr<BeatDetectorLink> beats;
     // Resting ECGs, written beside the recordings and sent to the PACS.

@@ -1,6 +1,6 @@
 #include "devicewebapi/flashdatalink.h"
 
-#include "devicewebapi/flashreadoutstore.h"
+#include "archive/flashreadoutstore.h"
 #include "usb/usbeventloopworker.h"
 
 #include <QCoreApplication>
@@ -22,14 +22,14 @@ int FlashDataLink::readoutsToKeep()
     // unreadable settings file keeps the default.
     QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("settings.json")));
     if (!file.open(QIODevice::ReadOnly))
-        return FlashReadoutStore::defaultKeep;
-    return FlashReadoutStore::keepFrom(QJsonDocument::fromJson(file.readAll()).object().toVariantMap());
+        return Archive::FlashReadoutStore::defaultKeep;
+    return Archive::FlashReadoutStore::keepFrom(QJsonDocument::fromJson(file.readAll()).object().toVariantMap());
 }
 
-std::unique_ptr<FlashReadoutStore> FlashDataLink::createStore(Usb::UsbEventLoopWorker& worker)
+std::unique_ptr<Archive::FlashReadoutStore> FlashDataLink::createStore(Usb::UsbEventLoopWorker& worker)
 {
     // The blocks come from the USB thread; the store writes them on the main thread.
-    auto readouts = std::make_unique<FlashReadoutStore>(readoutDirectory());
+    auto readouts = std::make_unique<Archive::FlashReadoutStore>(readoutDirectory());
     readouts->setKeep(readoutsToKeep());
     {
         QFile file(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("settings.json")));
@@ -39,10 +39,10 @@ std::unique_ptr<FlashReadoutStore> FlashDataLink::createStore(Usb::UsbEventLoopW
         readouts->setReserve(Common::DiskReserve::fromSettings(settings));
     }
     QObject::connect(&worker.dataListener(), &Usb::UsbEndPoint::signalAnswer, readouts.get(),
-                     &FlashReadoutStore::slotBlock, Qt::QueuedConnection);
+                     &Archive::FlashReadoutStore::slotBlock, Qt::QueuedConnection);
     // A lost recorder ends its read-out; what was received stays a ".part" file.
     QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, readouts.get(),
-                     &FlashReadoutStore::abandon);
+                     &Archive::FlashReadoutStore::abandon);
     return readouts;
 }
 

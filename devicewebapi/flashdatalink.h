@@ -7,9 +7,12 @@ namespace Tavrix::Usb {
 class UsbEventLoopWorker;
 }
 
+namespace Tavrix::Archive {
+class FlashReadoutStore;
+} // namespace Tavrix::Archive
+
 namespace Tavrix::DeviceWebApi {
 
-class FlashReadoutStore;
 
 // Where memory read-outs go: a FlashReadoutStore in the directory "flash"
 // beside the executable, fed by the worker's data listener.
@@ -18,7 +21,7 @@ class FlashDataLink
 public:
     // The store, fed by the worker's data listener and told when the
     // recorder is lost; its owner keeps it while the worker runs.
-    static std::unique_ptr<FlashReadoutStore> createStore(Usb::UsbEventLoopWorker& worker);
+    static std::unique_ptr<Archive::FlashReadoutStore> createStore(Usb::UsbEventLoopWorker& worker);
     // "<executable directory>/flash".
     static QString readoutDirectory();
     // How many read-outs the store keeps: "flashReadoutsKept" of the

@@ -1,7 +1,7 @@
 #include "devicewebapi/getexaminationinfojsoncommand.h"
 
 #include "devicewebapi/examinationinfostore.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 #include "net/webapi/ijsoncommandinfo.h"
 #include "net/webapi/jsoncommandunit.h"
 #include "usb/adcchannelsmanager.h"
@@ -60,8 +60,8 @@ GetExaminationInfoJsonCommand::leadNames(const std::optional<ExaminationInfo>& e
         return {};
     // The names a recording gives these channels; those it numbers for want
     // of a lead set that names them count as unknown.
-    const auto named = SignalRecorder::signalsFor(ecg, examination->electrodes->leadType);
-    const auto numbered = SignalRecorder::signalsFor(ecg, std::nullopt);
+    const auto named = Archive::SignalRecorder::signalsFor(ecg, examination->electrodes->leadType);
+    const auto numbered = Archive::SignalRecorder::signalsFor(ecg, std::nullopt);
     std::vector<std::string> names;
     bool differs = false;
     for (std::size_t i = 0; i < named.size(); ++i) {

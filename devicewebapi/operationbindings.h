@@ -30,11 +30,14 @@ namespace Tavrix::Archive {
 class RestingEcgArchive;
 }
 
+namespace Tavrix::Archive {
+class FlashReadoutStore;
+class SignalRecorder;
+} // namespace Tavrix::Archive
+
 namespace Tavrix::DeviceWebApi {
 
 class BeatDetectorLink;
-class FlashReadoutStore;
-class SignalRecorder;
 
 // What the rows of the binding tables are made with: the USB worker's parts
 // and the services the composition root owns.
@@ -46,8 +49,8 @@ struct LinkContext
     Usb::UsbDataListener* listener;
     std::shared_ptr<Usb::AdcChannelsManager> channels;
     Net::WebApi::JsonCommandFactory* webCommands;
-    FlashReadoutStore* readouts;
-    SignalRecorder* recorder;
+    Archive::FlashReadoutStore* readouts;
+    Archive::SignalRecorder* recorder;
     BeatDetectorLink* beats = nullptr;
     Archive::RestingEcgArchive* restingEcg = nullptr;
 };

@@ -35,7 +35,7 @@ QString isoText(const QDateTime& time)
 
 StartSignalRecordingJsonCommand::StartSignalRecordingJsonCommand(std::shared_ptr<JsonCommandDescription> description,
                                                                  Usb::UsbDeviceManager* manager,
-                                                                 SignalRecorder* recorder,
+                                                                 Archive::SignalRecorder* recorder,
                                                                  std::weak_ptr<Usb::AdcChannelsManager> channels)
     : DeviceComplexJsonCommand(std::move(description), manager)
     , m_recorder(recorder)
@@ -107,7 +107,7 @@ void StartSignalRecordingJsonCommand::handleFrequency(Usb::ComplexCommand*, uint
         emit answerIsReady(this, QJsonDocument(), recordingError("NO_RECORDER", "signal recording is not available"));
         return;
     }
-    SignalRecorder::StartRequest start;
+    Archive::SignalRecorder::StartRequest start;
     start.sampleRate = frequency;
     start.layout = channels->channelLayout();
     start.label = m_label;
@@ -115,28 +115,28 @@ void StartSignalRecordingJsonCommand::handleFrequency(Usb::ComplexCommand*, uint
         start.equipment = m_deviceManager->connectedDeviceInfo().name;
     QString detail;
     switch (m_recorder->start(start, &detail)) {
-    case SignalRecorder::EStartResult::Started:
+    case Archive::SignalRecorder::EStartResult::Started:
         emit answerIsReady(this, QJsonDocument(QJsonObject{{"FileName", detail}}),
                            std::make_shared<OkJsonCommandStatus>());
         return;
-    case SignalRecorder::EStartResult::AlreadyRunning:
+    case Archive::SignalRecorder::EStartResult::AlreadyRunning:
         emit answerIsReady(this, QJsonDocument(), recordingError("RECORDING_RUNNING", detail));
         return;
-    case SignalRecorder::EStartResult::NoSignals:
-    case SignalRecorder::EStartResult::BadSampleRate:
+    case Archive::SignalRecorder::EStartResult::NoSignals:
+    case Archive::SignalRecorder::EStartResult::BadSampleRate:
         emit answerIsReady(this, QJsonDocument(), recordingError("NO_SIGNALS", detail));
         return;
-    case SignalRecorder::EStartResult::FileError:
+    case Archive::SignalRecorder::EStartResult::FileError:
         emit answerIsReady(this, QJsonDocument(), recordingError("FILE_ERROR", detail));
         return;
-    case SignalRecorder::EStartResult::NoSpace:
+    case Archive::SignalRecorder::EStartResult::NoSpace:
         emit answerIsReady(this, QJsonDocument(), recordingError("NO_SPACE", detail));
         return;
     }
 }
 
 StopSignalRecordingJsonCommand::StopSignalRecordingJsonCommand(std::shared_ptr<JsonCommandDescription> description,
-                                                               SignalRecorder* recorder)
+                                                               Archive::SignalRecorder* recorder)
     : DeviceComplexJsonCommand(std::move(description))
     , m_recorder(recorder)
 {
@@ -155,7 +155,7 @@ StopSignalRecordingJsonCommand::JsonCommandStatusPtr
 StopSignalRecordingJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 {
     m_uid = info ? info->m_uid : 0;
-    SignalRecorder::Summary summary;
+    Archive::SignalRecorder::Summary summary;
     if (!m_recorder || !m_recorder->stop(QStringLiteral("stopped"), &summary)) {
         emit answerIsReady(this, QJsonDocument(), recordingError("NO_RECORDING", "no signal recording runs"));
     } else if (summary.fileName.isEmpty()) {
@@ -173,7 +173,7 @@ StopSignalRecordingJsonCommand::execute(std::shared_ptr<IJsonCommandInfo> info)
 }
 
 GetSignalRecordingStateJsonCommand::GetSignalRecordingStateJsonCommand(
-    std::shared_ptr<JsonCommandDescription> description, SignalRecorder* recorder,
+    std::shared_ptr<JsonCommandDescription> description, Archive::SignalRecorder* recorder,
     std::weak_ptr<Usb::AdcChannelsManager> channels)
     : DeviceComplexJsonCommand(std::move(description))
     , m_recorder(recorder)
@@ -206,7 +206,7 @@ QJsonArray GetSignalRecordingStateJsonCommand::channelLabels() const
     if (!manager)
         return channels;
     const std::vector<Usb::DecodedChannelLayout> layout = manager->channelLayout();
-    const std::vector<BdfSignalInfo> signalInfos = SignalRecorder::signalsFor(layout, SignalRecorder::examinationLeadType());
+    const std::vector<Archive::BdfSignalInfo> signalInfos = Archive::SignalRecorder::signalsFor(layout, Archive::SignalRecorder::examinationLeadType());
     std::size_t next = 0;
     for (const Usb::DecodedChannelLayout& channel : layout) {
         QJsonArray labels;

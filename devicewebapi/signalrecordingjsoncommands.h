@@ -1,7 +1,7 @@
 #pragma once
 
 #include "devicewebapi/devicecomplexjsoncommand.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 
 #include <QJsonArray>
 #include <QPointer>
@@ -18,7 +18,7 @@ class StartSignalRecordingJsonCommand : public DeviceComplexJsonCommand
 
 public:
     StartSignalRecordingJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
-                                    Usb::UsbDeviceManager* manager, SignalRecorder* recorder,
+                                    Usb::UsbDeviceManager* manager, Archive::SignalRecorder* recorder,
                                     std::weak_ptr<Usb::AdcChannelsManager> channels);
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
@@ -30,7 +30,7 @@ public:
 private:
     void handleFrequency(Usb::ComplexCommand* command, uint16_t frequency, DeviceStatusPtr status);
 
-    QPointer<SignalRecorder> m_recorder;
+    QPointer<Archive::SignalRecorder> m_recorder;
     std::weak_ptr<Usb::AdcChannelsManager> m_channels;
     QString m_label;
 };
@@ -43,12 +43,12 @@ class StopSignalRecordingJsonCommand : public DeviceComplexJsonCommand
 
 public:
     StopSignalRecordingJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
-                                   SignalRecorder* recorder);
+                                   Archive::SignalRecorder* recorder);
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 
 private:
-    QPointer<SignalRecorder> m_recorder;
+    QPointer<Archive::SignalRecorder> m_recorder;
 };
 
 // "GetSignalRecordingState": {"Running", "FileName", "Since", "Samples",
@@ -61,14 +61,14 @@ class GetSignalRecordingStateJsonCommand : public DeviceComplexJsonCommand
 
 public:
     GetSignalRecordingStateJsonCommand(std::shared_ptr<Net::WebApi::JsonCommandDescription> description,
-                                       SignalRecorder* recorder, std::weak_ptr<Usb::AdcChannelsManager> channels);
+                                       Archive::SignalRecorder* recorder, std::weak_ptr<Usb::AdcChannelsManager> channels);
     static std::shared_ptr<Net::WebApi::JsonCommandDescription> createCommandDescription();
     JsonCommandStatusPtr execute(std::shared_ptr<Net::WebApi::IJsonCommandInfo> info) override;
 
 private:
     QJsonArray channelLabels() const;
 
-    QPointer<SignalRecorder> m_recorder;
+    QPointer<Archive::SignalRecorder> m_recorder;
     std::weak_ptr<Usb::AdcChannelsManager> m_channels;
 };
 

@@ -1,6 +1,6 @@
 #include "devicewebapi/signalrecordinglink.h"
 
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 #include "usb/usbeventloopworker.h"
 
 #include <QCoreApplication>
@@ -38,22 +38,22 @@ QString SignalRecordingLink::recordingsDirectory()
     return directoryFrom(serviceSettings(), QCoreApplication::applicationDirPath());
 }
 
-std::unique_ptr<SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEventLoopWorker& worker)
+std::unique_ptr<Archive::SignalRecorder> SignalRecordingLink::createRecorder(Usb::UsbEventLoopWorker& worker)
 {
     // A file size limit must end the write with an error, not the process.
     std::signal(SIGXFSZ, SIG_IGN);
 
     const QVariantMap settings = serviceSettings();
-    auto recorder = std::make_unique<SignalRecorder>(directoryFrom(settings, QCoreApplication::applicationDirPath()));
-    recorder->setLimits(SignalRecorder::Limits::fromSettings(settings));
+    auto recorder = std::make_unique<Archive::SignalRecorder>(directoryFrom(settings, QCoreApplication::applicationDirPath()));
+    recorder->setLimits(Archive::SignalRecorder::Limits::fromSettings(settings));
     recorder->repairUnfinished();
     recorder->attach(worker.channelsManager());
     QObject::connect(&worker, &Usb::UsbEventLoopWorker::deviceIsDisconnected, recorder.get(),
-                     &SignalRecorder::handleDeviceLost);
+                     &Archive::SignalRecorder::handleDeviceLost);
     QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsConnected, recorder.get(),
-                     &SignalRecorder::handleCableConnected);
+                     &Archive::SignalRecorder::handleCableConnected);
     QObject::connect(&worker, &Usb::UsbEventLoopWorker::cableIsDisconnected, recorder.get(),
-                     &SignalRecorder::handleCableRemoved);
+                     &Archive::SignalRecorder::handleCableRemoved);
     return recorder;
 }
 

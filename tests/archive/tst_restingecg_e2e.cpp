@@ -323,6 +323,19 @@ TEST_F(RestingEcgTest, TwelveLeadEcgReachesOrthancAsTheSimulatorSentIt)
     }
     EXPECT_EQ(wrong, 0) << "derived limb lead samples off by more than one unit";
 
+    // The beats of the span, found by the live detector's code, give the
+    // heart rate measurement: the simulated recorder beats 72 times a minute.
+    bool rated = false;
+    for (const QJsonValue& annotation : file["annotations"].toArray()) {
+        const QJsonObject entry = annotation.toObject();
+        if (!entry.contains("value"))
+            continue;
+        rated = true;
+        EXPECT_EQ(entry["unit"].toString(), "/min");
+        EXPECT_NEAR(entry["value"].toDouble(), 72.0, 2.0);
+    }
+    EXPECT_TRUE(rated) << "no heart rate measurement in the file";
+
     // The field's own tools.
     const ToolRun verify = runTool("dciodvfy", {fetched});
     ASSERT_TRUE(verify.ran) << "dciodvfy did not run (scripts/setup.sh installs dicom3tools)";

@@ -1,5 +1,5 @@
 #include "devicewebapi/latintransliteration.h"
-#include "devicewebapi/recordingpatient.h"
+#include "archive/recordingpatient.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 using Tavrix::DeviceWebApi::LatinTransliteration;
-using Tavrix::DeviceWebApi::RecordingPatient;
+using Tavrix::Archive::RecordingPatient;
 
 TEST(LatinTransliteration, WritesNamesAsTravelDocumentsDo)
 {

@@ -1,5 +1,5 @@
 #include "common/jmessagehandler.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 #include "net/webapi/accesspolicy.h"
 #include "net/webapi/connectionlimits.h"
 #include "net/webapi/directoryqueue.h"
@@ -1120,7 +1120,7 @@ TEST_F(WebApiServerTest, LinksAndNonFilesInTheFileDirectoriesAreNeitherListedNor
         {"pipe", EKind::Pipe, false},
     };
 
-    Tavrix::DeviceWebApi::SignalRecorder recorder(path("rec"));
+    Tavrix::Archive::SignalRecorder recorder(path("rec"));
     exeGetRecordings recordings([&recorder](const QString& name) { return recorder.pathOf(name); },
                                 [&recorder] { return recorder.list(); });
     exeGetFlash flash(path("flash"));

@@ -1,7 +1,7 @@
 #include "common/jextterminal.h"
 #include "common/jmessagehandler.h"
 #include "devicewebapi/examinationinfostore.h"
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 #include "usb/framedecoder.h"
 
 #include <edflib.h>
@@ -29,7 +29,7 @@
 #include <vector>
 
 using Tavrix::DeviceWebApi::ExaminationInfoStore;
-using Tavrix::DeviceWebApi::SignalRecorder;
+using Tavrix::Archive::SignalRecorder;
 using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
 using Tavrix::DevicesInfo::EChannelSource;
 using Tavrix::DevicesInfo::EChannelType;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/diskreserve.h"
-#include "devicewebapi/bdfsignalwriter.h"
+#include "archive/bdfsignalwriter.h"
 #include "usb/adcchannelsmanager.h"
 #include "usb/idecodedframesink.h"
 
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 // Records the decoded signal frames to BDF+ files, one signal per value of
 // every streamed channel, at the recorder's frame rate.
@@ -205,4 +205,4 @@ private:
     mutable qint64 m_listScannedNs = 0;
 };
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -3,7 +3,7 @@
 #include <QJsonObject>
 #include <QString>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 // The patient a BDF+/EDF+ file names in its header ("local patient
 // identification": code, sex, birth date, name), so that a list of
@@ -20,4 +20,4 @@ public:
     static QJsonObject fromHeaderField(const QByteArray& field);
 };
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -1,4 +1,4 @@
-#include "devicewebapi/bdfsignalwriter.h"
+#include "archive/bdfsignalwriter.h"
 
 #include "common/regularfiles.h"
 #include "devicewebapi/latintransliteration.h"
@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 namespace {
 
@@ -30,7 +30,7 @@ BdfSignalWriter::~BdfSignalWriter()
 std::string BdfSignalWriter::headerText(const std::string& text)
 {
     // Names in other scripts keep their letters in Latin form, not as '?'.
-    const std::string latin = LatinTransliteration::toLatin(text);
+    const std::string latin = DeviceWebApi::LatinTransliteration::toLatin(text);
     std::string out;
     out.reserve(latin.size());
     for (const char c : latin) {
@@ -270,4 +270,4 @@ bool BdfSignalWriter::close()
     return !m_failed;
 }
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -1,11 +1,11 @@
-#include "devicewebapi/recordingpatient.h"
+#include "archive/recordingpatient.h"
 
 #include <QDate>
 #include <QFile>
 #include <QList>
 #include <QLocale>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 namespace {
 // The header starts with 8 bytes of version, then the 80-byte patient field.
@@ -57,4 +57,4 @@ QJsonObject RecordingPatient::read(const QString& path)
     return fromHeaderField(field);
 }
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -1,10 +1,10 @@
-#include "devicewebapi/bdffilerepair.h"
+#include "archive/bdffilerepair.h"
 
 #include "common/regularfiles.h"
 
 #include <QFile>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 namespace {
 
@@ -87,4 +87,4 @@ BdfFileRepair::Result BdfFileRepair::repair(const QString& path)
     return result;
 }
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

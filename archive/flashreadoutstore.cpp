@@ -1,4 +1,4 @@
-#include "devicewebapi/flashreadoutstore.h"
+#include "archive/flashreadoutstore.h"
 
 #include "common/jterminal.h"
 
@@ -6,7 +6,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 namespace {
 const QString partSuffix = QStringLiteral(".part");
@@ -232,4 +232,4 @@ void FlashReadoutEventMessagePacker::pack(Common::MessagePacker& packer)
     packer << "url" << ("/flash/" + m_fileName);
 }
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -1,10 +1,10 @@
-#include "devicewebapi/signalrecorder.h"
+#include "archive/signalrecorder.h"
 
 #include "common/jterminal.h"
 #include "common/regularfiles.h"
-#include "devicewebapi/bdffilerepair.h"
+#include "archive/bdffilerepair.h"
 #include "devicewebapi/examinationinfostore.h"
-#include "devicewebapi/recordingpatient.h"
+#include "archive/recordingpatient.h"
 #include "usb/framedecoder.h"
 
 #include <edflib.h>
@@ -22,7 +22,7 @@
 #include <sys/stat.h>
 #include <ctime>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 using DevicesInfo::DeviceChannelTypeInfo;
 using DevicesInfo::EChannelSource;
@@ -139,7 +139,7 @@ void SignalRecorder::attach(const std::shared_ptr<Usb::AdcChannelsManager>& chan
 
 std::optional<uint8_t> SignalRecorder::examinationLeadType()
 {
-    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
+    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = DeviceWebApi::ExaminationInfoStore::last();
     if (examination && examination->electrodes)
         return examination->electrodes->leadType;
     return std::nullopt;
@@ -237,7 +237,7 @@ SignalRecorder::EStartResult SignalRecorder::start(const StartRequest& request, 
         return EStartResult::BadSampleRate;
     }
 
-    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = ExaminationInfoStore::last();
+    const std::optional<DeviceComplexCommands::ExaminationInfo> examination = DeviceWebApi::ExaminationInfoStore::last();
     const std::optional<uint8_t> leadType = examinationLeadType();
     BdfRecordingInfo recording;
     recording.equipment = request.equipment;
@@ -669,4 +669,4 @@ int SignalRecorder::repairUnfinished()
     return completed;
 }
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

@@ -1,7 +1,7 @@
 // The read-out files on disk: how many stay, which ones, and what the
 // setting that bounds them reads.
 
-#include "devicewebapi/flashreadoutstore.h"
+#include "archive/flashreadoutstore.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using Tavrix::DeviceWebApi::FlashReadoutStore;
+using Tavrix::Archive::FlashReadoutStore;
 
 namespace {
 

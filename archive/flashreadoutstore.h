@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 // Keeps every memory read-out as a file: the data listener's blocks are
 // appended to "<directory>/readout-<time>.bin.part" as they come, and the
@@ -102,4 +102,4 @@ private:
     int64_t m_size;
 };
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

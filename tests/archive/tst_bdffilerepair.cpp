@@ -1,5 +1,5 @@
-#include "devicewebapi/bdffilerepair.h"
-#include "devicewebapi/bdfsignalwriter.h"
+#include "archive/bdffilerepair.h"
+#include "archive/bdfsignalwriter.h"
 
 #include <edflib.h>
 
@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using Tavrix::DeviceWebApi::BdfFileRepair;
-using Tavrix::DeviceWebApi::BdfSignalInfo;
-using Tavrix::DeviceWebApi::BdfSignalWriter;
+using Tavrix::Archive::BdfFileRepair;
+using Tavrix::Archive::BdfSignalInfo;
+using Tavrix::Archive::BdfSignalWriter;
 
 namespace {
 

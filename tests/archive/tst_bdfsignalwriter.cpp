@@ -1,4 +1,4 @@
-#include "devicewebapi/bdfsignalwriter.h"
+#include "archive/bdfsignalwriter.h"
 
 #include <edflib.h>
 
@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-using Tavrix::DeviceWebApi::BdfRecordingInfo;
-using Tavrix::DeviceWebApi::BdfSignalInfo;
-using Tavrix::DeviceWebApi::BdfSignalWriter;
+using Tavrix::Archive::BdfRecordingInfo;
+using Tavrix::Archive::BdfSignalInfo;
+using Tavrix::Archive::BdfSignalWriter;
 
 namespace {
 

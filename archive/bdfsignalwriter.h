@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 // One signal of a BDF+ file: its label, unit and how a recorder count maps
 // to the unit. Samples are written as the recorder's counts (24 bits, no
@@ -144,4 +144,4 @@ private:
     std::size_t m_beyondRoom = 0;
 };
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive

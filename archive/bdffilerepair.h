@@ -3,7 +3,7 @@
 #include <QString>
 #include <cstdint>
 
-namespace Tavrix::DeviceWebApi {
+namespace Tavrix::Archive {
 
 // Makes an EDF/BDF file that was cut off (a crash, a full disk) readable
 // again: a trailing partial data record is removed and the header's record
@@ -25,4 +25,4 @@ public:
     static Result repair(const QString& path);
 };
 
-} // namespace Tavrix::DeviceWebApi
+} // namespace Tavrix::Archive
