@@ -6,6 +6,8 @@
 // one address, so the tests run it only inside a network namespace of their
 // own, where the loopback interface is the only one (privateNetwork()).
 
+#include "support/httpget.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
@@ -30,6 +32,8 @@
 #include <string>
 
 namespace ArchiveTesting {
+
+using TestSupport::httpGet;
 
 // Moves this process into a new network namespace with only its loopback
 // interface, up. Everything it starts afterwards (Orthanc, the service)
@@ -62,52 +66,6 @@ inline quint16 freePort()
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();
-}
-
-struct HttpAnswer
-{
-    int status = 0;
-    QByteArray body;
-};
-
-inline HttpAnswer httpGet(quint16 port, const QString& target)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    HttpAnswer answer;
-    if (!socket.waitForConnected(5000))
-        return answer;
-    socket.write("GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray raw;
-    QElapsedTimer timer;
-    timer.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 30000) {
-        socket.waitForReadyRead(50);
-        raw += socket.readAll();
-    }
-    raw += socket.readAll();
-    const int split = raw.indexOf("\r\n\r\n");
-    if (split < 0)
-        return answer;
-    answer.status = raw.mid(9, 3).toInt();
-    answer.body = raw.mid(split + 4);
-    if (raw.left(split).toLower().contains("transfer-encoding: chunked")) {
-        QByteArray joined;
-        int at = 0;
-        const QByteArray& body = answer.body;
-        while (at < body.size()) {
-            const int lineEnd = body.indexOf("\r\n", at);
-            if (lineEnd < 0)
-                break;
-            const int size = body.mid(at, lineEnd - at).toInt(nullptr, 16);
-            if (size == 0)
-                break;
-            joined += body.mid(lineEnd + 2, size);
-            at = lineEnd + 2 + size + 2;
-        }
-        answer.body = joined;
-    }
-    return answer;
 }
 
 class OrthancServer

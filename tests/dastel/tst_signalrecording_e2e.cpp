@@ -6,6 +6,7 @@
 
 #include "devicewebapi/serviceclient.h"
 #include "ecgwaveform.h"
+#include "support/httpget.h"
 #include "support/msgpackreader.h"
 
 #include <edflib.h>
@@ -88,35 +89,8 @@ private:
     std::vector<int64_t> m_buttonFrames;
 };
 
-struct HttpAnswer
-{
-    int status = 0;
-    QByteArray body;
-};
-
-HttpAnswer httpGet(quint16 port, const QString& target)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    HttpAnswer answer;
-    if (!socket.waitForConnected(2000))
-        return answer;
-    socket.write("GET " + target.toLatin1() + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray raw;
-    QElapsedTimer timer;
-    timer.start();
-    while (socket.state() != QAbstractSocket::UnconnectedState && timer.elapsed() < 10000) {
-        socket.waitForReadyRead(50);
-        raw += socket.readAll();
-    }
-    raw += socket.readAll();
-    const int split = raw.indexOf("\r\n\r\n");
-    if (split < 0)
-        return answer;
-    answer.status = raw.mid(9, 3).toInt();
-    answer.body = raw.mid(split + 4);
-    return answer;
-}
+using TestSupport::HttpAnswer;
+using TestSupport::httpGet;
 
 struct Recording
 {
