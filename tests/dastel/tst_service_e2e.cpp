@@ -4,6 +4,7 @@
 #include "ecgwaveform.h"
 #include "support/msgpackreader.h"
 #include "devicewebapi/serviceclient.h"
+#include "support/machineidle.h"
 #include "support/serviceundersimulator.h"
 
 #include <QCoreApplication>
@@ -104,6 +105,20 @@ int streamFrequency(int usual)
 {
     return qEnvironmentVariableIsSet("DASTEL_STREAM_FREQUENCY") ? qEnvironmentVariableIntValue("DASTEL_STREAM_FREQUENCY")
                                                                  : usual;
+}
+
+// Frames the recorder dropped because the service did not read them in time
+// fail a streaming test, unless the machine itself had next to no idle CPU
+// meanwhile: then the emulated USB link, which needs about a core at the
+// highest rate, could not carry the stream with or without the service, and
+// the test cannot judge. It skips and says so rather than fail.
+void judgeDeviceLoss(double dropped, double idleShare, const char* what)
+{
+    constexpr double tooBusy = 0.10;
+    if (dropped > 0 && idleShare >= 0 && idleShare < tooBusy)
+        GTEST_SKIP() << dropped << " frames dropped while the machine had " << idleShare * 100
+                     << "% CPU idle: too busy to judge the service at this rate";
+    EXPECT_EQ(dropped, 0.0) << what << " (" << idleShare * 100 << "% CPU idle)";
 }
 
 bool ecgFollowsTheSimulatorsWaveform(const std::vector<MsgValue>& messages, int frequency, size_t* badBlock = nullptr)
@@ -392,6 +407,8 @@ TEST_F(ServiceTest, EveryClientGetsEveryMessageInOrder)
     ASSERT_TRUE(first.waitConnected() && second.waitConnected() && leaving->waitConnected());
     ASSERT_TRUE(m_service.sim().requestJson("plug").value("ok").toBool());
     ASSERT_TRUE(StreamClient::waitFor([&] { return first.messages().size() >= 50; }, 20000));
+    ServiceTesting::MachineIdle machine;
+    machine.start();
 
     leaving->socket().close();
     StreamClient::waitFor([&] { return leaving->socket().state() == QAbstractSocket::UnconnectedState; }, 5000);
@@ -418,10 +435,14 @@ TEST_F(ServiceTest, EveryClientGetsEveryMessageInOrder)
     EXPECT_TRUE(ecgFollowsTheSimulatorsWaveform(first.decoded(), frequency, &badBlock))
         << "samples lost or out of order at block " << badBlock;
     const QJsonObject model = m_service.sim().requestJson("state").value("model").toObject();
-    EXPECT_EQ(model.value("framesDropped").toDouble(), 0.0) << "the simulator had to drop frames";
-    EXPECT_GE(first.messages().size(), static_cast<size_t>(seconds * frequency / 40 * 9 / 10));
-    std::printf("[ stream ] %zu messages to each of two clients in %d s at %d frames/s, %zu gaps\n",
-                first.messages().size(), seconds, frequency, gaps);
+    const double dropped = model.value("framesDropped").toDouble();
+    const double idle = machine.idleShare();
+    std::printf("[ stream ] %zu messages to each of two clients in %d s at %d frames/s, %zu gaps, %.0f frames dropped, "
+                "%.0f%% CPU idle\n",
+                first.messages().size(), seconds, frequency, gaps, dropped, idle * 100);
+    judgeDeviceLoss(dropped, idle, "the simulator had to drop frames");
+    EXPECT_GE(first.messages().size() + static_cast<size_t>(dropped / 40),
+              static_cast<size_t>(seconds * frequency / 40 * 9 / 10));
 }
 
 // A client sending commands back to back must not keep the service from
@@ -442,6 +463,8 @@ TEST_F(ServiceTest, CommandsBackToBackDoNotStarveTheSignalStream)
         return m_service.sim().requestJson("state").value("model").toObject().value("framesDropped").toDouble();
     };
     const double droppedBefore = framesDropped();
+    ServiceTesting::MachineIdle machine;
+    machine.start();
     QElapsedTimer timer;
     timer.start();
     int answered = 0;
@@ -457,7 +480,8 @@ TEST_F(ServiceTest, CommandsBackToBackDoNotStarveTheSignalStream)
 
     EXPECT_EQ(failed, 0);
     EXPECT_GT(answered, seconds) << "the commands did not run back to back";
-    EXPECT_EQ(framesDropped() - droppedBefore, 0.0) << "the recorder lost frames while commands ran";
+    const double dropped = framesDropped() - droppedBefore;
+    const double idle = machine.idleShare();
     uint64_t expectedCounter = 0;
     size_t gaps = 0;
     bool first = true;
@@ -468,7 +492,9 @@ TEST_F(ServiceTest, CommandsBackToBackDoNotStarveTheSignalStream)
         expectedCounter = counter + 40;
     }
     EXPECT_EQ(gaps, 0u) << "signal messages went missing";
-    std::printf("[ commands beside the stream ] %d commands in %d s at %d frames/s\n", answered, seconds, frequency);
+    std::printf("[ commands beside the stream ] %d commands in %d s at %d frames/s, %.0f frames dropped, %.0f%% CPU idle\n",
+                answered, seconds, frequency, dropped, idle * 100);
+    judgeDeviceLoss(dropped, idle, "the recorder lost frames while commands ran");
 }
 
 namespace {
