@@ -4,6 +4,7 @@
 #include "net/webapi/acceptretry.h"
 #include "net/webapi/parsingquery.h"
 #include "net/webapi/securityheaders.h"
+#include "net/websockets/clientframeguard.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -148,6 +149,12 @@ void HandshakeGate::adopt(QWebSocket* webSocket)
             connect(socket, &QTcpSocket::readyRead, this, [this, client = QPointer<QWebSocket>(webSocket)] {
                 if (client)
                     emit clientSentBytes(client);
+            });
+            auto* guard = new ClientFrameGuard(socket, webSocket);
+            connect(guard, &ClientFrameGuard::unmaskedFrame, this, [this, peer = socket->peerAddress().toString()] {
+                if (!m_access || m_access->firstRefusal(QStringLiteral("unmasked ") + peer))
+                    JTerminal('3') << "closed a WebSocket client that sent an unmasked frame on port" << serverPort()
+                                   << "from" << peer.toLocal8Bit().constData();
             });
             m_handedOver.erase(it);
             return;
