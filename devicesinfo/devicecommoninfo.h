@@ -2,6 +2,7 @@
 
 #include "devicesinfo/complexcommandinfo.h"
 #include "devicesinfo/devicechannelcommoninfo.h"
+#include "devicesinfo/sharedlist.h"
 #include "devicesinfo/simplecommandinfo.h"
 
 #include <cstdint>
@@ -22,8 +23,8 @@ struct DeviceCommonInfo
     float voltageForStartWriting = 0.0f;
     std::string visFrameFormat;
     std::vector<DeviceChannelCommonInfo> channels;
-    std::vector<SimpleCommandInfo> simpleCommands;
-    std::vector<ComplexCommandInfo> complexCommands;
+    SharedList<SimpleCommandInfo> simpleCommands;
+    SharedList<ComplexCommandInfo> complexCommands;
 };
 
 } // namespace Tavrix::DevicesInfo

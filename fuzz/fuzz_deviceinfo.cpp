@@ -93,7 +93,7 @@ void useDescription(const DevicesInfo::DeviceCommonInfo& description)
             auto launched = std::make_shared<Usb::LaunchedSimpleCommandInfo>(command.name, 1, payload);
             Bytes bytes;
             if (commandSet.createCommandBytes(launched, bytes) == Usb::DeviceCommand::OK)
-                checkRequest(device.simpleCommands, command, payload, bytes);
+                checkRequest(device.simpleCommands.items(), command, payload, bytes);
             else
                 FUZZ_CHECK(bytes.empty());
         }

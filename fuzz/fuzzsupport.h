@@ -39,6 +39,10 @@ inline void initialize(int* argc, char*** argv)
     std::cout.rdbuf(&nullBuffer);
     qInstallMessageHandler(dropMessage);
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Without TZ the C library looks at /etc/localtime again for every
+    // local time stamp, and the log lines an input makes take several.
+    if (!qEnvironmentVariableIsSet("TZ"))
+        qputenv("TZ", "UTC");
     static QCoreApplication app(*argc, *argv);
 }
 

@@ -82,6 +82,10 @@ public:
             std::unordered_map<int, DevicesInfo::DeviceCommonInfo>(configuration.devices.begin(),
                                                                    configuration.devices.end()),
             configuration.cables, &m_operations, flags);
+        // The error log's lines are still made; only their file, opened and
+        // closed for every line, is left out: it is the same disk work for
+        // every input and would be most of one.
+        manager()->setErrorLog(nullptr);
         m_services = DeviceWebApi::LinkServices::create(*m_worker);
         DeviceWebApi::DeviceCommandLinker::createLink(*m_worker, m_webCommands, m_services);
         m_route = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(manager(), &m_webCommands);
