@@ -66,35 +66,37 @@ struct QrsDetector::LeadState
     bool inUse = false;
 };
 
-QrsDetector::Biquad QrsDetector::Biquad::lowPass(double fs, double cutoffHz, double q)
+namespace {
+
+// Bilinear-transform Butterworth sections (R. Bristow-Johnson's audio EQ
+// cookbook). Low and high pass share the poles; their zeros differ only in
+// the sign of cos w: `sign` -1 gives the low pass, +1 the high pass.
+QrsDetector::Biquad cookbookSection(double fs, double cutoffHz, double q, double sign)
 {
-    // Bilinear-transform Butterworth sections (R. Bristow-Johnson's audio EQ cookbook).
     const double w = 2.0 * M_PI * cutoffHz / fs;
     const double alpha = std::sin(w) / (2.0 * q);
     const double cw = std::cos(w);
     const double a0 = 1.0 + alpha;
-    Biquad b;
-    b.b0 = (1.0 - cw) / 2.0 / a0;
-    b.b1 = (1.0 - cw) / a0;
+    const double k = 1.0 + sign * cw;
+    QrsDetector::Biquad b;
+    b.b0 = k / 2.0 / a0;
+    b.b1 = -sign * k / a0;
     b.b2 = b.b0;
     b.a1 = -2.0 * cw / a0;
     b.a2 = (1.0 - alpha) / a0;
     return b;
 }
 
+} // namespace
+
+QrsDetector::Biquad QrsDetector::Biquad::lowPass(double fs, double cutoffHz, double q)
+{
+    return cookbookSection(fs, cutoffHz, q, -1.0);
+}
+
 QrsDetector::Biquad QrsDetector::Biquad::highPass(double fs, double cutoffHz, double q)
 {
-    const double w = 2.0 * M_PI * cutoffHz / fs;
-    const double alpha = std::sin(w) / (2.0 * q);
-    const double cw = std::cos(w);
-    const double a0 = 1.0 + alpha;
-    Biquad b;
-    b.b0 = (1.0 + cw) / 2.0 / a0;
-    b.b1 = -(1.0 + cw) / a0;
-    b.b2 = b.b0;
-    b.a1 = -2.0 * cw / a0;
-    b.a2 = (1.0 - alpha) / a0;
-    return b;
+    return cookbookSection(fs, cutoffHz, q, 1.0);
 }
 
 QrsDetector::BandPass::BandPass(double fs)

@@ -13,6 +13,7 @@
 #include "archive/bdfsignalwriter.h"
 #include "archive/signalrecorder.h"
 #include "usb/deviceinfo.h"
+#include "support/signalframes.h"
 #include "usb/useradcchannelsmanager.h"
 
 #include <QByteArray>
@@ -24,6 +25,9 @@
 #include <vector>
 
 using namespace Tavrix::Usb;
+using TestSupport::handOver;
+using TestSupport::put24;
+using TestSupport::signalFrame;
 using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
 using Tavrix::DevicesInfo::EChannelSource;
 using Tavrix::DevicesInfo::EChannelType;
@@ -34,57 +38,22 @@ constexpr double recorderFramesPerSecond = 2000.0;
 // One hand-over per 20 ms at 2000 frames/s.
 constexpr uint32_t framesPerHandOver = 40;
 
-void put24(std::vector<uint8_t>& frame, size_t offset, int32_t value)
-{
-    frame[offset] = static_cast<uint8_t>(value & 0xFF);
-    frame[offset + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    frame[offset + 2] = static_cast<uint8_t>((value >> 16) & 0xFF);
-}
-
 void appendRecorderFrame(std::vector<uint8_t>& stream, uint32_t n, bool withAd)
 {
-    std::vector<uint8_t> frame(57, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x32;
-    frame[3] = 0x80;
+    std::vector<uint8_t> frame = signalFrame(57, 0x80, 52, n);
     // Realistic ECG magnitudes: a few hundred to tens of thousands of counts,
     // both signs, so every sample encoding occurs.
     for (int slot = 0; slot < (withAd ? 15 : 13); ++slot)
         put24(frame, 4 + 3 * slot, static_cast<int32_t>((n * 7919u + slot * 104729u) % 120000u) - 60000);
-    frame[52] = static_cast<uint8_t>(n & 0xFF);
-    frame[53] = static_cast<uint8_t>(n >> 8);
-    frame[54] = 0xFF;
-    frame[55] = 0xFF;
-    frame[56] = 0xBD;
     stream.insert(stream.end(), frame.begin(), frame.end());
 }
 
 void appendCableFrame(std::vector<uint8_t>& stream, uint32_t n)
 {
-    std::vector<uint8_t> frame(21, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x0E;
-    frame[3] = 0x81;
+    std::vector<uint8_t> frame = signalFrame(21, 0x81, 16, n);
     for (int axis = 0; axis < 3; ++axis)
         put24(frame, 4 + 3 * axis, static_cast<int32_t>(n * 3 + axis) - 500);
-    frame[16] = static_cast<uint8_t>(n & 0xFF);
-    frame[17] = static_cast<uint8_t>(n >> 8);
-    frame[18] = 0xFF;
-    frame[19] = 0xFF;
-    frame[20] = 0xBD;
     stream.insert(stream.end(), frame.begin(), frame.end());
-}
-
-// The listener's hand-over: 128-byte reads, each a serialised byte array.
-std::vector<uint8_t> handOver(const std::vector<uint8_t>& stream)
-{
-    QByteArray collected;
-    QDataStream out(&collected, QIODevice::WriteOnly);
-    for (size_t pos = 0; pos < stream.size(); pos += 128) {
-        const size_t n = std::min<size_t>(128, stream.size() - pos);
-        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
-    }
-    return std::vector<uint8_t>(collected.begin(), collected.end());
 }
 
 DeviceInfo device(bool withAd)

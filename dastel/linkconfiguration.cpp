@@ -41,7 +41,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QRandomGenerator>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QPointer>
 #include <cstdio>
@@ -105,11 +104,24 @@ void LinkConfiguration::build(const Settings& settings,
                               const DevicesInfo::DeviceInfoMap& devices,
                               const std::vector<Usb::CableTypeInfo>& cables)
 {
-    using namespace Net::WebApi;
-    using Net::WebSockets::WebSocketServer;
+    startUsbWorker(settings, devices, cables);
+    createHttpRoutes(settings);
+    linkDeviceOperations();
+    startWebApiServer(settings);
+    const std::shared_ptr<Net::WebApi::AccessPolicy> access = createAccessPolicy(settings);
+    m_webApiServer->setAccessPolicy(access);
+    startStreamServers(settings, access);
+    connectWorkerEvents();
+    connectArchiveEvents();
+    Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
+}
 
+void LinkConfiguration::startUsbWorker(const Settings& settings,
+                                       const DevicesInfo::DeviceInfoMap& devices,
+                                       const std::vector<Usb::CableTypeInfo>& cables)
+{
     m_complexCommandFactory = std::make_unique<Usb::ComplexCommandFactory>();
-    m_jsonCommandFactory = std::make_unique<JsonCommandFactory>();
+    m_jsonCommandFactory = std::make_unique<Net::WebApi::JsonCommandFactory>();
 
     // The signal converter is left as the recorder has it after connecting.
     std::unordered_set<Usb::UsbDeviceManagerFlags> flags = {Usb::UsbDeviceManagerFlags::NoAdcOn};
@@ -120,71 +132,94 @@ void LinkConfiguration::build(const Settings& settings,
                                                       m_complexCommandFactory.get(), flags);
     m_usb->deviceManager().queue()->setMaxWaitMs(settings.limits.commandQueueTimeoutMs);
     m_usb->startWork();
+}
+
+void LinkConfiguration::addGetRoute(const QString& name, std::unique_ptr<Net::WebApi::exeGet> handler)
+{
+    m_exeGet[name] = handler.get();
+    m_getHandlers.push_back(std::move(handler));
+}
+
+void LinkConfiguration::addPostRoute(const QString& name, std::unique_ptr<Net::WebApi::exePost> handler)
+{
+    m_exePost[name] = handler.get();
+    m_postHandlers.push_back(std::move(handler));
+}
+
+void LinkConfiguration::createHttpRoutes(const Settings& settings)
+{
+    using namespace Net::WebApi;
 
     m_htmlDirectories = std::make_unique<DirectoryQueue>();
     for (const QString& directory : settings.htmlDirectories)
         m_htmlDirectories->append(directory);
 
-    m_errorExeGet = std::make_unique<exeGetError>();
-    m_exeGet["__err"] = m_errorExeGet.get();
-    m_getFileExeGet = std::make_unique<exeGetFileHtml>(m_htmlDirectories.get(), settings.defaultHtmlDirectory);
-    m_exeGet["__file"] = m_getFileExeGet.get();
+    addGetRoute("__err", std::make_unique<exeGetError>());
+    addGetRoute("__file", std::make_unique<exeGetFileHtml>(m_htmlDirectories.get(), settings.defaultHtmlDirectory));
     // The live log page; its location comes from the "PathToWebTerminal" parameter.
-    m_terminalExeGet = std::make_unique<Net::WebSockets::WebTerminalExeGet>();
-    m_exeGet["terminal"] = m_terminalExeGet.get();
+    addGetRoute("terminal", std::make_unique<Net::WebSockets::WebTerminalExeGet>());
 
-    m_errorExePost = std::make_unique<exePostError>();
-    m_exePost["__err"] = m_errorExePost.get();
+    addPostRoute("__err", std::make_unique<exePostError>());
     auto commandRoute = std::make_unique<DeviceWebApi::DeviceWebApiJsonCommand>(&m_usb->deviceManager(),
                                                                                m_jsonCommandFactory.get());
     commandRoute->setMaxWaitingCommands(settings.limits.maxWaitingCommands);
-    m_deviceWebApiCommand = std::move(commandRoute);
-    m_exePost["cmd"] = m_deviceWebApiCommand.get();
+    addPostRoute("cmd", std::move(commandRoute));
+}
 
+void LinkConfiguration::linkDeviceOperations()
+{
     m_services = DeviceWebApi::LinkServices::create(*m_usb);
     DeviceWebApi::DeviceCommandLinker::createLink(*m_usb, *m_jsonCommandFactory, m_services);
 
     // Finished memory read-outs are files beside the executable: fetchable
     // over HTTP and announced on the event stream.
-    m_flashExeGet = std::make_unique<exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory());
-    m_exeGet["flash"] = m_flashExeGet.get();
-    if (Archive::SignalRecorder* recorder = m_services.recorder.get()) {
-        QPointer<Archive::SignalRecorder> guarded(recorder);
-        // The resting ECG files live beside the BDF recordings and are listed and served with them.
-        QPointer<Archive::RestingEcgArchive> ecgs(m_services.restingEcg.get());
-        m_recordingsExeGet = std::make_unique<exeGetRecordings>(
-            [guarded, ecgs](const QString& name) {
-                const QString path = guarded ? guarded->pathOf(name) : QString();
-                return path.isEmpty() && ecgs ? ecgs->pathOf(name) : path;
-            },
-            std::function<QByteArray()>([guarded, ecgs] {
-                // The recordings' list is kept as JSON text; the resting ECGs join it.
-                QByteArray list = guarded ? guarded->listJson() : QByteArray("[]");
-                const QJsonArray more = ecgs ? ecgs->list() : QJsonArray();
-                if (!more.isEmpty()) {
-                    list.chop(1);
-                    if (list != "[")
-                        list.append(',');
-                    list.append(QJsonDocument(more).toJson(QJsonDocument::Compact).mid(1));
-                }
-                return list;
-            }));
-        m_exeGet["recordings"] = m_recordingsExeGet.get();
-    }
+    addGetRoute("flash", std::make_unique<Net::WebApi::exeGetFlash>(DeviceWebApi::FlashDataLink::readoutDirectory()));
+    if (m_services.recorder)
+        addGetRoute("recordings", createRecordingsRoute());
+}
 
+std::unique_ptr<Net::WebApi::exeGet> LinkConfiguration::createRecordingsRoute()
+{
+    QPointer<Archive::SignalRecorder> guarded(m_services.recorder.get());
+    // The resting ECG files live beside the BDF recordings and are listed and served with them.
+    QPointer<Archive::RestingEcgArchive> ecgs(m_services.restingEcg.get());
+    return std::make_unique<Net::WebApi::exeGetRecordings>(
+        [guarded, ecgs](const QString& name) {
+            const QString path = guarded ? guarded->pathOf(name) : QString();
+            return path.isEmpty() && ecgs ? ecgs->pathOf(name) : path;
+        },
+        std::function<QByteArray()>([guarded, ecgs] {
+            // The recordings' list is kept as JSON text; the resting ECGs join it.
+            QByteArray list = guarded ? guarded->listJson() : QByteArray("[]");
+            const QJsonArray more = ecgs ? ecgs->list() : QJsonArray();
+            if (!more.isEmpty()) {
+                list.chop(1);
+                if (list != "[")
+                    list.append(',');
+                list.append(QJsonDocument(more).toJson(QJsonDocument::Compact).mid(1));
+            }
+            return list;
+        }));
+}
+
+void LinkConfiguration::startWebApiServer(const Settings& settings)
+{
     if (!settings.listenAddressError.isEmpty())
         JTerminal('1') << settings.listenAddressError.toStdString();
     // One count of connections for all four ports, fitted to the open file
     // limit so that descriptors stay free for the recorder.
-    m_connectionLimits = std::make_unique<ConnectionLimits>(settings.limits.maxConnections,
-                                                            settings.limits.maxConnectionsPerAddress);
+    m_connectionLimits = std::make_unique<Net::WebApi::ConnectionLimits>(settings.limits.maxConnections,
+                                                                         settings.limits.maxConnectionsPerAddress);
     m_connectionLimits->fitToDescriptorLimit();
-    m_webApiServer = std::make_unique<WebApiServer>(settings.webApiPort, m_exeGet, m_exePost, nullptr,
-                                                    settings.listenAddress);
+    m_webApiServer = std::make_unique<Net::WebApi::WebApiServer>(settings.webApiPort, m_exeGet, m_exePost, nullptr,
+                                                                 settings.listenAddress);
     m_webApiServer->setConnectionLimits(m_connectionLimits.get());
+}
 
-    // One policy for the HTTP API and the three WebSocket ports.
-    auto access = std::make_shared<AccessPolicy>();
+// One policy for the HTTP API and the three WebSocket ports.
+std::shared_ptr<Net::WebApi::AccessPolicy> LinkConfiguration::createAccessPolicy(const Settings& settings) const
+{
+    auto access = std::make_shared<Net::WebApi::AccessPolicy>();
     access->setServicePort(m_webApiServer->isListening() ? m_webApiServer->serverPort() : settings.webApiPort);
     access->setAllowedOrigins(settings.allowedOrigins);
     access->setAllowedHosts(settings.allowedHosts);
@@ -198,13 +233,32 @@ void LinkConfiguration::build(const Settings& settings,
     access->setAccessToken(token);
     if (access->tokenRequired())
         JTerminal('2') << "access token required for commands, downloads and WebSockets";
-    m_webApiServer->setAccessPolicy(access);
+    return access;
+}
+
+namespace {
+
+// The three WebSocket ports share the policy, the connection count and the
+// per-stream client limit.
+template<typename Server>
+void guard(Server& server, const std::shared_ptr<Net::WebApi::AccessPolicy>& access,
+           Net::WebApi::ConnectionLimits* limits, const Settings& settings)
+{
+    server.setAccessPolicy(access);
+    server.setConnectionLimits(limits);
+    server.setMaxClients(settings.limits.maxClientsPerStream);
+}
+
+} // namespace
+
+void LinkConfiguration::startStreamServers(const Settings& settings,
+                                           const std::shared_ptr<Net::WebApi::AccessPolicy>& access)
+{
+    using Net::WebSockets::WebSocketServer;
 
     m_adcSocket = std::make_unique<WebSocketServer>(settings.adcPort, settings.listenAddress);
     adcSocket = m_adcSocket.get();
-    adcSocket->setAccessPolicy(access);
-    adcSocket->setConnectionLimits(m_connectionLimits.get());
-    adcSocket->setMaxClients(settings.limits.maxClientsPerStream);
+    guard(*adcSocket, access, m_connectionLimits.get(), settings);
     std::shared_ptr<Usb::AdcChannelsManager> channels = m_usb->channelsManager();
     connect(channels.get(), &Usb::AdcChannelsManager::signalTransfer, adcSocket, &WebSocketServer::slotTransfer);
 
@@ -213,39 +267,36 @@ void LinkConfiguration::build(const Settings& settings,
 
     m_eventSocket = std::make_unique<WebSocketServer>(settings.eventPort, settings.listenAddress);
     eventSocket = m_eventSocket.get();
-    eventSocket->setAccessPolicy(access);
-    eventSocket->setConnectionLimits(m_connectionLimits.get());
-    eventSocket->setMaxClients(settings.limits.maxClientsPerStream);
+    guard(*eventSocket, access, m_connectionLimits.get(), settings);
     connect(channels.get(), &Usb::AdcChannelsManager::eventTransfer, eventSocket, &WebSocketServer::slotTransfer);
 
     m_jet = std::make_unique<Net::WebSockets::WebSocketTerminal>(settings.terminalPort, settings.listenAddress);
-    m_jet->setAccessPolicy(access);
-    m_jet->setConnectionLimits(m_connectionLimits.get());
-    m_jet->setMaxClients(settings.limits.maxClientsPerStream);
+    guard(*m_jet, access, m_connectionLimits.get(), settings);
     connect(m_jet.get(), &Net::WebSockets::WebSocketTerminal::signalError, this, &LinkConfiguration::slotError,
             Qt::QueuedConnection);
+}
 
-    connect(m_usb.get(), &Usb::UsbEventLoopWorker::deviceIsConnected, this, &LinkConfiguration::slotDeviceConnect,
+void LinkConfiguration::connectWorkerEvents()
+{
+    using Usb::UsbEventLoopWorker;
+    connect(m_usb.get(), &UsbEventLoopWorker::deviceIsConnected, this, &LinkConfiguration::slotDeviceConnect,
             Qt::QueuedConnection);
-    connect(m_usb.get(), &Usb::UsbEventLoopWorker::deviceIsDisconnected, this,
-            &LinkConfiguration::slotDeviceDisconnect, Qt::QueuedConnection);
-    connect(m_usb.get(), &Usb::UsbEventLoopWorker::cableIsConnected, this, &LinkConfiguration::slotCableConnect,
+    connect(m_usb.get(), &UsbEventLoopWorker::deviceIsDisconnected, this, &LinkConfiguration::slotDeviceDisconnect,
             Qt::QueuedConnection);
-    connect(m_usb.get(), &Usb::UsbEventLoopWorker::cableIsDisconnected, this,
-            &LinkConfiguration::slotCableDisconnect, Qt::QueuedConnection);
-    connect(m_usb.get(), &Usb::UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError,
+    connect(m_usb.get(), &UsbEventLoopWorker::cableIsConnected, this, &LinkConfiguration::slotCableConnect,
             Qt::QueuedConnection);
+    connect(m_usb.get(), &UsbEventLoopWorker::cableIsDisconnected, this, &LinkConfiguration::slotCableDisconnect,
+            Qt::QueuedConnection);
+    connect(m_usb.get(), &UsbEventLoopWorker::signalError, this, &LinkConfiguration::slotError, Qt::QueuedConnection);
+}
 
+void LinkConfiguration::connectArchiveEvents()
+{
     if (Archive::FlashReadoutStore* store = m_services.readouts.get()) {
         connect(store, &Archive::FlashReadoutStore::readoutIsComplete, this,
                 [this](const QString& fileName, qint64 size) {
                     Archive::FlashReadoutEventMessagePacker readout(fileName.toStdString(), size);
-                    Common::MessagePacker packer;
-                    packer.packMapHeader(2);
-                    packer << "type" << "event" << "data";
-                    packer.packArrayHeader(1);
-                    readout.pack(packer);
-                    eventSocket->slotTransfer(packer.data());
+                    sendEvent(readout);
                 });
     }
 
@@ -254,12 +305,7 @@ void LinkConfiguration::build(const Settings& settings,
                 [this](const QString& fileName, qint64 size, qint64 durationMs, const QString& reason) {
                     DeviceWebApi::SignalRecordingEventMessagePacker recording(fileName.toStdString(), size,
                                                                               durationMs, reason.toStdString());
-                    Common::MessagePacker packer;
-                    packer.packMapHeader(2);
-                    packer << "type" << "event" << "data";
-                    packer.packArrayHeader(1);
-                    recording.pack(packer);
-                    eventSocket->slotTransfer(packer.data());
+                    sendEvent(recording);
                 });
         connect(recorder, &Archive::SignalRecorder::signalError, this, &LinkConfiguration::slotError);
     }
@@ -268,29 +314,45 @@ void LinkConfiguration::build(const Settings& settings,
     DeviceWebApi::ExaminationInfoStore::setChangeListener([this] { sendEventWithoutData("examinationInfo"); });
     if (DeviceWebApi::BeatDetectorLink* beats = m_services.beats.get()) {
         // Queued: the beat is found inside the channel manager's frame handling.
-        connect(beats, &DeviceWebApi::BeatDetectorLink::beatIsReady, eventSocket, &WebSocketServer::slotTransfer,
-                Qt::QueuedConnection);
+        connect(beats, &DeviceWebApi::BeatDetectorLink::beatIsReady, eventSocket,
+                &Net::WebSockets::WebSocketServer::slotTransfer, Qt::QueuedConnection);
     }
     if (Archive::RestingEcgArchive* ecgs = m_services.restingEcg.get()) {
         connect(ecgs, &Archive::RestingEcgArchive::archiveEvent, this, [this](const QJsonObject& event) {
-            Common::MessagePacker packer;
-            packer.packMapHeader(2);
-            packer << "type" << "event" << "data";
-            packer.packArrayHeader(1);
-            packer.packMapHeader(static_cast<uint8_t>(event.size()));
-            for (auto it = event.begin(); it != event.end(); ++it) {
-                packer << it.key().toStdString();
-                if (it.value().isBool()) // MessagePack's true and false
-                    packer.data().append(static_cast<char>(it.value().toBool() ? 0xC3 : 0xC2));
-                else
-                    packer << it.value().toString().toStdString();
-            }
-            eventSocket->slotTransfer(packer.data());
+            sendEventMessage([&event](Common::MessagePacker& packer) {
+                packer.packArrayHeader(1);
+                packer.packMapHeader(static_cast<uint8_t>(event.size()));
+                for (auto it = event.begin(); it != event.end(); ++it) {
+                    packer << it.key().toStdString();
+                    if (it.value().isBool()) // MessagePack's true and false
+                        packer.data().append(static_cast<char>(it.value().toBool() ? 0xC3 : 0xC2));
+                    else
+                        packer << it.value().toString().toStdString();
+                }
+            });
         });
         connect(ecgs, &Archive::RestingEcgArchive::signalError, this, &LinkConfiguration::slotError);
     }
+}
 
-    Common::JMessageHandler::ExtTerminal(m_jet.get(), true);
+// Every event message is {"type": "event", "data": ...}.
+void LinkConfiguration::sendEventMessage(const std::function<void(Common::MessagePacker&)>& packData)
+{
+    if (eventSocket == nullptr)
+        return;
+    Common::MessagePacker packer;
+    packer.packMapHeader(2);
+    packer << "type" << "event" << "data";
+    packData(packer);
+    eventSocket->slotTransfer(packer.data());
+}
+
+void LinkConfiguration::sendEvent(Usb::IEventMessagePacker& event)
+{
+    sendEventMessage([&event](Common::MessagePacker& packer) {
+        packer.packArrayHeader(1);
+        event.pack(packer);
+    });
 }
 
 LinkConfiguration::~LinkConfiguration()
@@ -328,27 +390,17 @@ void LinkConfiguration::sendEventWithoutData(const std::string& name)
     std::printf("sendEventWithoutData %s\n", name.c_str());
     std::fflush(stdout);
     const auto it = m_eventPackers.find(name);
-    if (it == m_eventPackers.end() || eventSocket == nullptr)
+    if (it == m_eventPackers.end())
         return;
-    Common::MessagePacker packer;
-    packer.packMapHeader(2);
-    packer << "type" << "event" << "data";
-    it->second->pack(packer);
-    eventSocket->slotTransfer(packer.data());
+    // Its data is the event's map itself, not a list of events.
+    sendEventMessage([&it](Common::MessagePacker& packer) { it->second->pack(packer); });
 }
 
 void LinkConfiguration::slotError(std::string errorType, std::string message)
 {
-    if (eventSocket == nullptr)
-        return;
     // Error texts may carry client input; every event client reads them.
     Usb::ErrorEventMessagePacker error(std::move(errorType), Common::LogText::escaped(message));
-    Common::MessagePacker packer;
-    packer.packMapHeader(2);
-    packer << "type" << "event" << "data";
-    packer.packArrayHeader(1);
-    error.pack(packer);
-    eventSocket->slotTransfer(packer.data());
+    sendEvent(error);
 }
 
 void LinkConfiguration::slotDeviceConnect()

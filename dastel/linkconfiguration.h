@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -19,7 +20,12 @@ class IEventMessagePacker;
 class UsbEventLoopWorker;
 } // namespace Tavrix::Usb
 
+namespace Tavrix::Common {
+class MessagePacker;
+}
+
 namespace Tavrix::Net::WebApi {
+class AccessPolicy;
 class ConnectionLimits;
 class DirectoryQueue;
 class JsonCommandFactory;
@@ -61,8 +67,24 @@ public slots:
 private:
     bool readDescriptions(const QString& dir, DevicesInfo::DeviceInfoMap& devices);
     bool readCableTypes(const QString& dir, std::vector<Usb::CableTypeInfo>& cables);
+    // The components in creation order, each step using what the earlier made.
     void build(const Settings& settings, const DevicesInfo::DeviceInfoMap& devices,
                const std::vector<Usb::CableTypeInfo>& cables);
+    void startUsbWorker(const Settings& settings, const DevicesInfo::DeviceInfoMap& devices,
+                        const std::vector<Usb::CableTypeInfo>& cables);
+    void createHttpRoutes(const Settings& settings);
+    void linkDeviceOperations();
+    std::unique_ptr<Net::WebApi::exeGet> createRecordingsRoute();
+    void startWebApiServer(const Settings& settings);
+    std::shared_ptr<Net::WebApi::AccessPolicy> createAccessPolicy(const Settings& settings) const;
+    void startStreamServers(const Settings& settings, const std::shared_ptr<Net::WebApi::AccessPolicy>& access);
+    void connectWorkerEvents();
+    void connectArchiveEvents();
+
+    void addGetRoute(const QString& name, std::unique_ptr<Net::WebApi::exeGet> handler);
+    void addPostRoute(const QString& name, std::unique_ptr<Net::WebApi::exePost> handler);
+    void sendEventMessage(const std::function<void(Common::MessagePacker&)>& packData);
+    void sendEvent(Usb::IEventMessagePacker& event);
 
     bool m_built = false;
     // A recorder was announced with "deviceConnect" and not yet with
@@ -81,15 +103,11 @@ private:
     // The read-out store and the signal recorder; they go before the worker.
     DeviceWebApi::LinkServices m_services;
     std::unique_ptr<Net::WebApi::DirectoryQueue> m_htmlDirectories;
+    // The HTTP routes by name, and the handlers they lead to.
     QMap<QString, Net::WebApi::exeGet*> m_exeGet;
-    std::unique_ptr<Net::WebApi::exeGet> m_errorExeGet;
-    std::unique_ptr<Net::WebApi::exeGet> m_getFileExeGet;
-    std::unique_ptr<Net::WebApi::exeGet> m_terminalExeGet;
-    std::unique_ptr<Net::WebApi::exeGet> m_flashExeGet;
-    std::unique_ptr<Net::WebApi::exeGet> m_recordingsExeGet;
+    std::vector<std::unique_ptr<Net::WebApi::exeGet>> m_getHandlers;
     QMap<QString, Net::WebApi::exePost*> m_exePost;
-    std::unique_ptr<Net::WebApi::exePost> m_errorExePost;
-    std::unique_ptr<Net::WebApi::exePost> m_deviceWebApiCommand;
+    std::vector<std::unique_ptr<Net::WebApi::exePost>> m_postHandlers;
     std::unique_ptr<Net::WebApi::ConnectionLimits> m_connectionLimits;
     std::unique_ptr<Net::WebApi::WebApiServer> m_webApiServer;
     std::unique_ptr<Net::WebSockets::WebSocketServer> m_adcSocket;

@@ -15,7 +15,6 @@ namespace Tavrix::DeviceWebApi {
 using namespace Net::WebApi;
 
 namespace {
-
 // Each member name of the requests and answers, named once.
 constexpr char kVersion[] = "Version";
 constexpr char kCableRegime[] = "CableRegime";
@@ -29,11 +28,6 @@ constexpr char kHardwareVersion[] = "HardwareVersion";
 constexpr char kSoftwareVersion[] = "SoftwareVersion";
 constexpr char kUid[] = "Uid";
 constexpr char kUidCrc[] = "UidCrc";
-
-std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
-{
-    return std::make_shared<JsonCommandUnit>(name, type);
-}
 
 JsonCommandUnits cableInfoUnits()
 {

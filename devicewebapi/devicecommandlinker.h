@@ -10,11 +10,8 @@ class JsonCommandFactory;
 }
 
 namespace Tavrix::Archive {
-class RestingEcgArchive;
-}
-
-namespace Tavrix::Archive {
 class FlashReadoutStore;
+class RestingEcgArchive;
 class SignalRecorder;
 } // namespace Tavrix::Archive
 

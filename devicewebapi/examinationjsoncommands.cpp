@@ -17,13 +17,6 @@ namespace Tavrix::DeviceWebApi {
 using namespace Net::WebApi;
 using namespace DeviceComplexCommands;
 
-namespace {
-std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
-{
-    return std::make_shared<JsonCommandUnit>(name, type);
-}
-} // namespace
-
 std::shared_ptr<JsonCommandDescription> SetExaminationInfoJsonCommand::createCommandDescription()
 {
     JsonCommandUnits members{unit("PatientId", EJsonUnitType::String),    unit("Name", EJsonUnitType::String),

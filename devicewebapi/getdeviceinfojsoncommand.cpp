@@ -46,16 +46,15 @@ GetDeviceInfoJsonCommand::GetDeviceInfoJsonCommand(std::shared_ptr<JsonCommandDe
 
 std::shared_ptr<JsonCommandDescription> GetDeviceInfoJsonCommand::createCommandDescription()
 {
-    const auto member = [](const char* name, EJsonUnitType type) { return std::make_shared<JsonCommandUnit>(name, type); };
     return std::make_shared<JsonCommandDescription>(
         "GetDevInfo", std::make_shared<NamelessEmptyJsonCommandUnit>(),
         std::make_shared<NamelessJsonCommandObjectUnit>(JsonCommandUnits{
-            member("Name", EJsonUnitType::String), member("Type", EJsonUnitType::Int),
-            member("HardVer", EJsonUnitType::String), member("SoftVer", EJsonUnitType::String),
-            member("VersionExtension", EJsonUnitType::String), member("Number", EJsonUnitType::Int),
-            member("GuiVersion", EJsonUnitType::String), member("Revision", EJsonUnitType::String),
-            member("SetupCount", EJsonUnitType::Int), member("LastModDate", EJsonUnitType::String),
-            member("State", EJsonUnitType::String), member("ServiceCounter", EJsonUnitType::Int)}));
+            unit("Name", EJsonUnitType::String), unit("Type", EJsonUnitType::Int),
+            unit("HardVer", EJsonUnitType::String), unit("SoftVer", EJsonUnitType::String),
+            unit("VersionExtension", EJsonUnitType::String), unit("Number", EJsonUnitType::Int),
+            unit("GuiVersion", EJsonUnitType::String), unit("Revision", EJsonUnitType::String),
+            unit("SetupCount", EJsonUnitType::Int), unit("LastModDate", EJsonUnitType::String),
+            unit("State", EJsonUnitType::String), unit("ServiceCounter", EJsonUnitType::Int)}));
 }
 
 QString GetDeviceInfoJsonCommand::createDeviceStateText(uint8_t state, bool prepared, bool memoryFull, bool stoppedByPower)

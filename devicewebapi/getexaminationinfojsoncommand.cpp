@@ -14,11 +14,6 @@ using namespace Net::WebApi;
 using namespace DeviceComplexCommands;
 
 namespace {
-std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
-{
-    return std::make_shared<JsonCommandUnit>(name, type);
-}
-
 const std::string ecgStem = "ECG ";
 } // namespace
 

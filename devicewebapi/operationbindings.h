@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devicecomplexcommands/orvimreadvaluecommand.h"
+#include "devicewebapi/devicecommandlinker.h"
 #include "devicewebapi/singlevaluejsoncommand.h"
 #include "net/webapi/jsoncommandfactory.h"
 #include "usb/complexdatacommandcreator.h"
@@ -19,25 +20,12 @@ class ComplexCommandFactory;
 class IComplexCommandCreator;
 class UsbDataListener;
 class UsbDeviceManager;
-class UsbEventLoopWorker;
 }
 namespace Tavrix::Net::WebApi {
 class JsonCommandDescription;
-class JsonCommandFactory;
 }
-
-namespace Tavrix::Archive {
-class RestingEcgArchive;
-}
-
-namespace Tavrix::Archive {
-class FlashReadoutStore;
-class SignalRecorder;
-} // namespace Tavrix::Archive
 
 namespace Tavrix::DeviceWebApi {
-
-class BeatDetectorLink;
 
 // What the rows of the binding tables are made with: the USB worker's parts
 // and the services the composition root owns.

@@ -17,11 +17,6 @@ using Archive::RestingEcgArchive;
 
 namespace {
 
-std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
-{
-    return std::make_shared<JsonCommandUnit>(name, type);
-}
-
 std::shared_ptr<NamelessJsonCommandObjectUnit> outcomeUnits()
 {
     return std::make_shared<NamelessJsonCommandObjectUnit>(

@@ -14,11 +14,6 @@ using namespace Net::WebApi;
 
 namespace {
 
-std::shared_ptr<JsonCommandUnit> unit(const std::string& name, EJsonUnitType type)
-{
-    return std::make_shared<JsonCommandUnit>(name, type);
-}
-
 std::shared_ptr<ErrorJsonCommandStatus> recordingError(const char* code, const QString& text)
 {
     auto status = std::make_shared<ErrorJsonCommandStatus>(code);

@@ -10,6 +10,7 @@
 
 #include "support/channelkeys.h"
 #include "support/msgpackreader.h"
+#include "support/signalframes.h"
 #include "usb/cableframedecoder.h"
 #include "usb/deviceferrowseriesframedecoder.h"
 #include "usb/deviceferrowserieswithadframedecoder.h"
@@ -23,6 +24,7 @@ using namespace Tavrix::Usb;
 using namespace TestSupport::ChannelKeys;
 using FuzzSupport::Bytes;
 using FuzzSupport::Input;
+using TestSupport::handOver;
 using TestSupport::MsgReader;
 using TestSupport::MsgValue;
 
@@ -61,18 +63,6 @@ DeviceInfo deviceFrom(Input& input)
     info.dateTime.date.unset = 0;
     info.dateTime.time.unset = 0;
     return info;
-}
-
-// The listener's hand-over of `stream` cut into reads of `readSize` bytes.
-Bytes handOver(const Bytes& stream, std::size_t readSize)
-{
-    QByteArray collected;
-    QDataStream out(&collected, QIODevice::WriteOnly);
-    for (std::size_t pos = 0; pos < stream.size(); pos += readSize) {
-        const std::size_t n = std::min(readSize, stream.size() - pos);
-        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
-    }
-    return Bytes(collected.begin(), collected.end());
 }
 
 // Whole recorder (0x80) or cable (0x81) frames around the input's bytes, so

@@ -15,21 +15,18 @@ mkdir -p "$LOG_DIR"
 
 # shellcheck source=scripts/cpu-burners.sh
 . "$ROOT/scripts/cpu-burners.sh"
-start_burners "$BURNERS"
 
-failed_runs=0
-start=$SECONDS
-for run in $(seq 1 "$RUNS"); do
-  dir="$LOG_DIR/run-$run"
+# One run of the browser tests; its output goes to run-<n>/.
+one_run() {
+  local dir="$LOG_DIR/run-$1" began=$SECONDS
   mkdir -p "$dir"
-  began=$SECONDS
   if DASTEL_ARTIFACTS="$dir" bash "$ROOT/tests/browser/run.sh" >"$dir/output.log" 2>&1; then
-    echo "run $run: passed ($(grep -c '^ok ' "$dir/output.log") tests, $((SECONDS - began)) s)"
+    echo "run $1: passed ($(grep -c '^ok ' "$dir/output.log") tests, $((SECONDS - began)) s)"
   else
-    failed_runs=$((failed_runs + 1))
-    echo "run $run: FAILED"
+    echo "run $1: FAILED"
     grep -E '^not ok|^# fail|error' "$dir/output.log" | head -n 20
+    return 1
   fi
-done
-echo "stress-browser: $RUNS runs with $BURNERS CPU burners, $failed_runs with failures, $((SECONDS - start)) s"
-[[ $failed_runs -eq 0 ]]
+}
+
+stress_runs stress-browser "$RUNS" "$BURNERS"

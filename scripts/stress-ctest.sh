@@ -10,6 +10,7 @@ BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
 RUNS="${1:-20}"
 BURNERS="${2:-2}"
 shift $(( $# > 2 ? 2 : $# ))
+CTEST_ARGS=("$@")
 LOG_DIR="${DASTEL_STRESS_LOGS:-$ROOT/test-artifacts/stress}"
 mkdir -p "$LOG_DIR"
 
@@ -21,19 +22,17 @@ export DASTEL_STREAM_FREQUENCY="${DASTEL_STREAM_FREQUENCY:-1000}"
 
 # shellcheck source=scripts/cpu-burners.sh
 . "$ROOT/scripts/cpu-burners.sh"
-start_burners "$BURNERS"
 
-failed_runs=0
-start=$SECONDS
-for run in $(seq 1 "$RUNS"); do
-  log="$LOG_DIR/run-$run.log"
-  if ctest --test-dir "$BUILD_DIR" --output-on-failure -j"${DASTEL_TEST_JOBS:-2}" --timeout 300 "$@" >"$log" 2>&1; then
-    echo "run $run: passed ($(grep -o '[0-9]* tests failed out of [0-9]*\|100% tests passed, 0 tests failed out of [0-9]*' "$log" | tail -n1))"
+# One run of the whole suite; its output goes to run-<n>.log.
+one_run() {
+  local log="$LOG_DIR/run-$1.log"
+  if ctest --test-dir "$BUILD_DIR" --output-on-failure -j"${DASTEL_TEST_JOBS:-2}" --timeout 300 "${CTEST_ARGS[@]}" >"$log" 2>&1; then
+    echo "run $1: passed ($(grep -o '[0-9]* tests failed out of [0-9]*\|100% tests passed, 0 tests failed out of [0-9]*' "$log" | tail -n1))"
   else
-    failed_runs=$((failed_runs + 1))
-    echo "run $run: FAILED"
+    echo "run $1: FAILED"
     sed -n '/The following tests FAILED/,$p' "$log"
+    return 1
   fi
-done
-echo "stress-ctest: $RUNS runs with $BURNERS CPU burners, $failed_runs with failures, $((SECONDS - start)) s"
-[[ $failed_runs -eq 0 ]]
+}
+
+stress_runs stress-ctest "$RUNS" "$BURNERS"

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Tavrix::Net::WebApi {
@@ -72,6 +73,12 @@ protected:
     std::string m_name;
     EJsonUnitType m_type;
 };
+
+// The descriptions list many plain members; this keeps each to its name and type.
+inline std::shared_ptr<JsonCommandUnit> unit(std::string name, EJsonUnitType type)
+{
+    return std::make_shared<JsonCommandUnit>(std::move(name), type);
+}
 
 class JsonCommandObjectUnit : public JsonCommandUnit
 {

@@ -1,6 +1,6 @@
 // The measuring half of scripts/bench/ecgview.sh: drives headless Chromium
 // on the live ECG view and prints what it cost to draw.
-import { launchBrowser, BASE_URL, simControl } from '../../tests/browser/lib.mjs';
+import { openConnectedUi, simControl } from '../../tests/browser/lib.mjs';
 
 const seconds = Number(process.env.DASTEL_BENCH_SECONDS || 60);
 const warmup = Number(process.env.DASTEL_BENCH_WARMUP || 60);
@@ -8,12 +8,8 @@ const frequency = Number(process.env.DASTEL_BENCH_FREQUENCY || 2000);
 const FRAME_BUDGET_MS = 1000 / 60;
 const TARGET_P95_MS = 8;
 
-const browser = await launchBrowser(['--enable-precise-memory-info']);
+const { browser, page, cdp } = await openConnectedUi();
 try {
-  const page = await browser.context.newPage();
-  const cdp = await browser.context.newCDPSession(page);
-  await page.goto(BASE_URL);
-  await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
   await page.waitForFunction(() => Number(document.getElementById('ecg-wrap').dataset.points || 0) > 0, null, { timeout: 20000, polling: 100 });
   const stats = () => page.evaluate(() => {
     const s = document.getElementById('view-live').ecgView.drawStats();

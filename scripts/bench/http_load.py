@@ -21,7 +21,6 @@ Exit status: 0 when no answer was lost, 1 otherwise, 77 when the simulated
 recorder cannot be had here.
 """
 
-import argparse
 import json
 import os
 import subprocess
@@ -125,11 +124,7 @@ def wait_for(predicate, timeout_s):
 
 
 def main():
-    root = dc.repo_root()
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(root, "build"),
-                        help="directory holding dastel, dastel-sim and the shipped configuration")
-    parser.add_argument("--web", default=os.path.join(root, "web"), help="web directory to serve")
+    parser = dc.service_arguments(__doc__.splitlines()[0], web=True)
     parser.add_argument("--clients", type=int, default=20)
     parser.add_argument("--requests", type=int, default=500, help="requests per client and phase")
     parser.add_argument("--phase-seconds", type=float, default=120.0, help="time bound of each phase")

@@ -13,6 +13,7 @@
 - ProcessStats: RSS and CPU time of a process from /proc.
 """
 
+import argparse
 import base64
 import hashlib
 import json
@@ -45,6 +46,18 @@ def free_port():
 
 def repo_root():
     return os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def service_arguments(description, web=False):
+    """The command-line parser of a tool that runs the built service: --build,
+    and --web where it serves the UI, both in this checkout by default."""
+    root = repo_root()
+    parser = argparse.ArgumentParser(description=description)
+    parser.add_argument("--build", default=os.path.join(root, "build"),
+                        help="directory holding dastel, dastel-sim and the shipped configuration")
+    if web:
+        parser.add_argument("--web", default=os.path.join(root, "web"), help="web directory to serve")
+    return parser
 
 
 # ---------------------------------------------------------------- /proc
@@ -232,6 +245,33 @@ def signal_point_counter(message):
     if len(first["data"]) != block * first["signalCount"]:
         raise ValueError(f"ECG block of {len(first['data'])} values, expected {block} x {first['signalCount']}")
     return first["pointCounter"], block
+
+
+class SignalObserver:
+    """Base of the signals-stream clients: on_message decodes each message and
+    hands a well-formed one to on_signal(counter, block, payload) under
+    self.lock; what is no well-formed signal message goes to self.malformed."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.messages = 0
+        self.malformed = []
+
+    def on_message(self, opcode, payload):
+        try:
+            if opcode != 0x2:
+                raise ValueError("text message on the signals stream")
+            counter, block = signal_point_counter(unpackb(payload))
+        except (ValueError, KeyError, TypeError, IndexError) as error:
+            with self.lock:
+                self.malformed.append(str(error))
+            return
+        with self.lock:
+            self.messages += 1
+            self.on_signal(counter, block, payload)
+
+    def on_signal(self, counter, block, payload):
+        raise NotImplementedError
 
 
 # ---------------------------------------------------------------- WebSocket

@@ -32,7 +32,6 @@ Exit status: 0 without failures, 1 with failures, 77 when the simulated
 recorder cannot be had here.
 """
 
-import argparse
 import collections
 import os
 import random
@@ -110,38 +109,26 @@ class EventTracker:
             return sum(1 for k, _ in self.connection if k == kind)
 
 
-class SignalTracker:
+class SignalTracker(dc.SignalObserver):
     """Checks the signal stream's message sequence: pointCounter runs on by the
     block size; it may start again at 0 (a new identification), nothing else."""
 
     def __init__(self):
-        self.lock = threading.Lock()
-        self.messages = 0
+        super().__init__()
         self.last = None
         self.block = 40
         self.resets = []   # monotonic times of restarts at 0
         self.gaps = []     # (time, last counter, counter)
-        self.malformed = []
         self.last_time = None
 
-    def on_message(self, opcode, payload):
+    def on_signal(self, counter, block, payload):
         now = time.monotonic()
-        try:
-            if opcode != 0x2:
-                raise ValueError("text message on the signals stream")
-            counter, block = dc.signal_point_counter(dc.unpackb(payload))
-        except (ValueError, KeyError, TypeError, IndexError) as error:
-            with self.lock:
-                self.malformed.append(f"{error}")
-            return
-        with self.lock:
-            self.messages += 1
-            if self.last is not None and counter != self.last + block:
-                if counter == 0:
-                    self.resets.append(now)
-                else:
-                    self.gaps.append((now, self.last, counter))
-            self.last, self.block, self.last_time = counter, block, now
+        if self.last is not None and counter != self.last + block:
+            if counter == 0:
+                self.resets.append(now)
+            else:
+                self.gaps.append((now, self.last, counter))
+        self.last, self.block, self.last_time = counter, block, now
 
     def snapshot(self):
         with self.lock:
@@ -415,6 +402,19 @@ class Campaign:
 
     # ------------------------------------------------------------ scenarios
 
+    def replug(self):
+        """Plugs the recorder in again; returns when."""
+        self.control("plug")
+        self.expected_connects += 1
+        return time.monotonic()
+
+    def check_reconnected(self):
+        """Whether the service is back with the recorder; a failure when not."""
+        ok, first, seconds = self.recovered()
+        if not ok:
+            self.fail(f"not reconnected {seconds:.1f} s after re-plug (GetTime: {first})", kind="not reconnected")
+        return ok
+
     def run_stream_unplug(self):
         time.sleep(self.rng.uniform(0.05, 3.0))
         self.unplug_and_replug(self.rng.uniform(0.0, 1.5))
@@ -423,12 +423,8 @@ class Campaign:
         self.control("unplug")
         self.expected_disconnects += 1
         time.sleep(pause)
-        self.control("plug")
-        plugged = time.monotonic()
-        self.expected_connects += 1
-        ok, first, seconds = self.recovered()
-        if not ok:
-            self.fail(f"not reconnected {seconds:.1f} s after re-plug (GetTime: {first})", kind="not reconnected")
+        plugged = self.replug()
+        if not self.check_reconnected():
             return False
         self.check_streaming(reconnected_at=plugged)
         return True
@@ -445,12 +441,8 @@ class Campaign:
         # The cut plug may or may not have been announced before the unplug.
         self.allowed_extra_pairs += 1
         time.sleep(self.rng.uniform(0.0, 1.0))
-        self.control("plug")
-        plugged = time.monotonic()
-        self.expected_connects += 1
-        ok, first, seconds = self.recovered()
-        if not ok:
-            self.fail(f"not reconnected {seconds:.1f} s after re-plug (GetTime: {first})", kind="not reconnected")
+        plugged = self.replug()
+        if not self.check_reconnected():
             return
         self.check_streaming(reconnected_at=plugged)
 
@@ -485,9 +477,7 @@ class Campaign:
         hanging = [(key, name) for key, name, thread in (("op", op.name, main), ("by", "GetPower", bystander))
                    if thread is not None and thread.is_alive()]
         time.sleep(self.rng.uniform(0.0, 1.0))
-        self.control("plug")
-        plugged = time.monotonic()
-        self.expected_connects += 1
+        plugged = self.replug()
         main.join(40.0)
         if bystander:
             bystander.join(40.0)
@@ -507,9 +497,7 @@ class Campaign:
             by = self.outcome(results.get("by", (None, None))[0])
             if by not in ("ok", "DEVICE_DISCONNECTED"):
                 self.fail(f"queued GetPower during {op.name} cut {point:.2f} s in: {by}")
-        ok, first, seconds = self.recovered()
-        if not ok:
-            self.fail(f"not reconnected {seconds:.1f} s after re-plug (GetTime: {first})", kind="not reconnected")
+        if not self.check_reconnected():
             return
         if out not in ("ok", "DEVICE_DISCONNECTED", "NO_ANSWER"):
             # Stored data an earlier cut write left damaged gives the same
@@ -934,11 +922,7 @@ FAULTS = [
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    root = os.path.dirname(os.path.dirname(here))
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(root, "build"),
-                        help="directory holding dastel, dastel-sim and the shipped configuration")
+    parser = dc.service_arguments(__doc__.splitlines()[0])
     parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock, printed)")
     parser.add_argument("--runs", type=int, default=200, help="number of runs (scenarios)")
     parser.add_argument("--max-seconds", type=float, default=1800.0, help="no new run starts after this")

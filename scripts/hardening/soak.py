@@ -19,7 +19,6 @@ Exit status: 0 when the service lost no message and answered every request,
 1 otherwise, 77 when the simulated recorder cannot be had here.
 """
 
-import argparse
 import collections
 import os
 import sys
@@ -31,13 +30,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import dastelclient as dc  # noqa: E402
 
 
-class SignalClient:
+class SignalClient(dc.SignalObserver):
     """One signals-stream client: counts messages and gaps in pointCounter."""
 
     def __init__(self, number):
+        super().__init__()
         self.number = number
-        self.lock = threading.Lock()
-        self.messages = 0
         self.bytes = 0
         self.first = None
         self.last = None
@@ -45,34 +43,23 @@ class SignalClient:
         self.gaps = []
         self.restarts = 0
         self.reordered = 0
-        self.malformed = []
         self.ws = None
 
-    def on_message(self, opcode, payload):
-        try:
-            if opcode != 0x2:
-                raise ValueError("text message on the signals stream")
-            counter, block = dc.signal_point_counter(dc.unpackb(payload))
-        except (ValueError, KeyError, TypeError, IndexError) as error:
-            with self.lock:
-                self.malformed.append(str(error))
-            return
-        with self.lock:
-            self.messages += 1
-            self.bytes += len(payload)
-            if self.first is None:
-                self.first = counter
-            elif counter != self.last + block:
-                if counter == 0:
-                    # A new identification starts again at 0; not a loss by itself.
-                    self.restarts += 1
-                elif counter > self.last:
-                    self.lost_messages += (counter - self.last) // block - 1
-                    self.gaps.append((self.last, counter))
-                else:
-                    self.reordered += 1
-                    self.gaps.append((self.last, counter))
-            self.last = counter
+    def on_signal(self, counter, block, payload):
+        self.bytes += len(payload)
+        if self.first is None:
+            self.first = counter
+        elif counter != self.last + block:
+            if counter == 0:
+                # A new identification starts again at 0; not a loss by itself.
+                self.restarts += 1
+            elif counter > self.last:
+                self.lost_messages += (counter - self.last) // block - 1
+                self.gaps.append((self.last, counter))
+            else:
+                self.reordered += 1
+                self.gaps.append((self.last, counter))
+        self.last = counter
 
 
 class EventClient:
@@ -166,12 +153,7 @@ def static_loop(service, loop, files, stop_at, interval):
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    root = os.path.dirname(os.path.dirname(here))
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(root, "build"),
-                        help="directory holding dastel, dastel-sim and the shipped configuration")
-    parser.add_argument("--web", default=os.path.join(root, "web"), help="web directory to serve")
+    parser = dc.service_arguments(__doc__.splitlines()[0], web=True)
     parser.add_argument("--minutes", type=float, default=10.0)
     parser.add_argument("--clients", type=int, default=4, help="clients on each stream")
     parser.add_argument("--frequency", type=int, default=2000, choices=(250, 500, 1000, 2000),

@@ -86,6 +86,20 @@ std::vector<float> interleave(const std::vector<std::vector<double>> &leads)
     return out;
 }
 
+// Beats from 0.5 s to 0.7 s before the end: beat i has shape(i) and the
+// next follows gap(i) seconds later.
+void placeBeats(SyntheticEcg &ecg, const std::function<BeatShape(int)> &shape, const std::function<double(int)> &gap)
+{
+    ecg.beatTimes.clear();
+    ecg.shapes.clear();
+    double t = 0.5;
+    for (int i = 0; t < ecg.seconds - 0.7; ++i) {
+        ecg.beatTimes.push_back(t);
+        ecg.shapes.push_back(shape(i));
+        t += gap(i);
+    }
+}
+
 } // namespace
 
 TEST(QrsDetectorStagesTest, BandPassKeepsTheQrsBandAndRejectsWanderAndMains)
@@ -210,37 +224,24 @@ TEST(QrsDetectorTest, RobustToWhatRealEcgsBring)
         {"premature ventricular beats",
          [](SyntheticEcg &ecg) {
              // Every fourth beat comes early, wide, tall and without a P wave.
-             std::vector<double> times;
-             std::vector<BeatShape> shapes;
-             double t = 0.5;
-             for (int i = 0; t < ecg.seconds - 0.7; ++i) {
-                 BeatShape s;
-                 if (i % 4 == 3) {
-                     s.r = 2.0;
-                     s.qrsWidth = 0.030;
-                     s.t = -0.6;
-                     s.p = false;
-                 }
-                 times.push_back(t);
-                 shapes.push_back(s);
-                 t += (i % 4 == 2) ? 0.5 : (i % 4 == 3 ? 1.2 : 0.85);
-             }
-             ecg.beatTimes = times;
-             ecg.shapes = shapes;
+             placeBeats(
+                 ecg,
+                 [](int i) {
+                     BeatShape s;
+                     if (i % 4 == 3) {
+                         s.r = 2.0;
+                         s.qrsWidth = 0.030;
+                         s.t = -0.6;
+                         s.p = false;
+                     }
+                     return s;
+                 },
+                 [](int i) { return (i % 4 == 2) ? 0.5 : (i % 4 == 3 ? 1.2 : 0.85); });
          },
          nullptr},
         {"pauses of 3 s",
          [](SyntheticEcg &ecg) {
-             std::vector<double> times;
-             std::vector<BeatShape> shapes;
-             double t = 0.5;
-             for (int i = 0; t < ecg.seconds - 0.7; ++i) {
-                 times.push_back(t);
-                 shapes.push_back(BeatShape{});
-                 t += (i % 10 == 9) ? 3.0 : 0.8;
-             }
-             ecg.beatTimes = times;
-             ecg.shapes = shapes;
+             placeBeats(ecg, [](int) { return BeatShape{}; }, [](int i) { return (i % 10 == 9) ? 3.0 : 0.8; });
          },
          nullptr},
         {"pacing spikes of 6 mV before each beat", nullptr, nullptr}, // filled below

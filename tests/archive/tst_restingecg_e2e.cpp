@@ -25,19 +25,11 @@ using ArchiveTesting::OrthancServer;
 using ArchiveTesting::httpGet;
 using TestSupport::MsgReader;
 using TestSupport::MsgValue;
+using ServiceTesting::pump;
 
 namespace {
 
 constexpr int frequency = 500;
-
-bool pump(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 struct ToolRun
 {
@@ -185,17 +177,8 @@ protected:
     {
         if (!pacs.isEmpty())
             service.setExtraSettings(QJsonObject{{"pacs", pacs}});
-        ServiceUnderSimulator::Launcher::Options options;
-        options.deviceType = 21;
-        options.frequency = rate;
-        DASTEL_START_SERVICE_OR_SKIP(service, options);
-        ASSERT_TRUE(waitFor([this] {
-            const QJsonObject answer = answerOf("GetPower");
-            return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
-        }, 30000)) << service.sim().output();
-        // However far a loaded machine puts the service behind, the recorder
-        // keeps every frame for it: a span is never cut by a frame it dropped.
-        control("set backlogFrames 1000000");
+        // A span is never cut by a frame the recorder dropped.
+        startKeepingEveryFrame(rate);
     }
 
     QJsonObject pacsOf(const OrthancServer& orthanc, const char* calledAeTitle = "ORTHANC")

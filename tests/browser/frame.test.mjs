@@ -3,9 +3,8 @@
 // service's content security policy.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createServer } from 'node:http';
 import { join } from 'node:path';
-import { launchBrowser, BASE_URL, ARTIFACTS, ACCESS_TOKEN, POLL_MS } from './lib.mjs';
+import { launchBrowser, serveForeignPage, BASE_URL, ARTIFACTS, ACCESS_TOKEN, POLL_MS } from './lib.mjs';
 
 let browser;
 let foreign;
@@ -22,12 +21,7 @@ for (const f of document.querySelectorAll('iframe')) f.addEventListener('load', 
 </script>`;
 
 before(async () => {
-  foreign = createServer((req, res) => {
-    res.writeHead(200, { 'Content-Type': 'text/html' });
-    res.end(framingPage);
-  });
-  await new Promise((resolve) => foreign.listen(0, '127.0.0.1', resolve));
-  foreignUrl = `http://localhost:${foreign.address().port}/`;
+  ({ server: foreign, url: foreignUrl } = await serveForeignPage(framingPage));
   browser = await launchBrowser();
 });
 

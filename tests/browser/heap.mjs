@@ -2,17 +2,13 @@
 // that a long session does not grow memory. Prints start, end and peak.
 import { mkdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { launchBrowser, BASE_URL, ARTIFACTS } from './lib.mjs';
+import { openConnectedUi, ARTIFACTS } from './lib.mjs';
 
 const seconds = Number(process.env.DASTEL_HEAP_SECONDS || 120);
 const step = 10;
 
-const browser = await launchBrowser(['--enable-precise-memory-info']);
+const { browser, page, cdp } = await openConnectedUi();
 try {
-  const page = await browser.context.newPage();
-  const cdp = await browser.context.newCDPSession(page);
-  await page.goto(BASE_URL);
-  await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
   await page.waitForSelector('.plot-wrap canvas', { timeout: 20000 });
   await page.waitForTimeout(3000); // let the first plots and lists settle
 

@@ -1,6 +1,7 @@
 // Shared pieces of the browser tests: the browser, the simulator's control
 // port and the addresses of the service under test (set by run.sh).
 import { mkdtempSync, rmSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { createConnection } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
@@ -42,6 +43,33 @@ export async function launchBrowser(extraArgs = []) {
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// The UI in a browser that may read its heap, connected to the recorder:
+// the browser (close it when done), its page and a DevTools session on it.
+export async function openConnectedUi() {
+  const browser = await launchBrowser(['--enable-precise-memory-info']);
+  try {
+    const page = await browser.context.newPage();
+    const cdp = await browser.context.newCDPSession(page);
+    await page.goto(BASE_URL);
+    await page.waitForSelector('#dev-state[data-state=connected]', { timeout: 20000 });
+    return { browser, page, cdp };
+  } catch (error) {
+    await browser.close();
+    throw error;
+  }
+}
+
+// Serves `html` as a page of another origin: localhost, not 127.0.0.1, on a
+// port of its own. Resolves with the server (close it when done) and its URL.
+export async function serveForeignPage(html) {
+  const server = createServer((req, res) => {
+    res.writeHead(200, { 'Content-Type': 'text/html' });
+    res.end(html);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { server, url: `http://localhost:${server.address().port}/` };
 }
 
 // One request to the simulator's control port; resolves with its JSON answer.

@@ -2,9 +2,8 @@
 // drive the recorder: its requests run nothing and its streams never open.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { createServer } from 'node:http';
 import { join } from 'node:path';
-import { launchBrowser, postCommand, HTTP_PORT, ARTIFACTS, POLL_MS } from './lib.mjs';
+import { launchBrowser, serveForeignPage, postCommand, HTTP_PORT, ARTIFACTS, POLL_MS } from './lib.mjs';
 
 let browser;
 let foreign;
@@ -26,13 +25,7 @@ ws.onclose = () => { if (window.outcome.ws === 'pending') window.outcome.ws = 'r
 </script>`;
 
 before(async () => {
-  foreign = createServer((req, res) => {
-    res.writeHead(200, { 'Content-Type': 'text/html' });
-    res.end(attackPage);
-  });
-  await new Promise((resolve) => foreign.listen(0, '127.0.0.1', resolve));
-  // localhost, not 127.0.0.1: another origin in every respect (host and port).
-  foreignUrl = `http://localhost:${foreign.address().port}/`;
+  ({ server: foreign, url: foreignUrl } = await serveForeignPage(attackPage));
   browser = await launchBrowser();
 });
 

@@ -14,6 +14,7 @@ set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
 BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
+. "$ROOT/scripts/scratch-service.sh"
 export DASTEL_ARTIFACTS="${DASTEL_ARTIFACTS:-$ROOT/test-artifacts/browser}"
 WITH_HEAP=0
 FREQUENCY=500
@@ -31,11 +32,7 @@ node "$HERE/vendor.mjs" >/dev/null
 SCRATCH=""
 SIM_PID=""
 stop_service() {
-  if [[ -n "$SIM_PID" ]] && kill -0 "$SIM_PID" 2>/dev/null; then
-    kill -TERM "$SIM_PID" 2>/dev/null || true
-    for _ in $(seq 1 50); do kill -0 "$SIM_PID" 2>/dev/null || break; sleep 0.2; done
-    kill -KILL "$SIM_PID" 2>/dev/null || true
-  fi
+  stop_simulator "$SIM_PID"
   SIM_PID=""
   if [[ -n "$SCRATCH" ]]; then
     mkdir -p "$DASTEL_ARTIFACTS"
@@ -53,40 +50,9 @@ start_service() {
   SERVICE_NAME="$1"
   local extra="$2"
   SCRATCH="$(mktemp -d /tmp/dastel-browser.XXXXXX)"
-  # Four consecutive free ports: the page finds the WebSockets right above HTTP.
-  BASE_PORT="$(python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    base = random.randint(20000, 60000)
-    socks = []
-    try:
-        for p in range(base, base + 4):
-            s = socket.socket(); s.bind(("0.0.0.0", p)); socks.append(s)
-        print(base); break
-    except OSError:
-        pass
-    finally:
-        for s in socks: s.close()
-PY
-)"
+  BASE_PORT="$(free_base_port 0.0.0.0)"
   [[ -n "$BASE_PORT" ]] || { echo "browser tests: no free ports" >&2; exit 1; }
-
-  cp "$BUILD_DIR/dastel" "$BUILD_DIR/dastel-sim" "$SCRATCH/"
-  cp -r "$ROOT/config/." "$SCRATCH/"
-  cp -r "$ROOT/web" "$SCRATCH/web"
-  cat > "$SCRATCH/settings.json" <<JSON
-{
-  "deviceAdapter": { "port": $BASE_PORT },
-  "adcSender": { "port": $((BASE_PORT + 1)) },
-  "eventSender": { "port": $((BASE_PORT + 2)) },
-  "terminal": { "port": $((BASE_PORT + 3)) },
-  "errorLogPath": "",
-  "htmlDirectories": [ "web" ],
-  "defaultHtmlDirectory": "web",
-  $extra
-  "listenAddress": "127.0.0.1"
-}
-JSON
+  stage_service "$SCRATCH" "$BASE_PORT" "$extra"
 
   # The whole run is bounded: the service by timeout, each stage below too.
   # The log exists before the job starts: the loop below reads it at once,
@@ -97,22 +63,15 @@ JSON
     >"$SCRATCH/service.log" 2>&1 &
   SIM_PID=$!
 
-  CONTROL_PORT=""
-  for _ in $(seq 1 100); do
-    CONTROL_PORT="$(sed -n 's/^DASTEL_SIM_CONTROL_PORT=\([0-9]*\).*/\1/p' "$SCRATCH/service.log" | head -n1)"
-    [[ -n "$CONTROL_PORT" ]] && break
+  if ! read_control_port "$SCRATCH/service.log" "$SIM_PID"; then
     if ! kill -0 "$SIM_PID" 2>/dev/null; then
       wait "$SIM_PID" && status=0 || status=$?
       if [[ $status -eq 77 ]]; then echo "browser tests: skipped, no virtual USB here"; echo "0 passed, 0 failed, 1 skipped"; exit 0; fi
       echo "browser tests: simulator ended with status $status" >&2; cat "$SCRATCH/service.log" >&2; exit 1
     fi
-    sleep 0.1
-  done
-  [[ -n "$CONTROL_PORT" ]] || { echo "browser tests: simulator did not start" >&2; exit 1; }
-  for _ in $(seq 1 100); do
-    python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $BASE_PORT), 0.5)" 2>/dev/null && break
-    sleep 0.2
-  done
+    echo "browser tests: simulator did not start" >&2; exit 1
+  fi
+  wait_for_http "$BASE_PORT"
   export DASTEL_HTTP_PORT="$BASE_PORT" DASTEL_SIM_CONTROL_PORT="$CONTROL_PORT"
 }
 

@@ -32,6 +32,7 @@
 
 using TestSupport::MsgReader;
 using TestSupport::MsgValue;
+using ServiceTesting::pump;
 
 namespace {
 
@@ -42,15 +43,6 @@ const int frequency = qEnvironmentVariableIsSet("DASTEL_STREAM_FREQUENCY")
                           : 2000;
 // Samples in one data record of the file.
 const int samplesPerRecord = frequency / 10;
-
-bool pump(const std::function<bool()>& condition, int timeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 // The "signalRecording" events of the event stream.
 class RecordingEvents
@@ -221,20 +213,15 @@ int64_t firstFrameOfWaveform(const Recording& recording)
 class SignalRecordingTest : public ServiceTesting::ServiceFixture
 {
 protected:
-    void SetUp() override
+    void SetUp() override { startKeepingEveryFrame(frequency); }
+
+    // The file name of a recording just started; empty, with a failure, when
+    // the service refused it.
+    QString startRecording()
     {
-        ServiceUnderSimulator::Launcher::Options options;
-        options.deviceType = 21;
-        options.frequency = frequency;
-        DASTEL_START_SERVICE_OR_SKIP(service, options);
-        ASSERT_TRUE(waitFor([this] {
-            const QJsonObject answer = answerOf("GetPower");
-            return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
-        }, 30000)) << service.sim().output();
-        // However far a loaded machine puts the service behind, the recorder
-        // keeps every frame for it (minutes of them): what the tests count
-        // is what was sent, and only a lost frame they make themselves is lost.
-        control("set backlogFrames 1000000");
+        const QJsonObject started = answerOf("StartSignalRecording");
+        EXPECT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
+        return started["data"].toObject()["FileName"].toString();
     }
 
     QString pathOf(const QString& name) const { return service.directory() + "/recordings/" + name; }
@@ -476,9 +463,8 @@ TEST_F(SignalRecordingTest, LostFramesAreAnnotatedAndUnplugEndsTheFile)
 {
     RecordingEvents events(service.eventPort());
     ASSERT_TRUE(events.waitConnected());
-    const QJsonObject started = answerOf("StartSignalRecording");
-    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
-    const QString name = started["data"].toObject()["FileName"].toString();
+    const QString name = startRecording();
+    ASSERT_FALSE(name.isEmpty());
 
     ASSERT_TRUE(waitForSamples(frequency / 2));
     // The recorder skips 1000 frame numbers: the file fills them and says so.
@@ -528,9 +514,8 @@ TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
         GTEST_SKIP() << "the service process was not found";
     RecordingEvents events(service.eventPort());
     ASSERT_TRUE(events.waitConnected());
-    const QJsonObject started = answerOf("StartSignalRecording");
-    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
-    const QString name = started["data"].toObject()["FileName"].toString();
+    const QString name = startRecording();
+    ASSERT_FALSE(name.isEmpty());
     ASSERT_TRUE(waitForSamples(frequency / 2));
     // The file does not grow while the limit is set: the converter pauses
     // and the service has recorded every frame sent before.
@@ -567,9 +552,8 @@ TEST_F(SignalRecordingTest, AFileSizeLimitEndsTheFileValidAndTheServiceGoesOn)
 // Ending the service completes the file it was writing.
 TEST_F(SignalRecordingTest, StoppingTheServiceCompletesTheFile)
 {
-    const QJsonObject started = answerOf("StartSignalRecording");
-    ASSERT_EQ(started["status"].toString(), "ok") << QJsonDocument(started).toJson().toStdString();
-    const QString name = started["data"].toObject()["FileName"].toString();
+    const QString name = startRecording();
+    ASSERT_FALSE(name.isEmpty());
     ASSERT_TRUE(waitForSamples(frequency / 2));
 
     ASSERT_EQ(service.stop(), 0) << service.sim().output();

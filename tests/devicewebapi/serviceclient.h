@@ -21,6 +21,17 @@
 
 namespace ServiceTesting {
 
+// Runs this thread's event loop until `condition` holds or `timeoutMs` passed,
+// for clients that live on it (WebSockets); whether it holds.
+inline bool pump(const std::function<bool()>& condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
 // Polls `condition` every 50 ms; false when it did not hold within the time.
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -83,10 +94,12 @@ protected:
             EXPECT_EQ(service.stop(), 0) << "the service did not end cleanly:\n" << service.sim().output();
     }
 
-    void startService(int deviceType)
+    // `frequency` 0: the model's default.
+    void startService(int deviceType, int frequency = 0)
     {
         ServiceUnderSimulator::Launcher::Options options;
         options.deviceType = deviceType;
+        options.frequency = frequency;
         DASTEL_START_SERVICE_OR_SKIP(service, options);
         // Identified once a described command gets an answer that is not
         // DEVICE_DISCONNECTED. No answer at all (a slow start) is not enough:
@@ -96,6 +109,16 @@ protected:
             const QJsonObject answer = answerOf("GetPower");
             return !answer.isEmpty() && answer["errorcode"].toString() != "DEVICE_DISCONNECTED";
         }, 30000)) << service.sim().output();
+    }
+
+    // A type 21 recorder at `frequency` frames/s that keeps every frame for
+    // the service, however far a loaded machine puts it behind: what a test
+    // counts is what was sent, and only a frame it drops itself is lost.
+    void startKeepingEveryFrame(int frequency)
+    {
+        startService(21, frequency);
+        if (!IsSkipped() && !HasFatalFailure())
+            control("set backlogFrames 1000000");
     }
 
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs)

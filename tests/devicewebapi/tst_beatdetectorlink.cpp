@@ -1,5 +1,6 @@
 #include "devicewebapi/beatdetectorlink.h"
 #include "support/msgpackreader.h"
+#include "support/signalframes.h"
 #include "usb/deviceinfo.h"
 #include "usb/useradcchannelsmanager.h"
 
@@ -15,7 +16,10 @@ using Tavrix::DevicesInfo::DeviceChannelTypeInfo;
 using Tavrix::DevicesInfo::EChannelSource;
 using Tavrix::DevicesInfo::EChannelType;
 using namespace Tavrix::Usb;
+using TestSupport::handOver;
 using TestSupport::MsgReader;
+using TestSupport::put24;
+using TestSupport::signalFrame;
 using TestSupport::MsgValue;
 
 namespace {
@@ -24,39 +28,13 @@ constexpr int kRate = 500;          // frames a second
 constexpr int kRrFrames = 400;      // 75 beats a minute
 constexpr int kFirstR = 150;
 
-void put24(std::vector<uint8_t>& frame, size_t offset, int32_t value)
-{
-    frame[offset] = static_cast<uint8_t>(value & 0xFF);
-    frame[offset + 1] = static_cast<uint8_t>((value >> 8) & 0xFF);
-    frame[offset + 2] = static_cast<uint8_t>((value >> 16) & 0xFF);
-}
-
 // A recorder frame (type 21 layout) whose eight ECG slots carry `ecg` counts (µV).
 void appendFrame(std::vector<uint8_t>& stream, uint16_t number, const std::function<int32_t(int)>& ecg)
 {
-    std::vector<uint8_t> frame(57, 0);
-    frame[0] = 0x7E;
-    frame[1] = 0x32;
-    frame[3] = 0x80;
+    std::vector<uint8_t> frame = signalFrame(57, 0x80, 52, number);
     for (int lead = 0; lead < 8; ++lead)
         put24(frame, 4 + 3 * lead, ecg(lead));
-    frame[52] = static_cast<uint8_t>(number & 0xFF);
-    frame[53] = static_cast<uint8_t>(number >> 8);
-    frame[54] = 0xFF;
-    frame[55] = 0xFF;
-    frame[56] = 0xBD;
     stream.insert(stream.end(), frame.begin(), frame.end());
-}
-
-std::vector<uint8_t> handOver(const std::vector<uint8_t>& stream)
-{
-    QByteArray collected;
-    QDataStream out(&collected, QIODevice::WriteOnly);
-    for (size_t pos = 0; pos < stream.size(); pos += 128) {
-        const size_t n = std::min<size_t>(128, stream.size() - pos);
-        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
-    }
-    return std::vector<uint8_t>(collected.begin(), collected.end());
 }
 
 DeviceInfo device()

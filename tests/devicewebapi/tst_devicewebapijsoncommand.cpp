@@ -199,6 +199,14 @@ protected:
         manager()->queue()->handleCommandAnswerThreadSafe(bytes, status);
     }
 
+    // The recorder answers `bytes`; the body the client got, once it came.
+    std::string bodyAfterAnswer(Client& client, const Bytes& bytes)
+    {
+        answerDevice(bytes);
+        EXPECT_TRUE(client.waitClosed());
+        return client.answer().body.toStdString();
+    }
+
     std::string inFlight()
     {
         const auto command = manager()->queue()->currentCommand();
@@ -354,9 +362,8 @@ TEST_F(DeviceWebApiJsonCommandTest, customBytesThatAreNotOneWellFormedFrameAreRe
         ASSERT_TRUE(client.post(port(), frameOfLength(length)));
         ASSERT_TRUE(waitInFlight("Custom"));
         EXPECT_EQ(manager()->queue()->currentCommand()->bytes().size(), length + 7);
-        answerDevice({0x7E, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xBD});
-        ASSERT_TRUE(client.waitClosed());
-        EXPECT_EQ(client.answer().body.toStdString(), R"({"data":[],"status":"ok","uid":8})");
+        EXPECT_EQ(bodyAfterAnswer(client, {0x7E, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0xBD}),
+                  R"({"data":[],"status":"ok","uid":8})");
     }
 }
 
@@ -372,9 +379,8 @@ TEST_F(DeviceWebApiJsonCommandTest, describedSimpleCommandInAnyLetterCaseKeepsTh
     EXPECT_EQ(sent[3], 0x05);
 
     // A frame without payload answers an empty list.
-    answerDevice({0x7E, 0x00, 0x00, 0x05, 0x00, 0x00, 0xBD});
-    ASSERT_TRUE(client.waitClosed());
-    EXPECT_EQ(client.answer().body.toStdString(), R"({"data":[],"status":"ok","uid":11})");
+    EXPECT_EQ(bodyAfterAnswer(client, {0x7E, 0x00, 0x00, 0x05, 0x00, 0x00, 0xBD}),
+              R"({"data":[],"status":"ok","uid":11})");
 }
 
 TEST_F(DeviceWebApiJsonCommandTest, simpleCommandThatIsAlsoAWebCommandRunsAsSimpleCommand)
@@ -384,9 +390,8 @@ TEST_F(DeviceWebApiJsonCommandTest, simpleCommandThatIsAlsoAWebCommandRunsAsSimp
     ASSERT_TRUE(client.post(port(), R"({"cmd":"PING","uid":5,"data":"0x33"})"));
     ASSERT_TRUE(waitInFlight("PING"));
     EXPECT_EQ(manager()->queue()->currentCommand()->bytes()[4], 0x33);
-    answerDevice({0x7E, 0x01, 0x00, 0x01, 0x33, 0x00, 0x00, 0xBD});
-    ASSERT_TRUE(client.waitClosed());
-    EXPECT_EQ(client.answer().body.toStdString(), R"({"data":["0x33"],"status":"ok","uid":5})");
+    EXPECT_EQ(bodyAfterAnswer(client, {0x7E, 0x01, 0x00, 0x01, 0x33, 0x00, 0x00, 0xBD}),
+              R"({"data":["0x33"],"status":"ok","uid":5})");
     EXPECT_EQ(PingJsonCommand::executions, 0);
 }
 
@@ -495,9 +500,8 @@ TEST_F(DeviceWebApiJsonCommandTest, getTimeWithAMalformedClockAnswerFailsAfterSt
     Client client;
     ASSERT_TRUE(client.post(port(), R"({"cmd":"GetTime","uid":10})"));
     ASSERT_TRUE(waitInFlight("ReadRtc"));
-    answerDevice({0x7E, 0x01, 0x00, 0x05, 0x00, 0xFF, 0xFF, 0xBD});
-    ASSERT_TRUE(client.waitClosed());
-    EXPECT_EQ(client.answer().body.toStdString(), R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":10})");
+    EXPECT_EQ(bodyAfterAnswer(client, {0x7E, 0x01, 0x00, 0x05, 0x00, 0xFF, 0xFF, 0xBD}),
+              R"({"errorcode":"WRONG_FRAME_FORMAT","status":"error","uid":10})");
 }
 
 // A read added as one binding row, with the generic front end and Orvim
@@ -536,9 +540,7 @@ TEST_F(DeviceWebApiJsonCommandTest, valueReadRowIsAWholeWebCommand)
         ASSERT_TRUE(client.post(port(), R"({"cmd":"GetBattery","uid":5})"));
         ASSERT_TRUE(waitInFlight("ReadBattery"));
         EXPECT_EQ(manager()->queue()->currentCommand()->bytes(), (Bytes{0x7E, 0x00, 0x00, 0x0C, 0xFF, 0xFF, 0xBD}));
-        answerDevice(c.answer);
-        ASSERT_TRUE(client.waitClosed());
-        EXPECT_EQ(client.answer().body.toStdString(), c.body);
+        EXPECT_EQ(bodyAfterAnswer(client, c.answer), c.body);
     }
 
     const auto listed = request(R"({"cmd":"GetCmdList","uid":1})").body;

@@ -17,6 +17,7 @@ set -euo pipefail
 HERE="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 ROOT="$(cd "$HERE/../.." && pwd)"
 BUILD_DIR="${DASTEL_BUILD_DIR:-$ROOT/build}"
+. "$ROOT/scripts/scratch-service.sh"
 ARTIFACTS="${DASTEL_ARTIFACTS:-$ROOT/test-artifacts/packaging}"
 
 if [[ "$(id -u)" -ne 0 ]]; then
@@ -157,21 +158,8 @@ check "the unit restarts on any exit" grep -qx "Restart=always" "$UNIT"
 # --- The installed service under the simulated recorder ----------------------
 # Free loopback ports, written into the conffile: the local change that an
 # upgrade must keep.
-read -r P0 P1 P2 P3 < <(python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    base = random.randint(20000, 60000)
-    socks = []
-    try:
-        for p in range(base, base + 4):
-            s = socket.socket(); s.bind(("127.0.0.1", p)); socks.append(s)
-        print(base, base + 1, base + 2, base + 3); break
-    except OSError:
-        pass
-    finally:
-        for s in socks: s.close()
-PY
-)
+P0="$(free_base_port)"
+P1=$((P0 + 1)) P2=$((P0 + 2)) P3=$((P0 + 3))
 python3 - "$P0" "$P1" "$P2" "$P3" <<'PY'
 import json, sys
 path = "/etc/dastel/settings.json"

@@ -1,14 +1,18 @@
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "support/loopbacksocket.h"
+
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QTest>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace TestSupport {
 
@@ -29,24 +33,14 @@ struct PingFloodResult
 inline PingFloodResult pingFlood(quint16 port, qint64 maxBytes)
 {
     PingFloodResult result;
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return result;
     // A small window: the pongs pile up at the server, not in this
     // socket's kernel buffer.
-    const int receiveBuffer = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    const int fd = connectLoopback(port, 4096);
+    if (fd < 0)
+        return result;
     timeval timeout{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return result;
-    }
     const QByteArray handshake("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                                "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
     ::send(fd, handshake.constData(), static_cast<size_t>(handshake.size()), MSG_NOSIGNAL);
@@ -79,6 +73,27 @@ inline PingFloodResult pingFlood(quint16 port, qint64 maxBytes)
     }
     ::close(fd);
     return result;
+}
+
+// Floods `port` from a thread of its own while this thread's event loop
+// serves it; succeeds when the server cut the connection before 96 MiB.
+inline ::testing::AssertionResult serverCutsPingFlood(quint16 port)
+{
+    PingFloodResult flood;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        flood = pingFlood(port, 96 * 1024 * 1024);
+        done = true;
+    });
+    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 120000);
+    client.join();
+    if (!finished)
+        return ::testing::AssertionFailure() << "the flood took over 120 s";
+    if (!flood.connected)
+        return ::testing::AssertionFailure() << "the flood's client was not let in";
+    if (!flood.cutByServer)
+        return ::testing::AssertionFailure() << flood.bytesSent << " bytes of pings sent without the connection being cut";
+    return ::testing::AssertionSuccess();
 }
 
 } // namespace TestSupport

@@ -2,6 +2,10 @@
 
 // Signal frames as the recorder sends them, for the decoder and channel
 // manager tests: the caller fills the sample slots with put24().
+// handOver() packs a stream as the ADC listener hands it on.
+
+#include <QByteArray>
+#include <QDataStream>
 
 #include <algorithm>
 #include <cstddef>
@@ -31,6 +35,20 @@ inline std::vector<uint8_t> signalFrame(std::size_t length, uint8_t code, std::s
     const uint8_t tail[] = {0xFF, 0xFF, 0xBD};
     std::copy(std::begin(tail), std::end(tail), frame.end() - 3);
     return frame;
+}
+
+// The ADC listener's hand-over: the stream cut into reads of at most
+// `readSize` bytes, each serialised as a Qt byte array (32-bit big-endian
+// length, then the bytes).
+inline std::vector<uint8_t> handOver(const std::vector<uint8_t>& stream, std::size_t readSize = 128)
+{
+    QByteArray collected;
+    QDataStream out(&collected, QIODevice::WriteOnly);
+    for (std::size_t pos = 0; pos < stream.size(); pos += readSize) {
+        const std::size_t n = std::min(readSize, stream.size() - pos);
+        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
+    }
+    return std::vector<uint8_t>(collected.begin(), collected.end());
 }
 
 } // namespace TestSupport

@@ -18,6 +18,7 @@
 
 using namespace Tavrix::Usb;
 using namespace TestSupport::ChannelKeys;
+using TestSupport::handOver;
 using TestSupport::put24;
 using TestSupport::signalFrame;
 using TestSupport::MsgReader;
@@ -74,20 +75,6 @@ std::vector<uint8_t> concat(const std::vector<std::vector<uint8_t>>& frames)
     for (const auto& frame : frames)
         all.insert(all.end(), frame.begin(), frame.end());
     return all;
-}
-
-// The ADC listener's hand-over: the stream cut into reads of at most
-// `readSize` bytes, each serialised as a Qt byte array (32-bit big-endian
-// length, then the bytes).
-std::vector<uint8_t> handOver(const std::vector<uint8_t>& stream, size_t readSize = 128)
-{
-    QByteArray collected;
-    QDataStream out(&collected, QIODevice::WriteOnly);
-    for (size_t pos = 0; pos < stream.size(); pos += readSize) {
-        const size_t n = std::min(readSize, stream.size() - pos);
-        out << QByteArray(reinterpret_cast<const char*>(stream.data() + pos), static_cast<int>(n));
-    }
-    return std::vector<uint8_t>(collected.begin(), collected.end());
 }
 
 DeviceInfo ferrow8()

@@ -16,6 +16,7 @@
 #include "net/webapi/jsonwebapicommandwrapper.h"
 #include "net/webapi/securityheaders.h"
 #include "net/webapi/webapiserver.h"
+#include "support/loopbacksocket.h"
 
 #include <QDir>
 #include <QFile>
@@ -511,6 +512,13 @@ TEST_F(WebApiServerTest, KeptFilesFollowEveryChangeOnDisk)
         };
     };
     auto json = [](const QByteArray& body) { return [body](const QString&) { return ok("application/json", body); }; };
+    // `path` removed and made a link to `target`, both under the root.
+    auto linkInstead = [](const char* path, const char* target) {
+        return [path, target](const QString& root) {
+            ASSERT_TRUE(QFile::remove(root + path));
+            ASSERT_TRUE(QFile::link(root + target, root + path));
+        };
+    };
     const Case cases[] = {
         {"file replaced by a rename", "/data.json",
          [&](const QString& root) {
@@ -519,11 +527,7 @@ TEST_F(WebApiServerTest, KeptFilesFollowEveryChangeOnDisk)
                                 QFile::encodeName(root + "/web/data.json").constData()), 0);
          },
          json("{\"v\":2}")},
-        {"web directory is a link turned to another directory", "/data.json",
-         [&](const QString& root) {
-             ASSERT_TRUE(QFile::remove(root + "/web"));
-             ASSERT_TRUE(QFile::link(root + "/web-two", root + "/web"));
-         },
+        {"web directory is a link turned to another directory", "/data.json", linkInstead("/web", "/web-two"),
          json("{\"v\":3}")},
         {"web directory moved away and another put in its place", "/data.json",
          [&](const QString& root) {
@@ -531,11 +535,7 @@ TEST_F(WebApiServerTest, KeptFilesFollowEveryChangeOnDisk)
              put(root + "/web/data.json", "{\"v\":4}");
          },
          json("{\"v\":4}")},
-        {"file replaced by a link leading out", "/data.json",
-         [&](const QString& root) {
-             ASSERT_TRUE(QFile::remove(root + "/web/data.json"));
-             ASSERT_TRUE(QFile::link(root + "/secret.txt", root + "/web/data.json"));
-         },
+        {"file replaced by a link leading out", "/data.json", linkInstead("/web/data.json", "/secret.txt"),
          missing("web/data.json")},
         {"directory on the way replaced by a link leading out", "/sub/page.html",
          [&](const QString& root) {
@@ -1210,25 +1210,7 @@ TEST_F(WebApiServerTest, EventStreamStaysOpenAndForgetsClientsThatLeave)
 
 namespace {
 
-// A raw client connected to `port` on loopback, or -1; `receiveBuffer` > 0
-// sets its receive window first.
-int connectLoopback(quint16 port, int receiveBuffer = 0)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return -1;
-    if (receiveBuffer > 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using TestSupport::connectLoopback;
 
 // A client that writes its first bytes before the server's event loop runs
 // again, as a browser's request is usually there by the time the server takes

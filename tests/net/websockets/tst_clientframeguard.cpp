@@ -1,6 +1,7 @@
 #include "common/jconfig.h"
 #include "common/jmessagehandler.h"
 #include "net/websockets/websocketterminal.h"
+#include "support/terminalfixture.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -75,32 +76,15 @@ struct MaskCase
     bool closedWith1002;
 };
 
-class ClientFrameGuardTest : public ::testing::TestWithParam<MaskCase>
+class ClientFrameGuardTest : public TestSupport::TerminalFixture<::testing::TestWithParam<MaskCase>>
 {
 protected:
     void SetUp() override
     {
         if (!JConfig::hasRg("maskTestParameter"))
             JConfig::addRg("maskTestParameter", QStringLiteral("seen"));
-        m_console = std::tmpfile();
-        JMessageHandler::setConsole(m_console, m_console);
-        m_previousHandler = qInstallMessageHandler(&JMessageHandler::handler);
-        m_terminal = std::make_unique<WebSocketTerminal>(0, QHostAddress::LocalHost);
-        ASSERT_TRUE(m_terminal->isListening());
-        JMessageHandler::ExtTerminal(m_terminal.get(), true);
+        TerminalFixture::SetUp();
     }
-    void TearDown() override
-    {
-        JMessageHandler::ExtTerminal(m_terminal.get(), false);
-        m_terminal.reset();
-        qInstallMessageHandler(m_previousHandler);
-        JMessageHandler::setConsole(nullptr, nullptr);
-        std::fclose(m_console);
-    }
-
-    FILE* m_console = nullptr;
-    QtMessageHandler m_previousHandler = nullptr;
-    std::unique_ptr<WebSocketTerminal> m_terminal;
 };
 
 // The terminal answers "?" with its parameters: an unmasked "?" must get no

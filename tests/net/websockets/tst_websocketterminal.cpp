@@ -9,6 +9,7 @@
 #include "net/websockets/webterminalexeget.h"
 #include "support/pingflood.h"
 #include "support/stalledwebsocket.h"
+#include "support/terminalfixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,27 +81,9 @@ QByteArray readConsole(FILE* file)
     return text;
 }
 
-class WebSocketTerminalTest : public ::testing::Test
+class WebSocketTerminalTest : public TestSupport::TerminalFixture<>
 {
 protected:
-    void SetUp() override
-    {
-        m_console = std::tmpfile();
-        JMessageHandler::setConsole(m_console, m_console);
-        m_previousHandler = qInstallMessageHandler(&JMessageHandler::handler);
-        m_terminal = std::make_unique<WebSocketTerminal>(0, QHostAddress::LocalHost);
-        ASSERT_TRUE(m_terminal->isListening());
-        JMessageHandler::ExtTerminal(m_terminal.get(), true);
-    }
-    void TearDown() override
-    {
-        JMessageHandler::ExtTerminal(m_terminal.get(), false);
-        m_terminal.reset();
-        qInstallMessageHandler(m_previousHandler);
-        JMessageHandler::setConsole(nullptr, nullptr);
-        std::fclose(m_console);
-    }
-
     std::unique_ptr<TerminalClient> connectClient()
     {
         const int before = m_terminal->clientCount();
@@ -109,10 +92,6 @@ protected:
         EXPECT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == before + 1; }, 5000));
         return client;
     }
-
-    FILE* m_console = nullptr;
-    QtMessageHandler m_previousHandler = nullptr;
-    std::unique_ptr<WebSocketTerminal> m_terminal;
 };
 
 } // namespace
@@ -178,17 +157,7 @@ TEST_F(WebSocketTerminalTest, AClientThatDoesNotReadIsClosedAndTheOthersGoOn)
 TEST_F(WebSocketTerminalTest, AClientThatPingsAndNeverReadsIsCutAtItsBound)
 {
     m_terminal->setMaxBacklogBytes(1024 * 1024);
-    TestSupport::PingFloodResult flood;
-    std::atomic<bool> done{false};
-    std::thread client([&] {
-        flood = TestSupport::pingFlood(m_terminal->serverPort(), 96 * 1024 * 1024);
-        done = true;
-    });
-    const bool finished = QTest::qWaitFor([&] { return done.load(); }, 120000);
-    client.join();
-    ASSERT_TRUE(finished);
-    ASSERT_TRUE(flood.connected);
-    EXPECT_TRUE(flood.cutByServer) << flood.bytesSent << " bytes of pings sent without the connection being cut";
+    ASSERT_TRUE(TestSupport::serverCutsPingFlood(m_terminal->serverPort()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_terminal->clientCount() == 0; }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return readConsole(m_console).contains("terminal client too slow, closed:"); }, 5000));
 }
