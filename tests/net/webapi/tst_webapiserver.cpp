@@ -754,10 +754,10 @@ bool closedWith(QTcpSocket& socket, const QByteArray& answer)
 {
     QByteArray received;
     QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
-    QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
+    const bool closed = QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
     received += socket.readAll();
     EXPECT_EQ(received, answer);
-    return socket.state() == QAbstractSocket::UnconnectedState && received == answer;
+    return closed && received == answer;
 }
 
 } // namespace

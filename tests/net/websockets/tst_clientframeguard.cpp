@@ -1,6 +1,4 @@
 #include "common/jconfig.h"
-#include "common/jmessagehandler.h"
-#include "net/websockets/websocketterminal.h"
 #include "support/terminalfixture.h"
 
 #include <QHostAddress>
