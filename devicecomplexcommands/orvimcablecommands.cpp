@@ -58,15 +58,8 @@ std::vector<FrameStep> cableSetupCounterSteps(uint32_t counter)
 }
 
 OrvimReadCableInfoCommand::OrvimReadCableInfoCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
-    : ReadCableInfoCommand("ReadCableInfo", uid)
-    , m_queue(queue)
+    : SingleRequestCommand("ReadCableInfo", uid, queue, RecorderFrame::request(RequestCode::cable, {CableItem::info}))
 {
-}
-
-std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableInfoCommand::execute()
-{
-    return Usb::sendRequest(this, m_queue, "ReadCableInfo", RecorderFrame::request(RequestCode::cable, {CableItem::info}),
-                            &OrvimReadCableInfoCommand::handleAnswer);
 }
 
 CableInfo OrvimReadCableInfoCommand::decode(const std::vector<uint8_t>& answer)
@@ -84,9 +77,7 @@ CableInfo OrvimReadCableInfoCommand::decode(const std::vector<uint8_t>& answer)
     return info;
 }
 
-void OrvimReadCableInfoCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
-                                             const std::vector<uint8_t>& answer,
-                                             int32_t status)
+void OrvimReadCableInfoCommand::answer(const std::vector<uint8_t>& answer, int32_t status)
 {
     if (auto failed = checkAnswer(answer, status, AnswerSize::cableInfoLeast)) {
         emit answerIsReady(this, CableInfo(), failed);
@@ -96,20 +87,11 @@ void OrvimReadCableInfoCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
 }
 
 OrvimReadCableVersionCommand::OrvimReadCableVersionCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
-    : ReadCableVersionCommand("ReadCableVersion", uid)
-    , m_queue(queue)
+    : SingleRequestCommand("ReadCableVersion", uid, queue, RecorderFrame::request(RequestCode::cable, {CableItem::version}))
 {
 }
 
-std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableVersionCommand::execute()
-{
-    return Usb::sendRequest(this, m_queue, "ReadCableVersion", RecorderFrame::request(RequestCode::cable, {CableItem::version}),
-                            &OrvimReadCableVersionCommand::handleAnswer);
-}
-
-void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
-                                                const std::vector<uint8_t>& answer,
-                                                int32_t status)
+void OrvimReadCableVersionCommand::answer(const std::vector<uint8_t>& answer, int32_t status)
 {
     if (auto failed = checkAnswer(answer, status, AnswerSize::cableVersion, AnswerSize::cableVersion)) {
         emit answerIsReady(this, CableVersion(), failed);
@@ -126,20 +108,11 @@ void OrvimReadCableVersionCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand
 }
 
 OrvimReadCableExistCommand::OrvimReadCableExistCommand(uint32_t uid, Usb::ByteCommandQueue* queue)
-    : Usb::ReadCableExistCommand("ReadCableExist", uid)
-    , m_queue(queue)
+    : SingleRequestCommand("ReadCableExist", uid, queue, RecorderFrame::request(RequestCode::status, {StatusItem::cableExist}))
 {
 }
 
-std::shared_ptr<Usb::DeviceCommandStatus> OrvimReadCableExistCommand::execute()
-{
-    return Usb::sendRequest(this, m_queue, "ReadCableExist", RecorderFrame::request(RequestCode::status, {StatusItem::cableExist}),
-                            &OrvimReadCableExistCommand::handleAnswer);
-}
-
-void OrvimReadCableExistCommand::handleAnswer(std::shared_ptr<Usb::ByteCommand>,
-                                              const std::vector<uint8_t>& answer,
-                                              int32_t status)
+void OrvimReadCableExistCommand::answer(const std::vector<uint8_t>& answer, int32_t status)
 {
     if (auto failed = checkAnswer(answer, status, AnswerSize::cableExistLeast)) {
         emit answerIsReady(this, false, failed);

@@ -2,6 +2,7 @@
 
 #include "devicecomplexcommands/cableoperations.h"
 #include "devicecomplexcommands/orvimframechain.h"
+#include "devicecomplexcommands/orvimsinglerequest.h"
 #include "devicecomplexcommands/writecableinfocommand.h"
 #include "devicecomplexcommands/writecablesetupcountercommand.h"
 #include "usb/readcableexistcommand.h"
@@ -15,46 +16,34 @@ class UsbDeviceManager;
 namespace Tavrix::DeviceComplexCommands {
 
 // The cable memory record: at least 25 bytes, layout from byte 5 on.
-class OrvimReadCableInfoCommand : public ReadCableInfoCommand
+class OrvimReadCableInfoCommand : public SingleRequestCommand<ReadCableInfoCommand>
 {
-    Q_OBJECT
-
 public:
     OrvimReadCableInfoCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
     static Usb::CableInfo decode(const std::vector<uint8_t>& answer);
 
 private:
-    void handleAnswer(std::shared_ptr<Usb::ByteCommand> command, const std::vector<uint8_t>& answer, int32_t status);
-    Usb::ByteCommandQueue* m_queue;
+    void answer(const std::vector<uint8_t>& answer, int32_t status) override;
 };
 
 // The cable's version block: exactly 23 bytes.
-class OrvimReadCableVersionCommand : public ReadCableVersionCommand
+class OrvimReadCableVersionCommand : public SingleRequestCommand<ReadCableVersionCommand>
 {
-    Q_OBJECT
-
 public:
     OrvimReadCableVersionCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
 private:
-    void handleAnswer(std::shared_ptr<Usb::ByteCommand> command, const std::vector<uint8_t>& answer, int32_t status);
-    Usb::ByteCommandQueue* m_queue;
+    void answer(const std::vector<uint8_t>& answer, int32_t status) override;
 };
 
 // Cable presence: bit 0 of byte 4 of an answer of at least 8 bytes.
-class OrvimReadCableExistCommand : public Usb::ReadCableExistCommand
+class OrvimReadCableExistCommand : public SingleRequestCommand<Usb::ReadCableExistCommand>
 {
-    Q_OBJECT
-
 public:
     OrvimReadCableExistCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
-    std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
 private:
-    void handleAnswer(std::shared_ptr<Usb::ByteCommand> command, const std::vector<uint8_t>& answer, int32_t status);
-    Usb::ByteCommandQueue* m_queue;
+    void answer(const std::vector<uint8_t>& answer, int32_t status) override;
 };
 
 // Main record, setup counter, cable reset, then 2000 ms for the cable to restart.

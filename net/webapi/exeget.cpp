@@ -42,11 +42,6 @@ bool write(QTcpSocket* socket, const MakeResponse& response)
     return true;
 }
 
-exeGet::exeGet(QObject* parent)
-    : QObject(parent)
-{
-}
-
 void exeGet::exe(ParsingURI&, QTcpSocket* socket)
 {
     m_makeResponse->ret501();
@@ -56,11 +51,6 @@ void exeGet::exe(ParsingURI&, QTcpSocket* socket)
 bool exeGet::buildAnswer(ParsingURI&)
 {
     return false;
-}
-
-void exeGet::sentResponse(QTcpSocket* socket)
-{
-    writeAndClose(socket, *m_makeResponse);
 }
 
 bool exeGet::sendFile(QTcpSocket* socket, const QString& path, const QString& extension)

@@ -1,22 +1,18 @@
 #pragma once
 
-#include "net/webapi/makeresponse.h"
+#include "net/webapi/exehandler.h"
 #include "net/webapi/parsinguri.h"
-
-#include <QObject>
-
-class QTcpSocket;
 
 namespace Tavrix::Net::WebApi {
 
 // Base of GET handlers. A handler answers on the socket itself; the base
 // answers "501 Error; Not Implemented".
-class exeGet : public QObject
+class exeGet : public exeHandler
 {
     Q_OBJECT
 
 public:
-    explicit exeGet(QObject* parent = nullptr);
+    using exeHandler::exeHandler;
 
     virtual void exe(ParsingURI& uri, QTcpSocket* socket);
     // True for a route that also answers every path below its key.
@@ -30,14 +26,9 @@ public:
     // nothing done) when this handler needs the socket to answer.
     virtual bool buildAnswer(ParsingURI& uri);
 
-    MakeResponse* response() const { return m_makeResponse; }
-
     // Builds the 200 answer with the file's contents, or the 404 answer with
     // the full path; the caller writes it.
     void file_reader(const QString& path, const QString& extension);
-
-    // Writes the built response and closes the connection once it is sent.
-    void sentResponse(QTcpSocket* socket);
 
     // Answers 200 with the regular file at `path` (never through a symbolic
     // link) as its body, read from disk a piece at a time as the client
@@ -45,10 +36,6 @@ public:
     // closes the connection. False, with nothing written, when the file
     // cannot be opened.
     bool sendFile(QTcpSocket* socket, const QString& path, const QString& extension);
-
-protected:
-    MakeResponse m_response;
-    MakeResponse* m_makeResponse = &m_response;
 };
 
 // Requests that cannot be served at all.

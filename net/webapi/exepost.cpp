@@ -8,20 +8,10 @@
 
 namespace Tavrix::Net::WebApi {
 
-exePost::exePost(QObject* parent)
-    : QObject(parent)
-{
-}
-
 void exePost::exe(ParsingURI&, QByteArray&, QTcpSocket* socket)
 {
     m_makeResponse->ret501();
     sentResponse(socket);
-}
-
-void exePost::sentResponse(QTcpSocket* socket)
-{
-    writeAndClose(socket, *m_makeResponse);
 }
 
 void exePost::file_writer(const QString& path, QByteArray& data)
