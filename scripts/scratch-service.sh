@@ -3,12 +3,19 @@
 # and by the package test for its free ports. Needs ROOT and BUILD_DIR.
 
 # Prints the first of four consecutive ports free on `address` (default
-# loopback): the page finds the WebSockets right above HTTP.
+# loopback): the page finds the WebSockets right above HTTP. They are picked
+# below the kernel's ephemeral range, which outgoing connections draw on, so
+# no client of the run can take them before the service binds them.
 free_base_port() {
   python3 - "${1:-127.0.0.1}" <<'PY'
 import random, socket, sys
+try:
+    low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+except (OSError, ValueError, IndexError):
+    low = 32768
+low = low if 12000 < low <= 65535 else 32768
 for _ in range(200):
-    base = random.randint(20000, 60000)
+    base = random.randint(10000, low - 4)
     socks = []
     try:
         for p in range(base, base + 4):

@@ -6,6 +6,7 @@
 // one address, so the tests run it only inside a network namespace of their
 // own, where the loopback interface is the only one (privateNetwork()).
 
+#include "support/freeport.h"
 #include "support/httpget.h"
 
 #include <QByteArray>
@@ -61,19 +62,14 @@ inline std::string privateNetwork()
     return result;
 }
 
-inline quint16 freePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
+using TestSupport::freeLoopbackPort;
 
 class OrthancServer
 {
 public:
     OrthancServer()
-        : m_httpPort(freePort())
-        , m_dicomPort(freePort())
+        : m_httpPort(freeLoopbackPort())
+        , m_dicomPort(freeLoopbackPort())
     {
     }
     ~OrthancServer() { stop(); }

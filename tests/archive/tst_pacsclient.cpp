@@ -72,7 +72,7 @@ TEST(PacsClientTest, TheStoreStatusDecidesSentOrRefused)
                            Row{0xA700, EPacsStatus::StoreRefused, "A700"},
                            Row{0xC000, EPacsStatus::StoreRefused, "C000"}}) {
         AnsweringScp scp(row.status);
-        const quint16 port = ArchiveTesting::freePort();
+        const quint16 port = ArchiveTesting::freeLoopbackPort();
         scp.setPort(port);
         scp.setAETitle("TESTPACS");
         OFList<OFString> syntaxes;

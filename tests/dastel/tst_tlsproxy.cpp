@@ -2,6 +2,7 @@
 // command API and WSS for the signal stream, on loopback, with a
 // certificate made for the test.
 
+#include "support/freeport.h"
 #include "support/serviceundersimulator.h"
 
 #include <QCoreApplication>
@@ -23,13 +24,6 @@
 namespace {
 
 const QByteArray token = "tls-test-token-5d1e";
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs)
 {
@@ -143,7 +137,7 @@ TEST_F(TlsProxyTest, ApiAndSignalStreamWorkThroughNginx)
     ASSERT_TRUE(siteFile.open(QIODevice::ReadOnly)) << siteFile.fileName().toStdString();
     QByteArray site = siteFile.readAll();
     for (quint16& port : m_ports)
-        port = freePort();
+        port = TestSupport::freeLoopbackPort();
     QByteArrayList lines = site.split('\n');
     lines.erase(std::remove_if(lines.begin(), lines.end(), [](const QByteArray& line) { return line.contains("listen [::]"); }),
                 lines.end());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "fixture/simulatorlauncher.h"
+#include "support/freeport.h"
 #include "support/tempconfigtree.h"
 
 #include <QDirIterator>
@@ -8,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,13 +71,6 @@ public:
     }
 
 private:
-    static quint16 freePort()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        return probe.serverPort();
-    }
-
     void copyTree(const QString& from, const QString& prefix, const ConfigEdit& edit = {})
     {
         QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
@@ -104,7 +97,7 @@ private:
         copyTree(DASTEL_CONFIG_DIR, "", m_configEdit);
         copyTree(DASTEL_WEB_DIR, "web/");
         for (quint16& port : m_ports)
-            port = freePort();
+            port = TestSupport::freeLoopbackPort();
         QJsonObject settings{{"deviceAdapter", QJsonObject{{"port", m_ports[0]}}},
                              {"adcSender", QJsonObject{{"port", m_ports[1]}}},
                              {"eventSender", QJsonObject{{"port", m_ports[2]}}},
