@@ -104,9 +104,8 @@ std::string JsonCommandObjectUnit::toString(size_t indent, bool) const
 }
 
 JsonCommandArrayUnit::JsonCommandArrayUnit(std::string name, size_t itemCount,
-                                           std::shared_ptr<NamelessJsonCommandUnit> item, size_t firstCount)
+                                           std::shared_ptr<NamelessJsonCommandUnit> item)
     : JsonCommandUnit(std::move(name), EJsonUnitType::Array)
-    , m_firstCount(firstCount)
     , m_itemCount(itemCount)
     , m_item(std::move(item))
 {

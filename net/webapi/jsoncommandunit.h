@@ -97,15 +97,13 @@ private:
 class JsonCommandArrayUnit : public JsonCommandUnit
 {
 public:
-    JsonCommandArrayUnit(std::string name, size_t itemCount, std::shared_ptr<NamelessJsonCommandUnit> item,
-                         size_t firstCount = 0);
+    JsonCommandArrayUnit(std::string name, size_t itemCount, std::shared_ptr<NamelessJsonCommandUnit> item);
     std::string toString(size_t indent, bool quoted) const override;
 
     size_t itemCount() const { return m_itemCount; }
     const std::shared_ptr<NamelessJsonCommandUnit>& item() const { return m_item; }
 
 private:
-    size_t m_firstCount;
     size_t m_itemCount;
     std::shared_ptr<NamelessJsonCommandUnit> m_item;
 };
