@@ -147,12 +147,13 @@ std::shared_ptr<Usb::DeviceCommandStatus> ReadInnerChannelsCalibrationCommand::e
                             &ReadInnerChannelsCalibrationCommand::handleInfo);
 }
 
-CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::vector<uint8_t>& answer)
+bool ReadInnerChannelsCalibrationCommand::parseGroups(const std::vector<uint8_t>& answer, CalibrationGroups& groups)
 {
     const std::size_t length = answer.size();
     std::cout << " answer.size()=" << length << " _offset=" << infoFirstRecord << " _length=" << infoRecordSize
               << std::endl;
-    CalibrationGroups groups;
+    groups.clear();
+    std::size_t total = 0;
     for (std::size_t offset = infoFirstRecord; offset + infoRecordSize <= length && offset < length - 8;
          offset += infoRecordSize) {
         // Type, channels, points per channel, bits, sampling period.
@@ -167,12 +168,18 @@ CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::ve
             break;
         if (std::find(wantedTypes.begin(), wantedTypes.end(), type) == wantedTypes.end())
             continue;
+        total += std::size_t(channels) * points;
+        if (total > maxPoints) {
+            groups.clear();
+            return false;
+        }
         auto group = std::make_shared<ChannelGroupCalibrationInfo>();
         group->ChannelType = type;
         group->ChannelsCount = channels;
         group->CalibrationPointCount = points;
         group->BitCounts = bits;
         group->DiscretPeriod = period;
+        group->points.reserve(std::size_t(channels) * points);
         for (uint32_t c = 0; c < group->ChannelsCount; ++c) {
             for (uint32_t p = 0; p < group->CalibrationPointCount; ++p) {
                 CalibrationPoint point;
@@ -184,7 +191,7 @@ CalibrationGroups ReadInnerChannelsCalibrationCommand::parseGroups(const std::ve
         }
         groups.push_back(group);
     }
-    return groups;
+    return true;
 }
 
 void ReadInnerChannelsCalibrationCommand::handleInfo(std::shared_ptr<Usb::ByteCommand>,
@@ -201,7 +208,10 @@ void ReadInnerChannelsCalibrationCommand::handleInfo(std::shared_ptr<Usb::ByteCo
         return;
     }
     printHex(answer);
-    m_calibrationInfo = parseGroups(answer);
+    if (!parseGroups(answer, m_calibrationInfo)) {
+        emit answerIsReady(this, {}, failure(Usb::DeviceCommand::WRONG_FRAME_FORMAT, answer));
+        return;
+    }
     std::vector<CalibrationPoint> plan;
     for (const auto& group : m_calibrationInfo)
         plan.insert(plan.end(), group->points.begin(), group->points.end());

@@ -108,8 +108,15 @@ public:
     ReadInnerChannelsCalibrationCommand(uint32_t uid, Usb::ByteCommandQueue* queue);
     std::shared_ptr<Usb::DeviceCommandStatus> execute() override;
 
-    // The wanted groups of a "GetCalibrationInfo" answer, points not read yet.
-    static CalibrationGroups parseGroups(const std::vector<uint8_t>& answer);
+    // The most points one table may ask to read. Shipped recorders have up to
+    // 30; a table asking for more is a fault, refused before anything is
+    // built, as a few bytes could otherwise ask for millions of reads.
+    static constexpr std::size_t maxPoints = 1024;
+
+    // The wanted groups of a "GetCalibrationInfo" answer into `groups`,
+    // points not read yet; false (and `groups` empty) when they would hold
+    // more than maxPoints points.
+    static bool parseGroups(const std::vector<uint8_t>& answer, CalibrationGroups& groups);
 
 signals:
     void answerIsReady(Usb::ComplexCommand* command, CalibrationGroups calibrationInfo, std::shared_ptr<Usb::DeviceCommandStatus> status);

@@ -196,6 +196,62 @@ TEST_F(CableAndCalibration, InnerCalibrationReadsTheWantedGroupsPointByPoint)
     EXPECT_EQ(clb.createCalibrationInfo(0, answers[0][0]->points).clbK, 10000);
 }
 
+// A table that asks for more reads than any recorder has points is refused
+// before a single read; one at the bound is read in full.
+TEST_F(CableAndCalibration, InnerCalibrationTableIsBoundedInPoints)
+{
+    struct Case
+    {
+        const char* name;
+        Bytes records; // type, channels, points, bits, period (4)
+        EStatus status;
+        std::size_t reads;
+    };
+    const Case cases[] = {
+        {"32 x 32 points, the bound", {0, 32, 32, 24, 0xE8, 3, 0, 0}, Usb::DeviceCommand::OK, 1024},
+        {"one point over, in a second group",
+         {0, 32, 32, 24, 0xE8, 3, 0, 0, 3, 1, 1, 24, 0xE8, 3, 0, 0},
+         Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0},
+        {"255 x 255 points", {0, 255, 255, 24, 0xE8, 3, 0, 0}, Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0},
+        {"many full groups",
+         [] {
+             Bytes records;
+             for (int i = 0; i < 100; ++i)
+                 records.insert(records.end(), {3, 255, 255, 24, 0xE8, 3, 0, 0});
+             return records;
+         }(),
+         Usb::DeviceCommand::WRONG_FRAME_FORMAT, 0},
+        {"unwanted types do not count", {2, 255, 255, 24, 0xE8, 3, 0, 0, 0, 1, 2, 24, 0xE8, 3, 0, 0},
+         Usb::DeviceCommand::OK, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto command = create<ReadInnerChannelsCalibrationCommand>("ReadInnerChannelsCalibration");
+        ASSERT_TRUE(command);
+        std::vector<EStatus> statuses;
+        std::size_t points = 0;
+        QObject::connect(command.get(), &ReadInnerChannelsCalibrationCommand::answerIsReady,
+                         [&](Usb::ComplexCommand*, CalibrationGroups groups, auto status) {
+                             statuses.push_back(EStatus(status->status));
+                             for (const auto& group : groups)
+                                 points += group->points.size();
+                         });
+        ASSERT_EQ(command->execute()->status, Usb::DeviceCommand::OK);
+        Bytes data{0x00};
+        data.insert(data.end(), c.records.begin(), c.records.end());
+        answer(frame(0x1B, data));
+        std::size_t reads = 0;
+        while (!inFlight().empty()) {
+            sent();
+            answer(frame(0x21, {0, 1, 100, 0, 0, 0, 0, 0, 0, 0}));
+            ++reads;
+        }
+        EXPECT_EQ(reads, c.reads);
+        EXPECT_EQ(statuses, std::vector<EStatus>{c.status});
+        EXPECT_EQ(points, c.reads);
+    }
+}
+
 TEST(ScaleCreators, UnusablePointsGiveTheDefaultScale)
 {
     const std::vector<Usb::CalibrationPoint> same{{0, 0, 0, 500, 0, 0, true}, {1, 0, 0, 500, 1, 0, true}};
